@@ -1,0 +1,35 @@
+// frq/freq_list.h: the frequency list record, its file beside the sample and
+// the rule that places it there.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velorin {
+
+// One heap record; free_freq_list releases it with its arrays. `freq` and
+// `amp` hold count + 1 entries: entry count repeats entry count - 1 (the guard
+// entry), so a reader interpolating between frames k and k + 1 may take
+// k + 1 == count without a bounds test.
+struct FreqList {
+    int32_t reserved = 0;
+    int32_t step = 0;         // source samples between frames
+    int32_t sample_rate = 0;  // Hz
+    int32_t count = 0;        // frames
+    double freq_avg = 0.0;    // Hz
+    double* freq = nullptr;   // Hz per frame; 0 (or anything <= 1) is unvoiced
+    double* amp = nullptr;    // amplitude per frame
+    int32_t* extra_a = nullptr;
+    int32_t* extra_b = nullptr;
+};
+
+// The list path for a sample path or a list path. False when the derived path
+// does not fit the 512-character buffer (it is rejected, never truncated).
+// `is_list_path` tells whether `path` named a list file already.
+bool freq_list_path(const wchar_t* path, std::wstring* list_path, bool* is_list_path);
+
+FreqList* read_freq_list(const wchar_t* path);                 // null when unusable
+int write_freq_list(const wchar_t* path, const FreqList* list);  // 1 written, 0 not
+void free_freq_list(FreqList* list);                             // null is ignored
+
+}  // namespace velorin

@@ -1,0 +1,27 @@
+// platform/mem.h: the run's big buffers.
+//
+// alloc_zeroed<T>(n) returns n zeroed elements, or null when the size
+// overflows or memory runs out: an allocation failure is reported by the
+// caller, never a crash. release(p) frees such a buffer (null is ignored).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace velorin {
+
+template <typename T>
+T* alloc_zeroed(int64_t n) {
+    if (n < 0) return nullptr;
+    if (n == 0) n = 1;  // a valid, distinct pointer even for empty buffers
+    if (static_cast<uint64_t>(n) > SIZE_MAX / sizeof(T)) return nullptr;
+    return static_cast<T*>(std::calloc(static_cast<size_t>(n), sizeof(T)));
+}
+
+template <typename T>
+void release(T* p) {
+    std::free(const_cast<void*>(static_cast<const void*>(p)));
+}
+
+}  // namespace velorin

@@ -1,0 +1,92 @@
+// platform/platform.h: the operating-system services velorin uses.
+//
+// One header, one implementation per system (POSIX and Win32), chosen at
+// compile time. Nothing here prints or decides: messages, retries and
+// fallbacks belong to the caller. Paths are wide strings everywhere.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace velorin {
+
+struct Event;  // manual-reset event
+struct Mutex;
+struct Thread;
+struct Child;  // a started decoder process
+
+// --- Events and waiting -------------------------------------------------
+Event* event_create(bool signalled);  // null on failure
+void event_set(Event* e);
+void event_reset(Event* e);
+bool event_wait(Event* e);  // waits without time-out; false on failure
+// Waits until one of the events is signalled and returns the lowest
+// signalled index; -1 on failure (bad arguments or a failed system call).
+int wait_any(Event* const* events, int count);
+void event_close(Event* e);  // null is ignored
+
+// --- Mutexes ------------------------------------------------------------
+Mutex* mutex_create();  // null on failure
+void mutex_lock(Mutex* m);
+void mutex_unlock(Mutex* m);
+void mutex_close(Mutex* m);  // null is ignored
+
+// --- Threads ------------------------------------------------------------
+// Starts proc(arg) on a new thread through the C runtime's thread start.
+// Null when the thread cannot be started.
+Thread* thread_start(void (*proc)(void*), void* arg);
+void thread_join(Thread* t);  // waits for the end, then releases the handle
+
+int processor_count();  // at least 1
+
+// --- Time -----------------------------------------------------------------
+int64_t perf_counter();    // high-resolution counter reading
+int64_t perf_frequency();  // counts per second
+
+// --- Files ----------------------------------------------------------------
+struct FileStatus {
+    bool exists = false;
+    int64_t mtime = 0;  // seconds since the epoch
+    bool owner_write = false;
+};
+
+// fopen with a wide path and a wide mode ("rb", "wb", ...).
+FILE* file_open(const wchar_t* path, const wchar_t* mode);
+// False when the status cannot be read (the file does not exist, among others).
+bool file_status(const wchar_t* path, FileStatus* st);
+// Moves `from` over `to`, replacing it in one step. False on failure.
+bool file_rename(const wchar_t* from, const wchar_t* to);
+bool file_remove(const wchar_t* path);
+int process_id();
+
+// --- Environment and locale -------------------------------------------------
+// True and the value when the variable is set (even to an empty text).
+bool env_get(const wchar_t* name, std::wstring* value);
+// Switches every locale category to the user's default (setlocale(LC_ALL, "")).
+void locale_from_environment();
+
+// --- Decoder processes ----------------------------------------------------
+// Starts a decoder with its standard output on a pipe. POSIX: exec of argv[0]
+// with this argument vector, no shell in between, so no character of an
+// argument has a meaning of its own. Windows: the template's command line,
+// quoted, through the command interpreter; arguments that hold a double quote
+// are refused there. Null when it cannot start.
+Child* child_start(const std::vector<std::wstring>& argv);
+FILE* child_stdout(Child* c);  // binary stream of the child's standard output
+// Closes the pipe, waits up to wait_ms for the child to end, then ends it by
+// force; always reaps it and releases `c`. Returns the exit status, or -1.
+int child_finish(Child* c, int wait_ms);
+
+// --- Standard streams -------------------------------------------------------
+void stdout_binary();  // binary mode on standard output (WAV to "-")
+
+// Paths and arguments between the system's bytes and our wide strings. POSIX:
+// UTF-8, whatever the locale; a byte that is not valid UTF-8 travels as the
+// wide character 0xDC00 + byte and comes back unchanged, so every path given
+// on the command line round-trips. Windows: the system is wide already.
+std::string narrow_text(const wchar_t* text);
+std::wstring widen_text(const char* text);
+
+}  // namespace velorin

@@ -1,0 +1,295 @@
+// platform/platform_posix.cpp: the operating-system services on Linux and
+// other POSIX systems.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace velorin {
+
+// All events share one lock and one condition variable: a waiter re-scans its
+// events whenever any of them changes, which keeps wait_any simple and exact
+// (the lowest signalled index wins).
+namespace {
+std::mutex& event_lock() {
+    static std::mutex m;
+    return m;
+}
+std::condition_variable& event_changed() {
+    static std::condition_variable cv;
+    return cv;
+}
+}  // namespace
+
+struct Event {
+    bool signalled;
+};
+
+Event* event_create(bool signalled) { return new (std::nothrow) Event{signalled}; }
+
+void event_set(Event* e) {
+    if (!e) return;
+    {
+        std::lock_guard<std::mutex> g(event_lock());
+        e->signalled = true;
+    }
+    event_changed().notify_all();
+}
+
+void event_reset(Event* e) {
+    if (!e) return;
+    std::lock_guard<std::mutex> g(event_lock());
+    e->signalled = false;
+}
+
+bool event_wait(Event* e) {
+    if (!e) return false;
+    std::unique_lock<std::mutex> g(event_lock());
+    event_changed().wait(g, [e] { return e->signalled; });
+    return true;
+}
+
+int wait_any(Event* const* events, int count) {
+    if (!events || count <= 0) return -1;
+    for (int i = 0; i < count; ++i)
+        if (!events[i]) return -1;
+    std::unique_lock<std::mutex> g(event_lock());
+    int found = -1;
+    event_changed().wait(g, [&] {
+        for (int i = 0; i < count; ++i) {
+            if (events[i]->signalled) {
+                found = i;
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
+}
+
+void event_close(Event* e) { delete e; }
+
+struct Mutex {
+    std::mutex m;
+};
+
+Mutex* mutex_create() { return new (std::nothrow) Mutex; }
+void mutex_lock(Mutex* m) { m->m.lock(); }
+void mutex_unlock(Mutex* m) { m->m.unlock(); }
+void mutex_close(Mutex* m) { delete m; }
+
+struct Thread {
+    std::thread t;
+};
+
+Thread* thread_start(void (*proc)(void*), void* arg) {
+    Thread* t = new (std::nothrow) Thread;
+    if (!t) return nullptr;
+    try {
+        t->t = std::thread(proc, arg);
+    } catch (...) {
+        delete t;
+        return nullptr;
+    }
+    return t;
+}
+
+void thread_join(Thread* t) {
+    if (!t) return;
+    if (t->t.joinable()) t->t.join();
+    delete t;
+}
+
+int processor_count() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<int>(n) : 1;
+}
+
+int64_t perf_counter() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t perf_frequency() { return 1000000000; }
+
+FILE* file_open(const wchar_t* path, const wchar_t* mode) {
+    if (!path || !mode) return nullptr;
+    return std::fopen(narrow_text(path).c_str(), narrow_text(mode).c_str());
+}
+
+bool file_status(const wchar_t* path, FileStatus* st) {
+    if (!path || !st) return false;
+    struct stat s;
+    if (::stat(narrow_text(path).c_str(), &s) != 0) {
+        *st = FileStatus{};
+        return false;
+    }
+    st->exists = true;
+    st->mtime = static_cast<int64_t>(s.st_mtime);
+    st->owner_write = (s.st_mode & S_IWUSR) != 0;
+    return true;
+}
+
+bool file_rename(const wchar_t* from, const wchar_t* to) {
+    return std::rename(narrow_text(from).c_str(), narrow_text(to).c_str()) == 0;
+}
+
+bool file_remove(const wchar_t* path) { return std::remove(narrow_text(path).c_str()) == 0; }
+
+int process_id() { return static_cast<int>(getpid()); }
+
+bool env_get(const wchar_t* name, std::wstring* value) {
+    const char* v = std::getenv(narrow_text(name).c_str());
+    if (!v) return false;
+    if (value) *value = widen_text(v);
+    return true;
+}
+
+void locale_from_environment() { std::setlocale(LC_ALL, ""); }
+
+struct Child {
+    pid_t pid;
+    FILE* out;
+};
+
+Child* child_start(const std::vector<std::wstring>& argv) {
+    if (argv.empty() || argv[0].empty()) return nullptr;
+    std::vector<std::string> args;
+    for (const std::wstring& a : argv) args.push_back(narrow_text(a.c_str()));
+    std::vector<char*> ptrs;
+    for (std::string& a : args) ptrs.push_back(&a[0]);
+    ptrs.push_back(nullptr);
+
+    int fds[2];
+    if (pipe(fds) != 0) return nullptr;
+    // The child must not inherit our read end: a decoder that forks helpers
+    // would otherwise keep the pipe open.
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&fa, fds[1]);
+    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, ptrs[0], &fa, nullptr, ptrs.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        return nullptr;
+    }
+    FILE* out = fdopen(fds[0], "rb");
+    if (!out) {
+        close(fds[0]);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return nullptr;
+    }
+    Child* c = new (std::nothrow) Child{pid, out};
+    if (!c) {
+        std::fclose(out);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return c;
+}
+
+FILE* child_stdout(Child* c) { return c ? c->out : nullptr; }
+
+int child_finish(Child* c, int wait_ms) {
+    if (!c) return -1;
+    if (c->out) std::fclose(c->out);
+    int status = 0;
+    pid_t done = 0;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    for (;;) {
+        done = waitpid(c->pid, &status, WNOHANG);
+        if (done != 0 || std::chrono::steady_clock::now() >= limit) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (done == 0) {
+        kill(c->pid, SIGKILL);
+        done = waitpid(c->pid, &status, 0);
+    }
+    delete c;
+    if (done <= 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void stdout_binary() {}  // POSIX streams are binary already
+
+// UTF-8 with escaped bytes; see the header.
+std::string narrow_text(const wchar_t* text) {
+    std::string out;
+    if (!text) return out;
+    for (const wchar_t* p = text; *p; ++p) {
+        uint32_t c = static_cast<uint32_t>(*p);
+        if (c >= 0xDC80 && c <= 0xDCFF) {
+            out += static_cast<char>(c - 0xDC00);
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring widen_text(const char* text) {
+    std::wstring out;
+    if (!text) return out;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        unsigned char b = *p;
+        int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        uint32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        bool ok = len > 0;
+        for (int i = 1; ok && i < len; ++i) {
+            if ((p[i] & 0xC0) != 0x80) ok = false;
+            else c = (c << 6) | (p[i] & 0x3F);
+        }
+        // Reject overlong forms, surrogates and values past Unicode, so that
+        // narrowing gives back exactly the bytes we read.
+        if (ok && ((len == 2 && c < 0x80) || (len == 3 && c < 0x800) ||
+                   (len == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)))
+            ok = false;
+        if (ok && sizeof(wchar_t) == 2 && c >= 0x10000) ok = false;  // no surrogate pairs here
+        if (!ok) {
+            out += static_cast<wchar_t>(0xDC00 + b);
+            ++p;
+            continue;
+        }
+        out += static_cast<wchar_t>(c);
+        p += len;
+    }
+    return out;
+}
+
+}  // namespace velorin

@@ -1,0 +1,71 @@
+// synth/passes.h: the work unit record, the shared render context and the two
+// render passes.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace velorin {
+
+// One per worker slot. The main thread writes it only while the slot's idle
+// event is set; the worker reads it once its start event is set.
+struct WorkUnit {
+    int32_t out_index = 0;     // first pass: grain centre; second: block start
+    double src_pos = 0.0;      // source position, input samples
+    double out_phase = 0.0;    // first pass: output phase, cycles
+    double target_freq = 0.0;  // first pass: Hz, divided by the modulation factor
+    double gender = 1.0;       // second pass: formant factor
+    double breath = 0.0;       // second pass: breath level
+    double voiced_gain = 0.0;  // second pass
+    double noise_gain = 0.0;   // second pass
+    int32_t no_filter = 0;     // second pass: 1 skips the formant correction
+    double modulation = 0.0;   // both passes
+    double* noise = nullptr;   // second pass: 1024 values the worker frees; else null
+    int32_t slot = 0;
+    int32_t stop = 0;  // -1 ends the worker
+};
+
+// Everything the passes read. The driver fills it before the workers start;
+// it stays read-only while they run, except datbuf (grows under datbuf_lock
+// in the first pass) and outbuf (grows under outbuf_lock in the second).
+struct RenderShared {
+    const double* sample = nullptr;  // input, 16-bit scale, interleaved
+    int64_t sample_frames = 0;       // frames in `sample`, appended zeros included
+    int channels = 1;
+    double rate = 44100.0;  // input rate, Hz
+    double r = 1.0;         // rate / 44100
+
+    const double* freq = nullptr;  // frequency list: freq_count + 1 values, Hz
+    int freq_count = 0;
+    int freq_step = 256;
+    double freq_avg = 0.0;
+
+    const double* phase_table = nullptr;  // phase_frames + 1 entries
+    int phase_frames = 0;
+
+    const double* pitch_freq = nullptr;  // pitch_count + 1 values, Hz; null: no bend
+    int pitch_count = 0;
+    int pitch_step = 256;
+    double target_freq = 0.0;  // Hz, unbent
+
+    int outlen = 0;
+    const double* hann128 = nullptr;   // 128-point periodic Hann window
+    const double* sine1024 = nullptr;  // 1024-point sine window
+    const double* twiddles = nullptr;  // 1024-point transform tables
+    const int32_t* bitrev = nullptr;
+    const double* breath_shape = nullptr;  // 1024 entries; used when breath > 0
+
+    double* datbuf = nullptr;  // outlen values
+    double* outbuf = nullptr;  // outlen values
+    Mutex* datbuf_lock = nullptr;
+    Mutex* outbuf_lock = nullptr;
+};
+
+// First pass: one 128-sample grain around u.out_index, added into datbuf.
+void resampling_pass(const RenderShared& sh, const WorkUnit& u);
+// Second pass: one 1024-sample block starting 512 before u.out_index, with the
+// source envelope and breath, added into outbuf.
+void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u);
+
+}  // namespace velorin

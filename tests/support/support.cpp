@@ -1,0 +1,130 @@
+// tests/support/support.cpp: helpers shared by the test programs.
+#include "tests/support/support.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/platform.h"
+
+namespace velorin_test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "velorin_test_XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    path = buf.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+std::string TempDir::file(const std::string& name) const { return path + "/" + name; }
+std::wstring TempDir::wfile(const std::string& name) const {
+    return velorin::widen_text(file(name).c_str());
+}
+
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> read_bytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+
+static void put32(std::vector<uint8_t>& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+static void put16(std::vector<uint8_t>& b, uint16_t v) {
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+static void puttag(std::vector<uint8_t>& b, const char* t) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(t[i]));
+}
+
+std::vector<uint8_t> wav_bytes_i16(const std::vector<int16_t>& samples, int channels, int rate) {
+    std::vector<uint8_t> b;
+    uint32_t data = static_cast<uint32_t>(samples.size() * 2);
+    puttag(b, "RIFF");
+    put32(b, data + 36);
+    puttag(b, "WAVE");
+    puttag(b, "fmt ");
+    put32(b, 16);
+    put16(b, 1);
+    put16(b, uint16_t(channels));
+    put32(b, uint32_t(rate));
+    put32(b, uint32_t(rate * channels * 2));
+    put16(b, uint16_t(channels * 2));
+    put16(b, 16);
+    puttag(b, "data");
+    put32(b, data);
+    for (int16_t s : samples) put16(b, uint16_t(s));
+    return b;
+}
+
+std::vector<double> make_vowel(int rate, double seconds, double f0, double peak,
+                               double vibrato_cents, double vibrato_hz) {
+    const double two_pi = 6.283185307179586;
+    const int n = static_cast<int>(seconds * rate);
+    std::vector<double> x(n, 0.0);
+    // Formants of an open vowel: centre Hz and bandwidth Hz.
+    const double formants[3][2] = {{730, 90}, {1090, 110}, {2440, 170}};
+    double phase = 0.0;
+    double maxabs = 0.0;
+    for (int i = 0; i < n; ++i) {
+        double t = double(i) / rate;
+        double f = f0 * std::pow(2.0, vibrato_cents / 1200.0 * std::sin(two_pi * vibrato_hz * t));
+        phase += f / rate;
+        double v = 0.0;
+        for (int h = 1; h * f0 < 0.45 * rate && h <= 60; ++h) {
+            double fh = h * f0;
+            double a = 0.0;
+            for (const auto& fm : formants) {
+                double d = (fh - fm[0]) / fm[1];
+                a += 1.0 / (1.0 + d * d);
+            }
+            a = 0.05 + a;
+            v += a / h * std::sin(two_pi * h * phase);
+        }
+        x[i] = v;
+        maxabs = std::max(maxabs, std::fabs(v));
+    }
+    if (maxabs > 0)
+        for (double& v : x) v *= peak / maxabs;
+    return x;
+}
+
+std::vector<double> make_noise(int rate, double seconds, double peak, uint32_t seed) {
+    const int n = static_cast<int>(seconds * rate);
+    std::vector<double> x(n);
+    uint32_t s = seed;
+    for (int i = 0; i < n; ++i) {
+        s = s * 1664525u + 1013904223u;
+        x[i] = (double(s >> 8) / double(1u << 24) * 2.0 - 1.0) * peak;
+    }
+    return x;
+}
+
+std::vector<int16_t> to_i16(const std::vector<double>& x) {
+    std::vector<int16_t> out(x.size());
+    for (size_t i = 0; i < x.size(); ++i) {
+        double v = std::round(x[i]);
+        out[i] = static_cast<int16_t>(std::max(-32768.0, std::min(32767.0, v)));
+    }
+    return out;
+}
+
+}  // namespace velorin_test
