@@ -1,1 +1,209 @@
-// placeholder, replaced by the module's implementation
+// synth/kernels.cpp: windowed-sinc readers, frame-series lookups, the source
+// phase table and the phase-aligned source position.
+#include "synth/kernels.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace velorin {
+
+namespace {
+
+// Deliberately not M_PI: this value is used in the kernel argument and in
+// the |h| test, and the full-precision constant changes the output.
+constexpr double sinc_pi = 3.14159265358979;
+
+// Reciprocals of (2n)(2n+1), n = 1..19: each Taylor term of sin(h)/h is the
+// previous one times -h^2 / ((2n)(2n+1)). Stored as reciprocals so a term
+// costs two multiplications; the rounding of 1/d is part of the result.
+constexpr double series_rcp[19] = {
+    1.0 / 6.0,    1.0 / 20.0,   1.0 / 42.0,   1.0 / 72.0,   1.0 / 110.0,
+    1.0 / 156.0,  1.0 / 210.0,  1.0 / 272.0,  1.0 / 342.0,  1.0 / 420.0,
+    1.0 / 506.0,  1.0 / 600.0,  1.0 / 702.0,  1.0 / 812.0,  1.0 / 930.0,
+    1.0 / 1056.0, 1.0 / 1190.0, 1.0 / 1332.0, 1.0 / 1482.0,
+};
+
+// sin(h)/h through its Taylor series: 14 terms (up to a^13/27!) inside the
+// main lobe, 20 terms (up to a^19/39!) outside, with a = h^2. Gives exactly 1
+// at h = 0.
+double sinc_series(double h) {
+    const double a = h * h;
+    const int terms = std::fabs(h) <= sinc_pi ? 14 : 20;
+    double sum = 1.0;
+    double term = 1.0;
+    for (int n = 1; n < terms; ++n) {
+        term = term * (a * series_rcp[n - 1]);
+        if (n & 1)
+            sum -= term;
+        else
+            sum += term;
+    }
+    return sum;
+}
+
+// The tap range of a read at x with width b, or false when no tap can fall
+// inside [0, frames) (or x is not a finite number). Clamping in double before
+// the conversion keeps a huge or NaN position from being undefined behaviour;
+// the accumulator of such a read would stay 0 anyway.
+bool tap_range(double x, double b, int64_t frames, int64_t* first, int64_t* last) {
+    if (!std::isfinite(x) || !std::isfinite(b)) return false;
+    const double lo = std::ceil(x - 2.0 * b);
+    const double hi = std::floor(x + 2.0 * b);
+    if (hi < 0.0 || lo >= static_cast<double>(frames) || lo > hi) return false;
+    *first = static_cast<int64_t>(lo);
+    *last = static_cast<int64_t>(hi);
+    return true;
+}
+
+// The reader of every format: `load(i)` returns sample i of channel 0.
+// Taps outside [0, frames) keep their weight but read nothing.
+template <typename Load>
+double sinc_read(double x, double b, int64_t frames, Load load) {
+    int64_t first = 0, last = -1;
+    if (!tap_range(x, b, frames, &first, &last)) return 0.0;
+    const double k = sinc_pi / b;
+    double acc = 0.0;
+    double wsum = 0.0;
+    for (int64_t i = first; i <= last; ++i) {
+        const double h = (static_cast<double>(i) - x) * k;
+        const double w = std::cos(h * 0.25) * sinc_series(h);
+        wsum += w;
+        if (i >= 0 && i < frames) acc += w * load(i);
+    }
+    return acc / wsum;
+}
+
+// Frame-series entry k, with every index at or past `count` reading
+// entry `end` (count for a plain series, min(frames, count) for the phase
+// search), invalid values replaced.
+double entry_or_fallback(const double* values, int64_t k, int count, int end, double lo, double bad,
+                         double fallback) {
+    const double v = k < count ? values[k] : values[end];
+    return (v <= lo || v == bad) ? fallback : v;
+}
+
+// floor(u) as a frame index clamped to 0..limit, and the fraction u - floor(u)
+// (0 for a negative or NaN u). A huge u keeps its fraction but indexes `limit`.
+void frame_of(double u, int64_t limit, int64_t* k, double* f) {
+    if (!(u >= 0.0)) {  // negative or NaN
+        *k = 0;
+        *f = 0.0;
+        return;
+    }
+    const double kd = std::floor(u);
+    *f = std::isfinite(u) ? u - kd : 0.0;
+    *k = kd >= static_cast<double>(limit) ? limit : static_cast<int64_t>(kd);
+}
+
+}  // namespace
+
+double sinc_read_f64(double x, const double* data, double width, int channels, int64_t frames) {
+    return sinc_read(x, width, frames, [=](int64_t i) { return data[i * channels]; });
+}
+
+double sinc_read_i16(double x, const int16_t* data, double width, int channels, int64_t frames) {
+    return sinc_read(x, width, frames,
+                     [=](int64_t i) { return static_cast<double>(data[i * channels]); });
+}
+
+double sinc_read_u8(double x, const uint8_t* data, double width, int channels, int64_t frames) {
+    const double v = sinc_read(x, width, frames,
+                               [=](int64_t i) { return static_cast<double>(data[i * channels]); });
+    return v * 256.0 - 32640.0;
+}
+
+double sinc_read_i24(double x, const uint8_t* data, double width, int channels, int64_t frames) {
+    const double v = sinc_read(x, width, frames, [=](int64_t i) {
+        const uint8_t* p = data + i * channels * 3;
+        uint32_t u = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+        int32_t s = static_cast<int32_t>(u);
+        if (u & 0x800000u) s -= 0x1000000;  // sign from bit 23
+        return static_cast<double>(s);
+    });
+    return v * 0.00390625;
+}
+
+double sinc_read_f32(double x, const float* data, double width, int channels, int64_t frames) {
+    const double v = sinc_read(x, width, frames, [=](int64_t i) {
+        float s;
+        std::memcpy(&s, data + i * channels, sizeof s);  // raw data need not be aligned
+        return static_cast<double>(s);
+    });
+    return v * 32768.0;
+}
+
+double series_value_at(double x, const double* values, int count, int step, double lo, double bad,
+                       double fallback) {
+    if (count < 0) count = 0;
+    int64_t k = 0;
+    double f = 0.0;
+    frame_of(x / step, count, &k, &f);
+    const double left = entry_or_fallback(values, k, count, count, lo, bad, fallback);
+    const double right = entry_or_fallback(values, k + 1, count, count, lo, bad, fallback);
+    return (1 - f) * left + f * right;
+}
+
+void build_phase_table(const double* freq, int count, int step, double freq_avg, int64_t ssize,
+                       double rate, double* table, int frames) {
+    if (frames < 0) return;
+    table[0] = 0.0;  // also the whole table of a sample shorter than one step
+    if (step <= 0) {
+        for (int k = 1; k <= frames; ++k) table[k] = 0.0;
+        return;
+    }
+    double sum = 0.0;
+    for (int64_t j = 0; j < ssize; ++j) {
+        if (j % step == 0 && j / step <= frames) table[j / step] = sum;
+        sum += series_value_at(j + 0.5 - 0.25 * step, freq, count, step, 1.0, 55.0, freq_avg) /
+               rate;
+    }
+    if (frames > 0) table[frames] = table[frames - 1];
+}
+
+double aligned_source_position(double p, double q, const double* freq, int count,
+                               const double* table, int frames, int step, double lo, double bad,
+                               double fallback, double rate) {
+    if (count < 0) count = 0;
+    if (frames < 0) frames = 0;
+    // Entry `end` stands for every frame past the list; entry count takes the
+    // place of entry frames when the table is longer than the list.
+    const int end = frames < count ? frames : count;
+    const auto cycles = [&](int64_t k) {
+        return entry_or_fallback(freq, k, count, end, lo, bad, fallback) / rate;
+    };
+
+    int64_t k = 0;
+    double f = 0.0;
+    frame_of(p / step, frames, &k, &f);  // past the table: its last entry
+    const double left = cycles(k);
+    const double right = cycles(k + 1);
+    const double phase = table[k] + step * f * (left + 0.5 * (right - left) * f);
+
+    double target = (q - std::floor(q)) + std::floor(phase);
+    const double other = phase > target ? target + 1 : target - 1;
+    if (std::fabs(phase - target) > std::fabs(phase - other)) target = other;
+
+    int64_t w = k;
+    while (w > 0 && table[w] > target) --w;
+    while (w < frames - 1 && target > table[w + 1]) ++w;
+
+    const double left2 = cycles(w);
+    const double right2 = cycles(w + 1);
+    if (left2 != right2) {
+        const double e = step * left2;
+        const double fq = (right2 - left2) * step;
+        const double g = e * e - 2 * fq * (table[w] - target);
+        if (g > 0) f = (std::sqrt(g) - e) / fq;
+    } else {
+        f = (target - table[w]) / left2 / step;
+    }
+    return (w + f) * step;
+}
+
+double smoothing_weight(double x) {
+    const double y = x * x;
+    const double d = y - 2.25;
+    return (y - 4) * (y - 1) * (d * d) / 20.25;
+}
+
+}  // namespace velorin
