@@ -1,0 +1,151 @@
+// tests/synth/rfft_test.cpp: the real transform pair, its tables and windows.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "synth/rfft.h"
+#include "tests/support/synth_fixtures.h"
+
+using namespace velorin;
+using velorin_test::make_rfft_tables;
+using velorin_test::RfftTables;
+
+namespace {
+
+constexpr double two_pi = 6.283185307179586;
+
+void forward(const RfftTables& t, std::vector<double>& a) {
+    rfft_forward(t.n, a.data(), t.twiddles.data(), t.bitrev.data());
+}
+void inverse(const RfftTables& t, std::vector<double>& a) {
+    rfft_inverse(t.n, a.data(), t.twiddles.data(), t.bitrev.data());
+}
+
+// The layout written as an O(n^2) sum: cosine parts at k, sine parts at n - k.
+std::vector<double> naive_forward(const std::vector<double>& x) {
+    const int n = static_cast<int>(x.size());
+    std::vector<double> a(n, 0.0);
+    for (int k = 0; k <= n / 2; ++k) {
+        double c = 0, s = 0;
+        for (int t = 0; t < n; ++t) {
+            const double ph = two_pi * static_cast<double>((static_cast<long>(k) * t) % n) / n;
+            c += x[t] * std::cos(ph);
+            s += x[t] * std::sin(ph);
+        }
+        a[k] = c;
+        if (k > 0 && k < n / 2) a[n - k] = s;
+    }
+    return a;
+}
+
+std::vector<double> test_block(int n) {
+    std::vector<double> x(n);
+    for (int i = 0; i < n; ++i) x[i] = std::sin(i * 0.1234) * 100.0 + ((i * 7919) % 61) - 30.0;
+    return x;
+}
+
+unsigned reverse_bits(unsigned v, int bits) {
+    unsigned r = 0;
+    for (int b = 0; b < bits; ++b) r |= ((v >> b) & 1u) << (bits - 1 - b);
+    return r;
+}
+
+}  // namespace
+
+TEST(RfftTables, BitReversalTableFor1024) {
+    const RfftTables t = make_rfft_tables(1024);
+    const int32_t head[8] = {0, 512, 256, 768, 128, 640, 384, 896};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(t.bitrev[i], head[i]);
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(t.bitrev[i], static_cast<int32_t>(reverse_bits(i, 5)) * 32);
+    for (size_t i = 32; i < t.bitrev.size(); ++i) EXPECT_EQ(t.bitrev[i], 0) << i;
+}
+
+TEST(RfftTables, BitReversalNotRebuiltOverANonZeroTable) {
+    std::vector<int32_t> ip(40, 0);
+    ip[0] = 5;
+    build_bitrev(1024, ip.data());
+    EXPECT_EQ(ip[1], 0);
+}
+
+TEST(RfftTables, TwiddlesAndWindows) {
+    const RfftTables t = make_rfft_tables(16);
+    EXPECT_EQ(t.twiddles[0], 1.0);
+    EXPECT_EQ(t.twiddles[1], 0.0);
+    EXPECT_NEAR(t.twiddles[2 * 4], 0.0, 1e-15);  // cos(pi/2)
+    EXPECT_NEAR(t.twiddles[2 * 4 + 1], 1.0, 1e-15);
+    const velorin_test::Windows w = velorin_test::make_windows(128);
+    EXPECT_EQ(w.hann[0], 0.0);
+    EXPECT_NEAR(w.hann[64], 1.0, 1e-15);
+    EXPECT_NEAR(w.sine[32], std::sqrt(0.5), 1e-15);
+    EXPECT_NEAR(w.sine[64], 1.0, 1e-15);
+    for (int i = 0; i < 64; ++i) EXPECT_NEAR(w.hann[i] + w.hann[i + 64], 1.0, 1e-15) << i;
+}
+
+// Every size's permutation is the standard bit reversal, for even and odd
+// powers of two.
+class RfftSize : public testing::TestWithParam<int> {};
+
+TEST_P(RfftSize, ForwardMatchesNaiveSums) {
+    const int n = GetParam();
+    const RfftTables t = make_rfft_tables(n);
+    std::vector<double> a = test_block(n);
+    const std::vector<double> want = naive_forward(a);
+    forward(t, a);
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(a[i], want[i], 1e-9 * n * 100) << "position " << i;
+}
+
+TEST_P(RfftSize, ForwardThenInverseScalesByHalfN) {
+    const int n = GetParam();
+    const RfftTables t = make_rfft_tables(n);
+    const std::vector<double> x = test_block(n);
+    std::vector<double> a = x;
+    forward(t, a);
+    inverse(t, a);
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(a[i], x[i] * (n / 2), 1e-9 * n) << "position " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(PowersOfTwo, RfftSize, testing::Values(4, 8, 16, 32, 64, 128, 512, 1024));
+
+TEST(Rfft, ImpulseGivesOnesInTheCosineHalf) {
+    const RfftTables t = make_rfft_tables(1024);
+    std::vector<double> a(1024, 0.0);
+    a[0] = 1.0;
+    forward(t, a);
+    for (int i = 0; i < 1024; ++i) EXPECT_EQ(a[i], i <= 512 ? 1.0 : 0.0) << "position " << i;
+}
+
+TEST(Rfft, ConstantGoesToBinZeroAndBack) {
+    const RfftTables t = make_rfft_tables(1024);
+    std::vector<double> a(1024, 0.75);
+    forward(t, a);
+    for (int i = 0; i < 1024; ++i) EXPECT_EQ(a[i], i == 0 ? 768.0 : 0.0) << "position " << i;
+    inverse(t, a);
+    for (int i = 0; i < 1024; ++i) EXPECT_EQ(a[i], 384.0) << "position " << i;
+}
+
+TEST(Rfft, CosineAndSineOfBinKLandAtKAndNMinusK) {
+    constexpr int n = 1024;
+    const RfftTables t = make_rfft_tables(n);
+    for (int k : {1, 37, 255, 511}) {
+        std::vector<double> c(n), s(n);
+        for (int i = 0; i < n; ++i) {
+            c[i] = std::cos(two_pi * k * i / n);
+            s[i] = std::sin(two_pi * k * i / n);
+        }
+        forward(t, c);
+        forward(t, s);
+        for (int j = 0; j < n; ++j) {
+            EXPECT_NEAR(c[j], j == k ? n / 2.0 : 0.0, 1e-9) << "cos k=" << k << " position " << j;
+            EXPECT_NEAR(s[j], j == n - k ? n / 2.0 : 0.0, 1e-9) << "sin k=" << k << " position " << j;
+        }
+    }
+}
+
+TEST(Rfft, NyquistBinIsASingleValue) {
+    const RfftTables t = make_rfft_tables(1024);
+    std::vector<double> a(1024);
+    for (int i = 0; i < 1024; ++i) a[i] = (i % 2) ? -1.0 : 1.0;
+    forward(t, a);
+    for (int j = 0; j < 1024; ++j) EXPECT_NEAR(a[j], j == 512 ? 1024.0 : 0.0, 1e-9) << j;
+}
