@@ -89,8 +89,12 @@ struct Mutex {
 };
 
 Mutex* mutex_create() { return new (std::nothrow) Mutex; }
-void mutex_lock(Mutex* m) { m->m.lock(); }
-void mutex_unlock(Mutex* m) { m->m.unlock(); }
+void mutex_lock(Mutex* m) {
+    if (m) m->m.lock();
+}
+void mutex_unlock(Mutex* m) {
+    if (m) m->m.unlock();
+}
 void mutex_close(Mutex* m) { delete m; }
 
 struct Thread {

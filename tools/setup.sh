@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the packages velorin's build, tests and demo need (Debian).
+set -euo pipefail
+packages="cmake g++ g++-multilib make libgtest-dev googletest libbenchmark-dev locales
+          flac lame vorbis-tools faad"
+missing=""
+for p in $packages; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq $missing >/dev/null
+fi
+# A locale with a decimal comma, for the command-line tests that need one.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE.utf-\?8$'; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || true
+fi
