@@ -127,4 +127,60 @@ std::vector<int16_t> to_i16(const std::vector<double>& x) {
     return out;
 }
 
+double estimate_f0(const std::vector<double>& x, int rate, int start, int len, double fmin,
+                   double fmax) {
+    const int lo = static_cast<int>(rate / fmax);
+    const int hi = static_cast<int>(rate / fmin) + 1;
+    if (start < 0 || len <= 0 || size_t(start + len + hi + 1) > x.size()) return 0.0;
+    std::vector<double> c(hi + 2, 0.0);
+    double best = -1.0;
+    int best_lag = 0;
+    double e0 = 0.0;
+    for (int i = 0; i < len; ++i) e0 += x[start + i] * x[start + i];
+    for (int lag = lo - 1; lag <= hi + 1; ++lag) {
+        double s = 0.0, e1 = 0.0;
+        for (int i = 0; i < len; ++i) {
+            s += x[start + i] * x[start + i + lag];
+            e1 += x[start + i + lag] * x[start + i + lag];
+        }
+        c[lag] = (e0 > 0 && e1 > 0) ? s / std::sqrt(e0 * e1) : 0.0;
+    }
+    for (int lag = lo; lag <= hi; ++lag) {
+        if (c[lag] > best && c[lag] >= c[lag - 1] && c[lag] >= c[lag + 1]) {
+            best = c[lag];
+            best_lag = lag;
+        }
+    }
+    if (best_lag == 0) return 0.0;
+    const double a = c[best_lag - 1], b = c[best_lag], d = c[best_lag + 1];
+    const double den = a - 2 * b + d;
+    const double shift = den != 0 ? 0.5 * (a - d) / den : 0.0;
+    return rate / (best_lag + shift);
+}
+
+double spectral_centroid(const std::vector<double>& x, int rate, int start, int len, double fmax) {
+    const double two_pi = 6.283185307179586;
+    double num = 0.0, den = 0.0;
+    const int kmax = static_cast<int>(fmax * len / rate);
+    for (int k = 1; k <= kmax; ++k) {
+        double re = 0.0, im = 0.0;
+        for (int i = 0; i < len; ++i) {
+            const double w = 0.5 - 0.5 * std::cos(two_pi * i / len);
+            const double v = x[start + i] * w;
+            re += v * std::cos(two_pi * k * i / len);
+            im -= v * std::sin(two_pi * k * i / len);
+        }
+        const double mag = std::sqrt(re * re + im * im);
+        num += mag * k * rate / len;
+        den += mag;
+    }
+    return den > 0 ? num / den : 0.0;
+}
+
+double rms(const std::vector<double>& x, int start, int len) {
+    double s = 0.0;
+    for (int i = 0; i < len; ++i) s += x[start + i] * x[start + i];
+    return len > 0 ? std::sqrt(s / len) : 0.0;
+}
+
 }  // namespace velorin_test

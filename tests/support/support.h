@@ -36,4 +36,15 @@ std::vector<double> make_vowel(int rate, double seconds, double f0, double peak 
 std::vector<double> make_noise(int rate, double seconds, double peak, uint32_t seed = 1);
 std::vector<int16_t> to_i16(const std::vector<double>& x);
 
+// Fundamental frequency of x[start .. start + len) by normalised
+// autocorrelation with parabolic interpolation, searched in fmin..fmax Hz.
+double estimate_f0(const std::vector<double>& x, int rate, int start, int len, double fmin,
+                   double fmax);
+// Spectral centroid in Hz of x[start .. start + len) (Hann window, direct DFT
+// up to `fmax`).
+double spectral_centroid(const std::vector<double>& x, int rate, int start, int len,
+                         double fmax = 5000.0);
+// Root mean square of x[start .. start + len).
+double rms(const std::vector<double>& x, int start, int len);
+
 }  // namespace velorin_test
