@@ -18,20 +18,41 @@ struct WavFormat {
     uint16_t bits = 0;
 };
 
+// Limits every audio reader applies before it allocates: more channels than
+// this, or a frame wider than this, is taken for a corrupt header.
+constexpr int max_channels = 256;
+constexpr int max_block_align = 2048;
+// A "data" chunk may claim more bytes than its file holds (the missing
+// samples read as 0), but by no more than this.
+constexpr int64_t max_data_shortfall = int64_t(64) << 20;
+
+// True when the format can be read without dividing by zero or allocating
+// absurd amounts: 1..max_channels channels, a block align of 1..max_block_align
+// bytes and at least one byte per channel, and a rate above 0.
+bool wav_format_usable(const WavFormat& fmt);
+
 // Render reader. Returns (ssize + appended) * channels interleaved doubles on
 // the 16-bit scale, the appended frames 0.0, or null (with the reader's
-// message where it has one). Release with release().
+// message where it has one). Release with release(). Unreadable (null, no
+// message): a "data" chunk before "fmt ", an unusable format, more than
+// 2^31 - 1 frames, or a "data" chunk that claims more than max_data_shortfall
+// bytes beyond the end of the file; a smaller shortfall reads as zeros.
 double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize);
 
 // Raw reader for the analysis: the "data" bytes as stored, followed by
 // appended * block_align zero bytes; `data_size` gets the byte count of the
-// data proper. Null on failure. Release with release().
+// data proper. Null on failure. Release with release(). The same rules for
+// unreadable files as the render reader; a data size of 0xFFFFFFFF reads to
+// the end of the file.
 uint8_t* read_wav_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size);
 
-// Writes `count` samples (16-bit scale) as a WAV file, or to standard output
-// for the path "-". Returns data size + 44, or -1 when the file cannot be
-// created.
-int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int bits,
-                  int channels, int rate, int format);
+// Writes `count` frames of `channels` interleaved samples each (16-bit scale;
+// `samples` holds count * channels values) as a WAV file, or to standard
+// output for the path "-". `bits` is 8, 16, 24, 32 or 64; `format` 3 with 32
+// bits writes floats. A value that is not a number is written as silence.
+// Returns data size + 44, or -1 when the file cannot be created or written,
+// the bit depth is not one of those, or the data would not fit 32-bit sizes.
+int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int bits, int channels,
+                  int rate, int format);
 
 }  // namespace velorin

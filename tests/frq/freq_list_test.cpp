@@ -1,0 +1,276 @@
+// tests/frq/freq_list_test.cpp: the frequency list file, its path rule and
+// its atomic replacement.
+#include "frq/freq_list.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <clocale>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "audio/bytes.h"
+#include "tests/support/support.h"
+
+using namespace velorin;
+using namespace velorin_test;
+
+namespace {
+
+struct FreqListFree {
+    void operator()(FreqList* f) const { free_freq_list(f); }
+};
+using FreqListPtr = std::unique_ptr<FreqList, FreqListFree>;
+
+FreqListPtr make_list(int count) {
+    FreqListPtr list(alloc_freq_list(count));
+    list->step = 256;
+    list->sample_rate = 44100;
+    list->freq_avg = 261.625565;
+    for (int k = 0; k < count; ++k) {
+        list->freq[k] = k % 5 == 0 ? 0.0 : 200.0 + k * 0.37;
+        list->amp[k] = 1000.0 / (k + 1);
+    }
+    list->freq[count] = list->freq[count - 1];
+    list->amp[count] = list->amp[count - 1];
+    return list;
+}
+
+std::vector<uint8_t> list_bytes(const char* magic, int32_t step, int32_t count, int records) {
+    std::vector<uint8_t> b(40 + 16 * size_t(records));
+    std::memcpy(b.data(), magic, 8);
+    put_le_u32(&b[8], uint32_t(step));
+    put_le_f64(&b[12], 150.5);
+    put_le_u32(&b[20], 22050);
+    put_le_u32(&b[36], uint32_t(count));
+    for (int k = 0; k < records; ++k) {
+        put_le_f64(&b[40 + 16 * k], 100.0 + k);
+        put_le_f64(&b[48 + 16 * k], 2.0 * k);
+    }
+    return b;
+}
+
+void set_mtime(const std::string& path, time_t t) {
+    struct timeval tv[2] = {{t, 0}, {t, 0}};
+    ASSERT_EQ(utimes(path.c_str(), tv), 0);
+}
+
+std::vector<std::string> names_in(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+// --- the path rule --------------------------------------------------------------
+
+struct PathCase {
+    const wchar_t* in;
+    const wchar_t* out;
+    bool is_list;
+};
+
+class FreqListPath : public testing::TestWithParam<PathCase> {};
+
+TEST_P(FreqListPath, DerivesTheListBesideTheSample) {
+    std::wstring out;
+    bool is_list = !GetParam().is_list;
+    ASSERT_TRUE(freq_list_path(GetParam().in, &out, &is_list));
+    EXPECT_EQ(out, GetParam().out);
+    EXPECT_EQ(is_list, GetParam().is_list);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, FreqListPath,
+                         testing::Values(PathCase{L"dir/voice.wav", L"dir/voice_wav.frq", false},
+                                         PathCase{L"dir/voice_wav.frq", L"dir/voice_wav.frq", true},
+                                         PathCase{L"voice.aiff", L"voice.aiff.frq", false},
+                                         PathCase{L"voice.aif", L"voice.aif.frq", false},
+                                         // The ".wav.frq" test is case-sensitive.
+                                         PathCase{L"voice.WAV", L"voice.WAV.frq", false},
+                                         PathCase{L"voice", L"voice.frq", false},
+                                         PathCase{L"a.wav.b.wav", L"a.wav.b_wav.frq", false},
+                                         PathCase{L"x.frq.frq.wav", L"x.frq.frq.wav", true}));
+
+TEST(FreqListPathLimit, OverLongPathIsRejectedNotTruncated) {
+    std::wstring out = L"unchanged";
+    // 507 + ".frq" is 511 characters: the longest that fits with its terminator.
+    const std::wstring fits(507, L'a');
+    EXPECT_TRUE(freq_list_path(fits.c_str(), &out, nullptr));
+    EXPECT_EQ(out.size(), 511u);
+    const std::wstring too_long(508, L'a');
+    out = L"unchanged";
+    EXPECT_FALSE(freq_list_path(too_long.c_str(), &out, nullptr));
+    EXPECT_EQ(out, L"unchanged");
+    EXPECT_EQ(read_freq_list(too_long.c_str()), nullptr);
+    FreqListPtr list = make_list(3);
+    EXPECT_EQ(write_freq_list(too_long.c_str(), list.get()), 0);
+}
+
+// --- reading and writing ------------------------------------------------------
+
+TEST(FreqListFile, WriteThenReadRestoresFieldsAndGuardEntry) {
+    TempDir dir;
+    FreqListPtr list = make_list(37);
+    ASSERT_EQ(write_freq_list(dir.wfile("voice.wav").c_str(), list.get()), 1);
+    const auto bytes = read_bytes(dir.file("voice_wav.frq"));
+    ASSERT_EQ(bytes.size(), 40u + 16 * 37);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "FREQ0003");
+    for (int i = 24; i < 36; ++i) EXPECT_EQ(bytes[i], 0) << i;
+
+    for (const char* name : {"voice.wav", "voice_wav.frq"}) {
+        testing::internal::CaptureStdout();
+        FreqListPtr back(read_freq_list(dir.wfile(name).c_str()));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        ASSERT_TRUE(back) << name;
+        EXPECT_EQ(back->step, 256);
+        EXPECT_EQ(back->sample_rate, 44100);
+        EXPECT_EQ(back->count, 37);
+        EXPECT_EQ(back->freq_avg, 261.625565);
+        EXPECT_EQ(back->reserved, 0);
+        EXPECT_EQ(back->extra_a, nullptr);
+        for (int k = 0; k <= 37; ++k) {
+            EXPECT_EQ(back->freq[k], list->freq[k]) << k;
+            EXPECT_EQ(back->amp[k], list->amp[k]) << k;
+        }
+    }
+}
+
+TEST(FreqListFile, TrailingBytesAndOtherVersionDigitReadTheSame) {
+    TempDir dir;
+    auto b = list_bytes("FREQ0007", 128, 4, 4);
+    for (uint8_t x = 1; x <= 5; ++x) b.push_back(x);
+    write_bytes(dir.file("v_wav.frq"), b);
+    FreqListPtr list(read_freq_list(dir.wfile("v_wav.frq").c_str()));
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->step, 128);
+    EXPECT_EQ(list->sample_rate, 22050);
+    EXPECT_EQ(list->freq_avg, 150.5);
+    ASSERT_EQ(list->count, 4);
+    EXPECT_EQ(list->freq[3], 103.0);
+    EXPECT_EQ(list->freq[4], 103.0);
+    EXPECT_EQ(list->amp[4], 6.0);
+}
+
+struct BadListCase {
+    const char* name;
+    std::vector<uint8_t> bytes;
+};
+
+class FreqListRejected : public testing::TestWithParam<BadListCase> {};
+
+TEST_P(FreqListRejected, LikeAMissingFile) {
+    TempDir dir;
+    write_bytes(dir.file("v_wav.frq"), GetParam().bytes);
+    EXPECT_EQ(read_freq_list(dir.wfile("v_wav.frq").c_str()), nullptr);
+}
+
+std::vector<uint8_t> cut(std::vector<uint8_t> b, size_t n) {
+    b.resize(n);
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corrupt, FreqListRejected,
+    testing::Values(BadListCase{"WrongMagic", list_bytes("FRQ00003", 256, 2, 2)},
+                    BadListCase{"CountZero", list_bytes("FREQ0003", 256, 0, 0)},
+                    BadListCase{"CountNegative", list_bytes("FREQ0003", 256, -5, 2)},
+                    BadListCase{"CountAbsurd", list_bytes("FREQ0003", 256, 0x7FFFFFFF, 2)},
+                    BadListCase{"StepZero", list_bytes("FREQ0003", 0, 2, 2)},
+                    BadListCase{"StepNegative", list_bytes("FREQ0003", -256, 2, 2)},
+                    BadListCase{"TableCut", cut(list_bytes("FREQ0003", 256, 3, 3), 40 + 47)},
+                    BadListCase{"HeaderCut", cut(list_bytes("FREQ0003", 256, 3, 3), 39)},
+                    BadListCase{"Empty", {}}),
+    [](const testing::TestParamInfo<BadListCase>& i) { return std::string(i.param.name); });
+
+// --- messages --------------------------------------------------------------------
+
+TEST(FreqListMessages, MissingListAndNullList) {
+    std::setlocale(LC_ALL, "C.UTF-8");
+    TempDir dir;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(read_freq_list(dir.wfile("voice.wav").c_str()), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "FRQ-Datei hat nicht gefunden.\n");
+    // Given the list path itself, a missing file is silent.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(read_freq_list(dir.wfile("voice_wav.frq").c_str()), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(write_freq_list(dir.wfile("voice.wav").c_str(), nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "FreqList ist Null.\n");
+    EXPECT_TRUE(names_in(dir).empty());
+}
+
+// --- staleness and protection ---------------------------------------------------
+
+TEST(FreqListStaleness, NewerSampleAndReadOnlyListGivesNothing) {
+    TempDir dir;
+    write_bytes(dir.file("v.wav"), wav_bytes_i16({1, 2, 3}, 1, 44100));
+    FreqListPtr list = make_list(5);
+    ASSERT_EQ(write_freq_list(dir.wfile("v.wav").c_str(), list.get()), 1);
+    const std::string frq = dir.file("v_wav.frq");
+    set_mtime(frq, 1000000);
+    set_mtime(dir.file("v.wav"), 2000000);
+
+    // Writable list: a newer sample does not prevent reading.
+    FreqListPtr a(read_freq_list(dir.wfile("v.wav").c_str()));
+    EXPECT_TRUE(a);
+
+    ASSERT_EQ(chmod(frq.c_str(), 0444), 0);
+    EXPECT_EQ(read_freq_list(dir.wfile("v.wav").c_str()), nullptr);
+    // Given the list path, no dates are compared.
+    FreqListPtr b(read_freq_list(dir.wfile("v_wav.frq").c_str()));
+    EXPECT_TRUE(b);
+    // An older sample with a read-only list reads normally.
+    set_mtime(dir.file("v.wav"), 500000);
+    FreqListPtr c(read_freq_list(dir.wfile("v.wav").c_str()));
+    EXPECT_TRUE(c);
+
+    // The writer leaves a read-only list alone and leaves nothing behind.
+    const auto before = read_bytes(frq);
+    FreqListPtr other = make_list(9);
+    EXPECT_EQ(write_freq_list(dir.wfile("v.wav").c_str(), other.get()), 0);
+    EXPECT_EQ(read_bytes(frq), before);
+    EXPECT_EQ(names_in(dir).size(), 2u);
+}
+
+// --- atomic replacement ---------------------------------------------------------
+
+TEST(FreqListWrite, ReplacesTheOldFileAndLeavesNoTemporary) {
+    TempDir dir;
+    FreqListPtr first = make_list(50);
+    FreqListPtr second = make_list(3);
+    ASSERT_EQ(write_freq_list(dir.wfile("v.wav").c_str(), first.get()), 1);
+    ASSERT_EQ(write_freq_list(dir.wfile("v_wav.frq").c_str(), second.get()), 1);
+    EXPECT_EQ(read_bytes(dir.file("v_wav.frq")).size(), 40u + 16 * 3);
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"v_wav.frq"});
+}
+
+TEST(FreqListWrite, FailedWriteKeepsTheOldFile) {
+    TempDir dir;
+    FreqListPtr first = make_list(4);
+    ASSERT_EQ(write_freq_list(dir.wfile("v.wav").c_str(), first.get()), 1);
+    const auto before = read_bytes(dir.file("v_wav.frq"));
+    // A list whose arrays are missing cannot be written; nor can a folder
+    // that does not exist.
+    FreqList broken;
+    broken.count = 3;
+    broken.step = 256;
+    EXPECT_EQ(write_freq_list(dir.wfile("v.wav").c_str(), &broken), 0);
+    EXPECT_EQ(write_freq_list(dir.wfile("none/v.wav").c_str(), first.get()), 0);
+    EXPECT_EQ(read_bytes(dir.file("v_wav.frq")), before);
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"v_wav.frq"});
+}
+
+TEST(FreqListWrite, RenameFailureRemovesTheTemporary) {
+    TempDir dir;
+    // The list's name is taken by a folder: the temporary is written, the
+    // rename fails, and nothing is left behind.
+    std::filesystem::create_directories(dir.file("v_wav.frq") + "/x");
+    FreqListPtr list = make_list(4);
+    EXPECT_EQ(write_freq_list(dir.wfile("v.wav").c_str(), list.get()), 0);
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"v_wav.frq"});
+}
+
+}  // namespace
