@@ -10,7 +10,7 @@ namespace velorin {
 // Codec text of the chosen variant (3 "hff", 2 "cmp", anything else "enc"),
 // then zero-run packing, then back-reference packing. A heap string the caller
 // releases with free_pitch_text, or null when the codec gives no text.
-// Not reentrant only in the sense that it prints the codecs' messages.
+// Reentrant; the codecs print their messages on standard output.
 wchar_t* encpitch(const int16_t* curve, int order, int variant);
 
 // `text` holds numbers separated by spaces (each read as a decimal number,
