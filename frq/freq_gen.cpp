@@ -1,0 +1,349 @@
+// frq/freq_gen.cpp: the threaded pitch analysis that builds a frequency list.
+#include "frq/freq_gen.h"
+
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+#include "frq/period.h"
+#include "platform/console.h"
+#include "platform/mem.h"
+#include "platform/platform.h"
+
+namespace velorin {
+
+namespace {
+
+constexpr int max_threads = 32;
+constexpr int zero_frames = 4096;           // behind the sample, guaranteed by every loader
+constexpr int64_t max_frames = 1 << 30;     // keeps positions and frame indices in 32 bits
+constexpr double close_ratio = 0.9091;      // also the lower end of a pass-two lag range
+
+// One per pass-one thread, filled before the thread starts and read-only
+// afterwards. The thread writes freq[k] for its own frames only.
+struct analysis_task {
+    int64_t first;              // first position: thread index * step
+    int thread_count;
+    int min_lag;
+    int max_lag;
+    const PeriodSignal* sig;    // sample, tables and settings, shared read-only
+    double* freq;               // the list being filled
+};
+
+void analysis_worker(void* arg) {
+    const analysis_task& task = *static_cast<const analysis_task*>(arg);
+    const PeriodSignal& sig = *task.sig;
+    const int64_t advance = static_cast<int64_t>(task.thread_count) * sig.step;
+    for (int64_t p = task.first; p < sig.nsamp; p += advance) {
+        const int k = static_cast<int>(p / sig.step);
+        task.freq[k] = estimate_period(sig, static_cast<int>(p), task.min_lag, task.max_lag, 1);
+        if (task.first == 0) say_widef(stderr, L"pass 1 %d\t%lf\t\r", k, task.freq[k]);
+    }
+}
+
+// One per thread of the low-pass that precedes pass one: disjoint ranges of
+// positions, read-only input.
+struct LowpassTask {
+    const PeriodSignal* sig;
+    const double* weights;
+    int taps;
+    double wsum;
+    int64_t first;
+    int64_t last;
+    double* lowpassed;
+};
+
+void lowpass_worker(void* arg) {
+    const LowpassTask& t = *static_cast<const LowpassTask*>(arg);
+    lowpass_range(*t.sig, t.weights, t.taps, t.wsum, t.first, t.last, t.lowpassed);
+}
+
+// Runs proc on every task, one thread each, and waits for all of them. A
+// task whose thread cannot start runs on the calling thread instead.
+template <typename Task>
+void run_on_threads(void (*proc)(void*), Task* tasks, int count) {
+    Thread* threads[max_threads];
+    for (int i = 0; i < count; ++i) threads[i] = thread_start(proc, &tasks[i]);
+    for (int i = 0; i < count; ++i)
+        if (!threads[i]) proc(&tasks[i]);
+    for (int i = 0; i < count; ++i)
+        if (threads[i]) thread_join(threads[i]);
+}
+
+// The buffers behind a PeriodSignal, owned by one generation.
+struct SignalBuffers {
+    double* raw_block = nullptr;
+    double* lowpassed = nullptr;
+    double* taps = nullptr;
+    AnalysisWindows* windows = nullptr;
+    ~SignalBuffers() {
+        release(raw_block);
+        release(lowpassed);
+        release(taps);
+        release(windows);
+    }
+};
+
+bool settings_usable(int64_t bytes, int bits, int channels, int block_align, int rate, int n,
+                     int step) {
+    if (!period_depth_supported(bits)) {
+        sayf(stderr, "unsupported bits per sample: %d\n", bits);
+        return false;
+    }
+    if (channels <= 0 || block_align <= 0 ||
+        block_align < static_cast<int64_t>(channels) * (bits / 8)) {
+        sayf(stderr, "unusable sample layout: %d channels, block align %d\n", channels,
+             block_align);
+        return false;
+    }
+    if (n < min_frame_length || n > max_frame_length || step <= 0 || rate <= 0) {
+        sayf(stderr, "unusable analysis settings: N=%d step=%d rate=%d\n", n, step, rate);
+        return false;
+    }
+    if (bytes < 0 || bytes / block_align > max_frames) {
+        say(stderr, "sample too long for frequency analysis\n");
+        return false;
+    }
+    return true;
+}
+
+// A lag bound from a period in samples, kept inside int range.
+int lag_of(double samples) {
+    if (!(samples < 1e9)) return 1000000000;
+    if (!(samples > -1e9)) return -1000000000;
+    return static_cast<int>(samples);
+}
+
+// Loads channel 0, low-passes it on `threads` threads and fills sig. False
+// when memory runs out.
+bool prepare_signal(const uint8_t* data, int bits, int channels, int nsamp, int rate, int n,
+                    int step, int threads, SignalBuffers* bufs, PeriodSignal* sig) {
+    bufs->windows = alloc_zeroed<AnalysisWindows>(1);
+    if (!bufs->windows) return false;
+    build_analysis_windows(n, bufs->windows);
+
+    const int pad = period_signal_pad(n);
+    const int64_t frames = static_cast<int64_t>(nsamp) + zero_frames;
+    bufs->raw_block = alloc_zeroed<double>(frames + 2 * static_cast<int64_t>(pad));
+    bufs->lowpassed = alloc_zeroed<double>(nsamp);
+    const double width = lowpass_width(rate, bits);
+    const int taps = lowpass_tap_count(width);
+    bufs->taps = alloc_zeroed<double>(taps);
+    if (!bufs->raw_block || !bufs->lowpassed || !bufs->taps) return false;
+    const double wsum = build_lowpass_taps(width, bufs->taps);
+
+    double* raw = bufs->raw_block + pad;
+    load_first_channel(data, bits, channels, 0, frames, raw);
+    *sig = PeriodSignal{data, bits, channels, nsamp, frames, rate, n, step, bufs->windows,
+                        raw, pad, bufs->lowpassed, 1.0, 0.0};
+    reader_scaling(bits, &sig->scale, &sig->offset);
+
+    LowpassTask tasks[max_threads];
+    for (int t = 0; t < threads; ++t) {
+        tasks[t] = LowpassTask{sig,
+                               bufs->taps,
+                               taps,
+                               wsum,
+                               static_cast<int64_t>(nsamp) * t / threads,
+                               static_cast<int64_t>(nsamp) * (t + 1) / threads,
+                               bufs->lowpassed};
+    }
+    run_on_threads(lowpass_worker, tasks, threads);
+    return true;
+}
+
+// Sample p of channel 0 on the 16-bit scale, as the amplitude measure sees
+// it; 64-bit data has no such conversion and measures 0.
+double amplitude_sample(const PeriodSignal& sig, int64_t p) {
+    const double v = sig.raw[p];
+    switch (sig.bits) {
+        case 8:
+            return (v - 127.5) * 256;
+        case 16:
+            return v;
+        case 24:
+            return v * 0.00390625;
+        case 32:
+            return v * 32768;
+        default:
+            return 0.0;
+    }
+}
+
+double frame_amplitude(const PeriodSignal& sig, int k) {
+    const int n = sig.n;
+    const int l = n + n / 2;
+    const double* ew = sig.windows->energy;
+    double e = 0.0;
+    for (int j = 0; j < l; ++j) {
+        const int64_t p = static_cast<int64_t>(k) * sig.step - n / 4 + j;
+        if (p < 0) continue;
+        const double v = amplitude_sample(sig, p) * ew[j];
+        e += v * v;
+    }
+    return 0.125 * std::sqrt(e);
+}
+
+// Fills amp and returns the weighted average of the voiced frames: a frame
+// weighs more when it is loud and its eleven predecessors agree with it.
+double amplitudes_and_average(const PeriodSignal& sig, const double* freq, int count,
+                              int max_lag, double* amp) {
+    double sum_w = 0.0;
+    double sum_wf = 0.0;
+    for (int k = 0; k < count; ++k) {
+        amp[k] = frame_amplitude(sig, k);
+        const double f = freq[k];
+        if (!(f > 1)) continue;
+        double w = amp[k] + 1;
+        for (int j = 1; j <= 11; ++j) {
+            double cj;
+            if (k - j >= 0 && freq[k - j] > 1) {
+                const double r = f / (15 * std::fabs(freq[k - j] - f) + f);
+                cj = r * r;
+            } else {
+                cj = 1 / (f + 1);
+            }
+            w = w * cj;
+        }
+        sum_w += w;
+        sum_wf += w * f;
+    }
+    return sum_w != 0 ? sum_wf / sum_w : static_cast<double>(sig.rate) / max_lag;
+}
+
+bool close_freqs(double a, double b) {
+    if (!(a > 0 && b > 0)) return false;
+    return (a < b ? a : b) / (a < b ? b : a) > close_ratio;
+}
+
+// Pass two's second look at frame k, searching lags around the expected
+// period (in samples).
+void reestimate(const PeriodSignal& sig, int k, double period, double* freq, const double* amp) {
+    const int lag_cap = sig.n / 2 + sig.n / 4;
+    const int lo = lag_of(std::floor(close_ratio * period));
+    const int up = lag_of(std::ceil(1.1 * period));
+    const int hi = up < lag_cap ? up : lag_cap;
+    freq[k] = estimate_period(sig, k * sig.step, lo, hi, 2);
+    say_widef(stderr, L"pass 2 %d\t%lf\t%lf\t\r", k, freq[k], amp[k]);
+}
+
+// Pass two, in frame order on the calling thread: unvoiced frames are looked
+// at again with a lag range predicted from their neighbours.
+void fill_gaps(const PeriodSignal& sig, int count, double* freq, const double* amp) {
+    const double rate = sig.rate;
+    double prev1 = 0.0;  // final frequency of frame k - 1
+    double prev2 = 0.0;  // and of frame k - 2
+    for (int k = 0; k < count; ++k) {
+        if (freq[k] < 1) {
+            // Backwards from the voiced frames that follow, one frame at a time.
+            int j = k;
+            double next1 = k < count - 1 ? freq[k + 1] : 0.0;
+            double next2 = k < count - 2 ? freq[k + 2] : 0.0;
+            while (freq[j] < 1 && close_freqs(next1, next2)) {
+                reestimate(sig, j, rate / (2 * next1 - next2), freq, amp);
+                if (freq[j] < 1) break;
+                --j;
+                next2 = next1;
+                next1 = freq[j + 1];
+                if (j < 0) break;
+            }
+            if (freq[k] < 1 && close_freqs(prev1, prev2))
+                reestimate(sig, k, rate / (2 * prev1 - prev2), freq, amp);
+            if (freq[k] < 1) {
+                const double next = k < count - 1 ? freq[k + 1] : 0.0;
+                if (close_freqs(prev1, next))
+                    reestimate(sig, k, rate / ((next + prev1) * 0.5), freq, amp);
+            }
+        }
+        prev2 = prev1;
+        prev1 = freq[k];
+    }
+}
+
+}  // namespace
+
+FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, int bits, int channels,
+                             int block_align, int rate, int n, int step, double lo_hz,
+                             double hi_hz, int threads) {
+    if (!data) {
+        say(stderr, "no sample data to analyse\n");
+        return nullptr;
+    }
+    if (!settings_usable(bytes, bits, channels, block_align, rate, n, step)) return nullptr;
+    const int nsamp = static_cast<int>(bytes / block_align);
+    const int count = nsamp / step + 1;
+
+    SignalBuffers bufs;
+    say_widef(stderr, L"N=%d Step=%d\n", n, step);
+    say_widef(stderr, L"Data Size=%d\n", static_cast<int>(bytes));
+    say_widef(stderr, L"Channels=%d\n", channels);
+    say_widef(stderr, L"Block Align=%d\n", block_align);
+    say_widef(stderr, L"Samples per Sec=%d\n", rate);
+    say_widef(stderr, L"Bits per sample=%d\n", bits);
+    say_widef(stderr, L"List Size=%d\n", count);
+
+    // Cleared, so a frame no worker visits (position nsamp) is unvoiced.
+    double* freq = alloc_zeroed<double>(static_cast<int64_t>(count) + 1);
+    double* amp = alloc_zeroed<double>(static_cast<int64_t>(count) + 1);
+    if (!freq || !amp) {
+        release(freq);
+        release(amp);
+        say(stderr, "frequency analysis : allocate memory error\n");
+        return nullptr;
+    }
+
+    double lo = lo_hz > 0 ? lo_hz : 52.0;
+    double hi = hi_hz > 0 ? hi_hz : 900.0;
+    if (lo > hi) {
+        const double t = lo;
+        lo = hi;
+        hi = t;
+    }
+    const int lag_cap = n / 2 + n / 4;  // the buffers hold 1.5 N samples
+    const double lowest_lag = rate / hi;
+    const double highest_lag = rate / lo;
+    const int min_lag = lowest_lag < lag_cap + 1 ? static_cast<int>(lowest_lag) : lag_cap + 1;
+    const int max_lag = highest_lag < lag_cap ? static_cast<int>(highest_lag) : lag_cap;
+    int thread_count = threads > 0 ? threads : processor_count();
+    if (thread_count > max_threads) thread_count = max_threads;
+    if (thread_count < 1) thread_count = 1;
+    say_widef(stderr, L"Frequenz auf    %lfHz %d\n", static_cast<double>(rate) / max_lag, max_lag);
+    say_widef(stderr, L"Frequenz bis zu %lfHz %d\n", static_cast<double>(rate) / min_lag,
+              min_lag);
+    say_widef(stderr, L"Threads %d\n", thread_count);
+
+    PeriodSignal sig{};
+    if (!prepare_signal(data, bits, channels, nsamp, rate, n, step, thread_count, &bufs, &sig)) {
+        release(freq);
+        release(amp);
+        say(stderr, "frequency analysis : allocate memory error\n");
+        return nullptr;
+    }
+
+    analysis_task tasks[max_threads];
+    for (int t = 0; t < thread_count; ++t)
+        tasks[t] = analysis_task{static_cast<int64_t>(t) * step, thread_count, min_lag, max_lag, &sig, freq};
+    run_on_threads(analysis_worker, tasks, thread_count);
+
+    const double freq_avg = amplitudes_and_average(sig, freq, count, max_lag, amp);
+    fill_gaps(sig, count, freq, amp);
+    freq[count] = freq[count - 1];
+    amp[count] = amp[count - 1];
+    say_widef(stderr, L"freq_avg=%lf\t\t\t\t\n", freq_avg);
+
+    FreqList* list = new (std::nothrow) FreqList;
+    if (!list) {
+        release(freq);
+        release(amp);
+        return nullptr;
+    }
+    list->step = step;
+    list->sample_rate = rate;
+    list->count = count;
+    list->freq_avg = freq_avg;
+    list->freq = freq;
+    list->amp = amp;
+    return list;
+}
+
+}  // namespace velorin

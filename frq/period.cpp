@@ -1,0 +1,421 @@
+// frq/period.cpp: the per-frame period estimate, evaluated fast and bit-exact.
+//
+// The estimate is defined on the windowed-sinc readers of synth/kernels.h.
+// Calling them for every value is slow, so this file computes the same
+// values another way and keeps every double bit-identical to that definition
+// (tests/frq/period_test.cpp compares both on many signals):
+// - a read at an integer position uses weights that depend only on the tap's
+//   offset, so they are computed once per analysis, and each position is
+//   low-passed once and shared by all frames whose buffers overlap;
+// - a read at a fractional position y + m (m whole) uses the same weights for
+//   every m, so the refinement computes them once per trial lag;
+// - taps outside the sample are skipped by the readers; adding w * 0 instead
+//   leaves the accumulator unchanged (it starts at +0 and cannot become -0),
+//   so the loaded channel carries zero margins and the loops need no tests;
+// - the difference function keeps each lag's own order of addition and runs
+//   several lags side by side.
+#include "frq/period.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "synth/kernels.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace velorin {
+
+namespace {
+
+// The reader's constants and series, repeated here because the weights must
+// come out exactly as the reader computes them.
+constexpr double sinc_pi = 3.14159265358979;
+constexpr double series_rcp[19] = {
+    1.0 / 6.0,    1.0 / 20.0,   1.0 / 42.0,   1.0 / 72.0,   1.0 / 110.0,
+    1.0 / 156.0,  1.0 / 210.0,  1.0 / 272.0,  1.0 / 342.0,  1.0 / 420.0,
+    1.0 / 506.0,  1.0 / 600.0,  1.0 / 702.0,  1.0 / 812.0,  1.0 / 930.0,
+    1.0 / 1056.0, 1.0 / 1190.0, 1.0 / 1332.0, 1.0 / 1482.0,
+};
+
+double sinc_series(double h) {
+    const double a = h * h;
+    const int terms = std::fabs(h) <= sinc_pi ? 14 : 20;
+    double sum = 1.0;
+    double term = 1.0;
+    for (int n = 1; n < terms; ++n) {
+        term = term * (a * series_rcp[n - 1]);
+        if (n & 1)
+            sum -= term;
+        else
+            sum += term;
+    }
+    return sum;
+}
+
+// The reader's weight of a tap at distance `offset` (tap index minus
+// position) for width b.
+double tap_weight(double offset, double b) {
+    const double h = offset * (sinc_pi / b);
+    return std::cos(h * 0.25) * sinc_series(h);
+}
+
+// 6.28318530717958 is the 15-digit value of the window and spectrum
+// formulas, not the full-precision 2 pi.
+constexpr double window_two_pi = 6.28318530717958;
+
+constexpr int max_buffer = max_frame_length + max_frame_length / 2;  // L
+constexpr int max_lags = max_frame_length / 2 + max_frame_length / 4 + 1;
+constexpr int max_candidates = 1024;
+
+// d[tau] for every lag from min_lag to max_lag: the energy-weighted squared
+// difference between two stretches of buf symmetric about its middle.
+double lag_difference(const double* buf, const double* ew2, int c, int m_count, int tau) {
+    const double* a = buf + (c - tau / 2);
+    const double* b = a + tau;
+    double s = 0.0;
+    for (int m = 0; m < m_count; ++m) {
+        const double diff = a[m] - b[m];
+        s += ew2[m] * (diff * diff);
+    }
+    return s;
+}
+
+#if defined(__SSE2__)
+// Four lags tau..tau+3 at once, tau even: the pairs (tau, tau+1) and
+// (tau+2, tau+3) share their first stretch, and each lane adds its terms in
+// the same order as lag_difference.
+void four_lag_differences(const double* buf, const double* ew2, int c, int m_count, int tau,
+                          double* d) {
+    const int j = tau / 2;
+    const double* a0 = buf + (c - j);
+    const double* a1 = a0 - 1;
+    const double* b0 = buf + (c + j);       // lanes tau, tau + 1
+    const double* b1 = buf + (c + j + 1);   // lanes tau + 2, tau + 3
+    __m128d s0 = _mm_setzero_pd();
+    __m128d s1 = _mm_setzero_pd();
+    for (int m = 0; m < m_count; ++m) {
+        const __m128d e = _mm_set1_pd(ew2[m]);
+        const __m128d d0 = _mm_sub_pd(_mm_set1_pd(a0[m]), _mm_loadu_pd(b0 + m));
+        const __m128d d1 = _mm_sub_pd(_mm_set1_pd(a1[m]), _mm_loadu_pd(b1 + m));
+        s0 = _mm_add_pd(s0, _mm_mul_pd(e, _mm_mul_pd(d0, d0)));
+        s1 = _mm_add_pd(s1, _mm_mul_pd(e, _mm_mul_pd(d1, d1)));
+    }
+    _mm_storeu_pd(d, s0);
+    _mm_storeu_pd(d + 2, s1);
+}
+#endif
+
+// d[tau - min_lag] for tau in min_lag..max_lag.
+void difference_function(const double* buf, const double* ew2, int n, int min_lag, int max_lag,
+                         double* d) {
+    const int c = n / 8 + n / 4;
+    const int m_count = n / 2 + n / 4;
+    int tau = min_lag;
+#if defined(__SSE2__)
+    if (tau & 1) {
+        d[0] = lag_difference(buf, ew2, c, m_count, tau);
+        ++tau;
+    }
+    for (; tau + 3 <= max_lag; tau += 4)
+        four_lag_differences(buf, ew2, c, m_count, tau, d + (tau - min_lag));
+#endif
+    for (; tau <= max_lag; ++tau) d[tau - min_lag] = lag_difference(buf, ew2, c, m_count, tau);
+}
+
+// The reader of the sample's depth at position y, width 1: the slow path of
+// the refinement, for positions the fast one cannot prove exact.
+double read_full_band(const PeriodSignal& sig, double y) {
+    switch (sig.bits) {
+        case 8:
+            return sinc_read_u8(y, sig.data, 1.0, sig.channels, sig.frames);
+        case 16:
+            return sinc_read_i16(y, reinterpret_cast<const int16_t*>(sig.data), 1.0, sig.channels,
+                                 sig.frames);
+        case 24:
+            return sinc_read_i24(y, sig.data, 1.0, sig.channels, sig.frames);
+        case 32:
+            return sinc_read_f32(y, reinterpret_cast<const float*>(sig.data), 1.0, sig.channels,
+                                 sig.frames);
+        case 64:
+            return sinc_read_f64(y, reinterpret_cast<const double*>(sig.data), 1.0, sig.channels,
+                                 sig.frames);
+        default:
+            return 0.0;
+    }
+}
+
+// The refinement's cost of lag G through the readers themselves.
+double lag_cost_slow(const PeriodSignal& sig, double a, double g, int m_count) {
+    const double* ew2 = sig.windows->energy_even;
+    double e = 0.0;
+    for (int m = 0; m < m_count; ++m) {
+        const double diff = read_full_band(sig, a - g / 2 + m) - read_full_band(sig, a - g / 2 + g + m);
+        e += ew2[m] * (diff * diff);
+    }
+    return e;
+}
+
+// Full-band reads at y, y + 1, ..., y + count - 1 into v. Every read has the
+// same tap offsets, hence the same weights; each value is accumulated over
+// its taps in reading order, exactly like the reader.
+void full_band_run(const PeriodSignal& sig, double y, int count, double* v) {
+    const double lo = std::ceil(y - 2.0);
+    const double hi = std::floor(y + 2.0);
+    const int taps = static_cast<int>(hi - lo) + 1;
+    const int64_t first = static_cast<int64_t>(lo);
+    double w[5];
+    double wsum = 0.0;
+    for (int t = 0; t < taps; ++t) {
+        w[t] = tap_weight((lo + t) - y, 1.0);
+        wsum += w[t];
+    }
+    for (int m = 0; m < count; ++m) v[m] = 0.0;
+    for (int t = 0; t < taps; ++t) {
+        const double wt = w[t];
+        const double* s = sig.raw + first + t;
+        for (int m = 0; m < count; ++m) v[m] += wt * s[m];
+    }
+    for (int m = 0; m < count; ++m) v[m] = v[m] / wsum * sig.scale - sig.offset;
+}
+
+// True when every position a - g/2 + m and a + g/2 + m is an exact double
+// whose taps lie inside the loaded channel, so full_band_run reproduces the
+// reader: g a multiple of 2^-20 and all magnitudes below 2^30 leave 52 bits.
+bool fast_cost_is_exact(const PeriodSignal& sig, double a, double g, int m_count) {
+    if (!(std::fabs(g) < 1048576.0) || !(std::fabs(a) < 536870912.0)) return false;
+    const double scaled = g * 1048576.0;
+    if (scaled != std::floor(scaled)) return false;
+    const double lowest = a - std::fabs(g) / 2 - 3.0;
+    const double highest = a + std::fabs(g) / 2 + m_count + 3.0;
+    return lowest >= -static_cast<double>(sig.pad) &&
+           highest < static_cast<double>(sig.frames + sig.pad);
+}
+
+double lag_cost(const PeriodSignal& sig, double a, double g, int m_count) {
+    if (!fast_cost_is_exact(sig, a, g, m_count)) return lag_cost_slow(sig, a, g, m_count);
+    double v1[max_buffer / 2];
+    double v2[max_buffer / 2];
+    full_band_run(sig, a - g / 2, m_count, v1);
+    full_band_run(sig, a - g / 2 + g, m_count, v2);
+    const double* ew2 = sig.windows->energy_even;
+    double e = 0.0;
+    for (int m = 0; m < m_count; ++m) {
+        const double diff = v1[m] - v2[m];
+        e += ew2[m] * (diff * diff);
+    }
+    return e;
+}
+
+// Refines the integer lag t to a fraction of a sample by halving steps on
+// the full-band signal centred at a; gives t back when the search drifts
+// more than one sample away.
+double refine_lag(const PeriodSignal& sig, int t, double a, int m_count) {
+    const double lag = t;
+    if (!(lag / 80000 < 1)) return lag;
+    const double limit = lag / 80000;
+    double d = lag;
+    double h = 1.0;
+    double best = 1e30;
+    do {
+        // Trials in the order d - h, d, d + h; a trial wins only when strictly
+        // lower than everything before it, best included, else d stays.
+        const double trial[3] = {d - h, d, d + h};
+        double lowest = best;
+        int winner = 1;
+        const double below = lag_cost(sig, a, trial[0], m_count);
+        if (below < lowest) {
+            lowest = below;
+            winner = 0;
+        }
+        // Below a whole step the middle is the previous winner, whose cost is best.
+        const double middle = h < 1 ? best : lag_cost(sig, a, trial[1], m_count);
+        if (middle < lowest) {
+            lowest = middle;
+            winner = 1;
+        }
+        const double above = lag_cost(sig, a, trial[2], m_count);
+        if (above < lowest) {
+            lowest = above;
+            winner = 2;
+        }
+        if (winner != 1) {
+            d = trial[winner];
+            if (std::fabs(lag - d) > 1) return lag;
+        }
+        best = lowest;
+        h = h * 0.5;
+    } while (!(h <= limit));
+    return d;
+}
+
+}  // namespace
+
+void build_analysis_windows(int n, AnalysisWindows* w) {
+    w->n = n;
+    for (int i = 0; i < n; ++i) w->analysis[i] = 0.5 - 0.5 * std::cos(i * (window_two_pi / n));
+    const int l = n + n / 2;
+    for (int j = 0; j <= l; ++j) w->energy[j] = 0.5 - 0.5 * std::cos(j * (window_two_pi / l));
+    for (int m = 0; m < n / 2 + n / 4; ++m) w->energy_even[m] = w->energy[2 * m];
+}
+
+bool period_depth_supported(int bits) {
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32 || bits == 64;
+}
+
+void reader_scaling(int bits, double* scale, double* offset) {
+    *scale = bits == 8 ? 256.0 : bits == 24 ? 0.00390625 : bits == 32 ? 32768.0 : 1.0;
+    *offset = bits == 8 ? 32640.0 : 0.0;
+}
+
+int period_signal_pad(int n) { return n / 4 + 16; }
+
+void load_first_channel(const uint8_t* data, int bits, int channels, int64_t first, int64_t last,
+                        double* raw) {
+    const int64_t stride = static_cast<int64_t>(channels) * (bits / 8);
+    for (int64_t i = first; i < last; ++i) {
+        const uint8_t* p = data + i * stride;
+        switch (bits) {
+            case 8:
+                raw[i] = static_cast<double>(p[0]);
+                break;
+            case 16: {
+                int16_t s;
+                std::memcpy(&s, p, sizeof s);
+                raw[i] = static_cast<double>(s);
+                break;
+            }
+            case 24: {
+                const uint32_t u = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+                int32_t s = static_cast<int32_t>(u);
+                if (u & 0x800000u) s -= 0x1000000;  // sign from bit 23
+                raw[i] = static_cast<double>(s);
+                break;
+            }
+            case 32: {
+                float s;
+                std::memcpy(&s, p, sizeof s);
+                raw[i] = static_cast<double>(s);
+                break;
+            }
+            case 64: {
+                double s;
+                std::memcpy(&s, p, sizeof s);
+                raw[i] = s;
+                break;
+            }
+            default:
+                raw[i] = 0.0;
+        }
+    }
+}
+
+double lowpass_width(int rate, int bits) {
+    if (bits == 8) return 1.0;  // 8-bit data is searched on the sample itself
+    const double w = std::floor(rate / 920.0);
+    return w < 1.0 ? 1.0 : w;
+}
+
+int lowpass_tap_count(double width) {
+    return static_cast<int>(std::floor(2.0 * width) - std::ceil(-2.0 * width)) + 1;
+}
+
+double build_lowpass_taps(double width, double* weights) {
+    const int taps = lowpass_tap_count(width);
+    const double lo = std::ceil(-2.0 * width);
+    double wsum = 0.0;
+    for (int t = 0; t < taps; ++t) {
+        weights[t] = tap_weight(lo + t, width);
+        wsum += weights[t];
+    }
+    return wsum;
+}
+
+void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, double wsum,
+                   int64_t first, int64_t last, double* lowpassed) {
+    const int64_t half = (taps - 1) / 2;
+    // Positions whose taps all fall inside the sample run in blocks, each
+    // value accumulating its taps in order; the rest skip outside taps.
+    constexpr int block = 256;
+    int64_t q = first;
+    while (q < last) {
+        const bool inside = q - half >= 0 && q + block - 1 + half < sig.frames && q + block <= last;
+        if (!inside) {
+            double acc = 0.0;
+            for (int t = 0; t < taps; ++t) {
+                const int64_t i = q - half + t;
+                if (i >= 0 && i < sig.frames) acc += weights[t] * sig.raw[i];
+            }
+            lowpassed[q] = acc / wsum * sig.scale - sig.offset;
+            ++q;
+            continue;
+        }
+        double acc[block];
+        for (int j = 0; j < block; ++j) acc[j] = 0.0;
+        for (int t = 0; t < taps; ++t) {
+            const double w = weights[t];
+            const double* s = sig.raw + (q - half + t);
+            for (int j = 0; j < block; ++j) acc[j] += w * s[j];
+        }
+        for (int j = 0; j < block; ++j) lowpassed[q + j] = acc[j] / wsum * sig.scale - sig.offset;
+        q += block;
+    }
+}
+
+double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag, int mode) {
+    const int n = sig.n;
+    const int l = n + n / 2;
+    const int m_count = n / 2 + n / 4;
+    if (min_lag < 0) min_lag = 0;
+    if (max_lag > m_count) max_lag = m_count;
+    if (min_lag > max_lag) return 0.0;
+
+    // The signal around p, low-passed, and its windowed middle.
+    double buf[max_buffer];
+    const double shift = 0.75 * n - 0.25 * sig.step;
+    for (int i = 0; i < l; ++i) {
+        const int q = static_cast<int>(p + i - shift);
+        buf[i] = (q < 0 || q >= sig.nsamp) ? 0.0 : sig.lowpassed[q];
+    }
+
+    double d[max_lags];
+    difference_function(buf, sig.windows->energy_even, n, min_lag, max_lag, d);
+    int cand[max_candidates];
+    int c = 0;
+    for (int tau = min_lag + 2; tau <= max_lag && c < max_candidates; ++tau) {
+        const double* dt = d + (tau - min_lag);
+        if (dt[-2] > dt[-1] && dt[0] > dt[-1]) cand[c++] = tau - 1;
+    }
+
+    // Acceptance does not depend on the choice, so a rejected frame skips it.
+    if (c == 0) return 0.0;
+    if (mode == 1 && !((max_lag - min_lag + 1) / c > min_lag)) return 0.0;
+
+    double x[max_frame_length];
+    for (int i = 0; i < n; ++i) x[i] = buf[i + n / 4] * sig.windows->analysis[i];
+    int t = 0;
+    double best = 0.0;
+    for (int k = 0; k < c; ++k) {
+        const double w = window_two_pi / cand[k];
+        double s = 0.0;
+        double co = 0.0;
+        for (int i = 0; i < n; ++i) {
+            s += x[i] * std::sin(i * w);
+            co += x[i] * std::cos(i * w);
+        }
+        const double score = std::sqrt((co * co + s * s) / (d[cand[k] - min_lag] + 1e-07));
+        if (score >= best) {  // the later lag wins a tie
+            best = score;
+            t = cand[k];
+        }
+    }
+    // Only a sample holding NaN scores no candidate at all.
+    if (t == 0) return 0.0;
+
+    const double a = n / 8 + p;
+    const double lag = refine_lag(sig, t, a, m_count);
+    return lag > 0 ? sig.rate / lag : 0.0;
+}
+
+}  // namespace velorin

@@ -1,0 +1,78 @@
+// frq/period.h: the fundamental period of one analysis frame, on a sample prepared once.
+#pragma once
+
+#include <cstdint>
+
+namespace velorin {
+
+constexpr int max_frame_length = 2048;  // N, samples
+constexpr int min_frame_length = 8;
+
+// The two raised-cosine tables of one analysis, built for N before any worker
+// starts and read-only afterwards. `analysis` holds N entries, `energy`
+// L + 1 entries (L = N + N/2), `energy_even[m]` = `energy[2m]` for m < 3N/4.
+struct AnalysisWindows {
+    int n;
+    double analysis[max_frame_length];
+    double energy[max_frame_length + max_frame_length / 2 + 1];
+    double energy_even[max_frame_length / 2 + max_frame_length / 4];
+};
+void build_analysis_windows(int n, AnalysisWindows* w);
+
+// True for the depths the sample readers know: 8, 16, 24, 32 (float), 64 (float).
+bool period_depth_supported(int bits);
+
+// Everything the estimate reads, filled by the generator before any worker
+// starts and read-only afterwards. Positions are sample frames of channel 0.
+struct PeriodSignal {
+    const uint8_t* data;        // raw interleaved samples, then the zero frames
+    int bits;                   // 8, 16, 24, 32 or 64
+    int channels;               // stride between frames, in elements
+    int nsamp;                  // frames of sample proper
+    int64_t frames;             // nsamp + the zero frames behind it
+    int rate;                   // Hz
+    int n;                      // frame length N
+    int step;                   // samples per frame
+    const AnalysisWindows* windows;
+    // Channel 0 as the reader loads it (before its scaling), at raw[i] for
+    // -pad <= i < frames + pad; zero outside [0, frames).
+    const double* raw;
+    int pad;
+    // The width-W read of the integer search at every position 0..nsamp-1,
+    // already scaled like the reader's result.
+    const double* lowpassed;
+    // The reader's scaling of its filtered value: value * scale - offset.
+    double scale;
+    double offset;
+};
+
+// The readers' scaling of their filtered value for a depth.
+void reader_scaling(int bits, double* scale, double* offset);
+
+// The front and back margin of `raw` the estimate needs for frame length n.
+int period_signal_pad(int n);
+
+// Loads channel 0 of frames [first, last) into raw[first..last), as values
+// before the reader's scaling; raw is the padded array's element 0.
+void load_first_channel(const uint8_t* data, int bits, int channels, int64_t first, int64_t last,
+                        double* raw);
+
+// The low-pass width of the integer search (1 for 8-bit data) and the taps of
+// its read at an integer position: 4W + 1 weights at offsets -2W..2W, and
+// their sum in reading order. `weights` must hold lowpass_tap_count(width).
+double lowpass_width(int rate, int bits);
+int lowpass_tap_count(double width);
+double build_lowpass_taps(double width, double* weights);
+
+// lowpassed[q] for q in [first, last), from sig.raw; equals the reader at the
+// integer position q bit for bit. Pure; threads may fill disjoint ranges.
+void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, double wsum,
+                   int64_t first, int64_t last, double* lowpassed);
+
+// The fundamental frequency in Hz at frame position p, searching lags
+// min_lag..max_lag; 0 when no period was found. Mode 1 (first pass) also
+// rejects frames with too many candidate minima; mode 2 does not. Pure and
+// allocation-free: any number of threads may call it at once.
+double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag, int mode);
+
+}  // namespace velorin

@@ -1,0 +1,176 @@
+// tests/frq/period_test.cpp: the per-frame period estimate against its straightforward form.
+#include "frq/period.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "synth/kernels.h"
+#include "tests/support/frq_reference.h"
+#include "tests/support/support.h"
+
+namespace {
+
+using velorin::estimate_period;
+using velorin_test::analysis_bytes;
+using velorin_test::PreparedSignal;
+
+// Analysis settings by rate, as the driver chooses them.
+void settings_for(int rate, int* n, int* step) {
+    if (rate <= 14999) {
+        *n = 512;
+        *step = 64;
+    } else if (rate <= 29999) {
+        *n = 720;
+        *step = 128;
+    } else if (rate <= 59999) {
+        *n = 1024;
+        *step = 256;
+    } else {
+        *n = 2048;
+        *step = 512;
+    }
+}
+
+TEST(AnalysisWindows, MatchTheRaisedCosineFormulas) {
+    std::vector<velorin::AnalysisWindows> w(1);
+    for (int n : {512, 720, 1024, 2048}) {
+        velorin::build_analysis_windows(n, &w[0]);
+        const std::vector<double> aw = velorin_test::reference_analysis_window(n);
+        const std::vector<double> ew = velorin_test::reference_energy_window(n);
+        for (int i = 0; i < n; ++i) ASSERT_EQ(w[0].analysis[i], aw[i]) << n << " " << i;
+        for (int j = 0; j <= n + n / 2; ++j) ASSERT_EQ(w[0].energy[j], ew[j]) << n << " " << j;
+        EXPECT_EQ(w[0].energy[0], 0.0);
+        EXPECT_NEAR(w[0].energy[n + n / 2], 0.0, 1e-15);
+    }
+}
+
+// The low-passed signal shared by all frames equals the reader at every
+// integer position, including the first ones, where taps fall before the start.
+TEST(Lowpass, EqualsTheReaderAtEveryPosition) {
+    const std::vector<double> x = velorin_test::make_noise(44100, 0.05, 20000.0, 7);
+    const std::vector<uint8_t> bytes = analysis_bytes(x, 16, 1);
+    PreparedSignal ps;
+    velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps);
+    const auto* data = reinterpret_cast<const int16_t*>(bytes.data());
+    const int64_t frames = int64_t(x.size()) + 4096;
+    for (int q = 0; q < static_cast<int>(x.size()); ++q)
+        ASSERT_EQ(ps.lowpassed[q], velorin::sinc_read_i16(q, data, 47.0, 1, frames)) << q;
+}
+
+struct Case {
+    const char* name;
+    int bits;
+    int channels;
+    int rate;
+    int signal;  // 0 vowel with vibrato, 1 noise, 2 silence, 3 vowel then noise then silence
+};
+
+std::vector<double> make_signal(const Case& c, double seconds) {
+    switch (c.signal) {
+        case 0:
+            return velorin_test::make_vowel(c.rate, seconds, 196.0, 12000.0, 40.0, 5.5);
+        case 1:
+            return velorin_test::make_noise(c.rate, seconds, 9000.0, 3);
+        case 2:
+            return std::vector<double>(static_cast<size_t>(seconds * c.rate), 0.0);
+        default: {
+            std::vector<double> x = velorin_test::make_vowel(c.rate, seconds / 2, 311.0, 15000.0);
+            const std::vector<double> nz = velorin_test::make_noise(c.rate, seconds / 4, 4000.0);
+            x.insert(x.end(), nz.begin(), nz.end());
+            x.resize(static_cast<size_t>(seconds * c.rate), 0.0);
+            return x;
+        }
+    }
+}
+
+class PeriodIdentity : public testing::TestWithParam<Case> {};
+
+// Every frame, both modes, full and narrow lag ranges: the fast estimate
+// returns exactly the straightforward one.
+TEST_P(PeriodIdentity, FastEstimateEqualsStraightforwardEvaluation) {
+    const Case c = GetParam();
+    int n = 0, step = 0;
+    settings_for(c.rate, &n, &step);
+    const double seconds = c.rate > 60000 ? 0.08 : 0.16;
+    const std::vector<double> x = make_signal(c, seconds);
+    const std::vector<double> other = velorin_test::make_noise(c.rate, seconds, 20000.0, 11);
+    const std::vector<uint8_t> bytes = analysis_bytes(x, c.bits, c.channels, other);
+    PreparedSignal ps;
+    velorin_test::prepare_signal(bytes, c.bits, c.channels, c.rate, n, step, &ps);
+    const std::vector<double> aw = velorin_test::reference_analysis_window(n);
+    const std::vector<double> ew = velorin_test::reference_energy_window(n);
+    const int nsamp = static_cast<int>(x.size());
+    const int min_lag = static_cast<int>(c.rate / 900.0);
+    const int max_lag = std::min(static_cast<int>(c.rate / 52.0), n / 2 + n / 4);
+    int voiced = 0;
+    for (int p = 0; p <= nsamp; p += step) {
+        const double fast = estimate_period(ps.sig, p, min_lag, max_lag, 1);
+        const double slow = velorin_test::reference_estimate_period(
+            p, min_lag, max_lag, bytes.data(), nsamp, c.bits, c.channels, c.rate, n, step, 1, aw,
+            ew);
+        ASSERT_EQ(fast, slow) << "mode 1, position " << p;
+        if (fast > 0) ++voiced;
+        // Pass two's narrow range around the vowel's period.
+        const int lo = static_cast<int>(std::floor(0.9091 * c.rate / 196.0));
+        const int hi = std::min(n / 2 + n / 4, static_cast<int>(std::ceil(1.1 * c.rate / 196.0)));
+        ASSERT_EQ(estimate_period(ps.sig, p, lo, hi, 2),
+                  velorin_test::reference_estimate_period(p, lo, hi, bytes.data(), nsamp, c.bits,
+                                                          c.channels, c.rate, n, step, 2, aw, ew))
+            << "mode 2, position " << p;
+    }
+    if (c.signal == 0) {
+        EXPECT_GT(voiced, 0);
+    }
+    if (c.signal == 2) {
+        EXPECT_EQ(voiced, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, PeriodIdentity,
+    testing::Values(Case{"u8", 8, 1, 44100, 0}, Case{"i16", 16, 1, 44100, 0},
+                    Case{"i24", 24, 1, 44100, 0}, Case{"f32", 32, 1, 44100, 0},
+                    Case{"f64", 64, 1, 44100, 0}, Case{"i16_stereo", 16, 2, 44100, 0},
+                    Case{"i24_stereo", 24, 2, 48000, 3}, Case{"i16_22050", 16, 1, 22050, 0},
+                    Case{"f32_96000", 32, 1, 96000, 0}, Case{"i16_8000", 16, 1, 8000, 3},
+                    Case{"i16_noise", 16, 1, 44100, 1}, Case{"u8_noise", 8, 1, 22050, 1},
+                    Case{"i16_silence", 16, 1, 44100, 2}, Case{"i16_mixed", 16, 1, 44100, 3}),
+    [](const testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
+
+// A silent frame has no strict local minimum and therefore no period.
+TEST(EstimatePeriod, SilentFrameHasNoPeriod) {
+    const std::vector<uint8_t> bytes = analysis_bytes(std::vector<double>(8000, 0.0), 16, 1);
+    PreparedSignal ps;
+    velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps);
+    EXPECT_EQ(estimate_period(ps.sig, 2048, 49, 768, 1), 0.0);
+    EXPECT_EQ(estimate_period(ps.sig, 2048, 49, 768, 2), 0.0);
+}
+
+TEST(EstimatePeriod, EmptyLagRangeSearchesNothing) {
+    const std::vector<double> x = velorin_test::make_vowel(44100, 0.2, 220.0);
+    const std::vector<uint8_t> bytes = analysis_bytes(x, 16, 1);
+    PreparedSignal ps;
+    velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps);
+    EXPECT_GT(estimate_period(ps.sig, 4096, 180, 220, 2), 0.0);
+    EXPECT_EQ(estimate_period(ps.sig, 4096, 221, 220, 2), 0.0);
+}
+
+// A clean vowel is found within a fraction of a percent, in every format.
+TEST(EstimatePeriod, FindsTheFundamentalOfAVowel) {
+    for (int bits : {8, 16, 24, 32, 64}) {
+        const double f0 = 233.0;
+        const std::vector<double> x = velorin_test::make_vowel(44100, 0.3, f0, 14000.0);
+        const std::vector<uint8_t> bytes = analysis_bytes(x, bits, 1);
+        PreparedSignal ps;
+        velorin_test::prepare_signal(bytes, bits, 1, 44100, 1024, 256, &ps);
+        for (int p = 2048; p < 10000; p += 256) {
+            const double f = estimate_period(ps.sig, p, 49, 768, 1);
+            EXPECT_NEAR(f, f0, f0 * 0.005) << bits << " bits at " << p;
+        }
+    }
+}
+
+}  // namespace
