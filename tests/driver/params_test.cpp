@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "pitch/curve.h"
+#include "pitch/dispatch.h"
+
 using velorin::RenderParams;
 
 namespace {
@@ -241,6 +244,37 @@ TEST(PitchBend, PlainCurveBecomesFrequenciesWithUnbentLastEntry) {
     EXPECT_EQ(t.pitch_freq[0], t.target_freq);
     EXPECT_EQ(t.pitch_freq[1], 265.0 * std::pow(2.0, 100 / 1200.0));
 }
+
+struct CompressedCase {
+    const wchar_t* tempo;
+    int order;    // as the tempo argument names them
+    int variant;  // for the encoder
+};
+class CompressedBend : public testing::TestWithParam<CompressedCase> {};
+
+// The tempo argument names codec and delta order after a '*'; the tempo number stops there.
+TEST_P(CompressedBend, ReachesTheSeries) {
+    const CompressedCase& c = GetParam();
+    const int16_t curve[6] = {5, 10, 20, 30, -40, -40};
+    wchar_t* text = velorin::encpitch(curve, c.order, c.variant);
+    ASSERT_NE(text, nullptr);
+    const std::wstring bend = text;
+    velorin::free_pitch_text(text);
+    const RenderParams p = parse({{3, L"A4"}, {12, c.tempo}, {13, bend}}).p;
+    EXPECT_EQ(p.tempo, 120);
+    EXPECT_EQ(p.pitch_step, 230);
+    ASSERT_EQ(p.pitch_count, 5) << c.tempo;
+    ASSERT_EQ(p.pitch_freq.size(), 6u);
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(p.pitch_freq[k], hz_at_cents(440.0, curve[k + 1])) << c.tempo << " " << k;
+    EXPECT_EQ(p.pitch_freq[5], 440.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, CompressedBend,
+                         testing::Values(CompressedCase{L"!120*enc2", 2, 1},
+                                         CompressedCase{L"!120*cmp1", 1, 2},
+                                         CompressedCase{L"!120*hff3", 3, 3},
+                                         CompressedCase{L"!120*xyz0", 0, 1}));
 
 struct TempoCase {
     const wchar_t* tempo;
