@@ -80,7 +80,7 @@ void apply_flags(const wchar_t* flags, RenderParams* p) {
 // is, so a bare '120' reads as 20. The number stops at a '*', if any.
 int read_tempo(const wchar_t* arg) {
     const double v = arg[0] != 0 ? wtof(arg + 1) : 0.0;
-    return static_cast<int16_t>(truncate_to_int(v));  // wraps like the 16-bit field it was
+    return static_cast<int16_t>(truncate_to_int(v));  // a signed 16-bit value: wraps
 }
 
 void read_pitch_bend(const wchar_t* tempo_arg, const wchar_t* bend, RenderParams* p) {
@@ -90,6 +90,7 @@ void read_pitch_bend(const wchar_t* tempo_arg, const wchar_t* bend, RenderParams
     PitchCurvePtr curve(select_pitch_form(tempo_arg, &variant, &order)
                             ? decpitch(bend, order, variant)
                             : decplain(bend));
+    // A curve without points is no curve: the target holds for the whole note.
     if (!curve || curve.get()[0] <= 0) return;
     const int16_t* points = curve.get();
     const int count = points[0];
