@@ -79,7 +79,8 @@ double sinc_read(double x, double b, int64_t frames, Load load) {
 double entry_or_fallback(const double* values, int64_t k, int count, int end, double lo, double bad,
                          double fallback) {
     const double v = k < count ? values[k] : values[end];
-    return (v <= lo || v == bad) ? fallback : v;
+    // Written as !(v > lo) so that a NaN entry is invalid too.
+    return (!(v > lo) || v == bad) ? fallback : v;
 }
 
 // floor(u) as a frame index clamped to 0..limit, and the fraction u - floor(u)

@@ -21,8 +21,9 @@ double sinc_read_i24(double x, const uint8_t* data, double width, int channels, 
 double sinc_read_f32(double x, const float* data, double width, int channels, int64_t frames);
 
 // The interpolated value of a frame series (count + 1 values, one every
-// `step` samples) at sample position x. A value <= lo or == bad is invalid
-// and reads as `fallback`.
+// `step` samples) at sample position x. A value <= lo or == bad (or NaN)
+// is invalid and reads as `fallback`. Positions before 0 read entry 0,
+// positions at or past count * step entry count.
 double series_value_at(double x, const double* values, int count, int step, double lo, double bad,
                        double fallback);
 

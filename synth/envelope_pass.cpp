@@ -1,0 +1,162 @@
+// synth/envelope_pass.cpp: the second render pass, one 1024-sample block per
+// unit with the source's formant envelope and breath.
+#include <algorithm>
+#include <cmath>
+
+#include "synth/kernels.h"
+#include "synth/passes.h"
+#include "synth/render_reader.h"
+#include "synth/rfft.h"
+#include "synth/spectrum.h"
+
+namespace velorin {
+
+namespace {
+
+constexpr int block = spectrum_block;
+constexpr int half = block / 2;
+constexpr int bins = spectrum_bins;
+
+// 1.4 harmonic spacings of a 1024-point transform at 44100 Hz, in bins per Hz.
+constexpr double harmonic_width = 1433.6;
+
+double freq_at(const RenderShared& sh, double x) {
+    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
+}
+
+double pitch_at(const RenderShared& sh, double x) {
+    if (!sh.pitch_freq) return sh.target_freq;
+    return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
+                           sh.target_freq);
+}
+
+double read(const RenderShared& sh, double x, double w) {
+    return sinc_read_render(x, sh.sample, w, sh.channels, sh.sample_frames);
+}
+
+// Scales the amplitude of bin n of a transformed block by g.
+void scale_bin(double* x, int n, double g) {
+    x[n] = x[n] * g;
+    if (n > 0 && n < half) x[block - n] = x[block - n] * g;
+}
+
+struct Widths {
+    double w;   // reader width
+    double pw;  // target harmonic width, bins
+    double fw;  // source harmonic width, bins
+};
+
+// Gives the voiced block d (windowed, time domain) the source's envelope at p,
+// stretched by the formant factor; d comes back in the time domain, times 512.
+void correct_formants(const RenderShared& sh, const WorkUnit& u, const Widths& wd, double* d) {
+    const double* s = sh.sine1024;
+    const double p = u.src_pos;
+    const double r = sh.r;
+    double src[block];
+    for (int i = 0; i < half; ++i) {
+        src[half + i] = read(sh, p + i * r, wd.w) * s[half + i];
+        src[half - 1 - i] = read(sh, p - (i + 1) * r, wd.w) * s[half - 1 - i];
+    }
+    rfft_forward(block, d, sh.twiddles, sh.bitrev);
+    rfft_forward(block, src, sh.twiddles, sh.bitrev);
+    double pd[bins], ps[bins], es[bins], ed[bins];
+    power_spectrum(d, pd);
+    power_spectrum(src, ps);
+    smoothed_spectrum(ps, wd.fw, es);
+    smoothed_spectrum(pd, wd.pw, ed);
+    for (int n = 0; n < bins; ++n) {
+        if (!(ed[n] > 0)) continue;
+        double e = 0.0;
+        if (u.gender == 1.0) {
+            e = es[n];
+        } else {
+            const double x = n * u.gender;
+            // A bin that would come from at or past bin 512 is silenced; so
+            // is one from a NaN or negative position, which a formant factor
+            // never gives.
+            if (x >= 0.0 && x < half) {
+                const int k = static_cast<int>(std::floor(x));
+                const double f = x - k;
+                e = (1 - f) * es[k] + f * es[k + 1];
+            }
+        }
+        scale_bin(d, n, std::sqrt(e / ed[n] * wd.pw / wd.fw));
+    }
+    rfft_inverse(block, d, sh.twiddles, sh.bitrev);
+}
+
+// Fills nb with the unit's noise shaped like the aperiodic part of the
+// source: the source minus itself half a period earlier and later, read at
+// the rate r / gender, tilted by the breath shaping table. Time domain, times
+// 512.
+void make_breath(const RenderShared& sh, const WorkUnit& u, const Widths& wd, double* nb) {
+    const double* s = sh.sine1024;
+    const double r = sh.r;
+    const double step = r / u.gender;
+    double src[block];
+    double fu = u.src_pos;
+    double fv = u.src_pos - r / u.gender;
+    for (int i = 0; i < half; ++i) {
+        const double du = (sh.rate * 0.5) / freq_at(sh, fu);
+        const double dv = (sh.rate * 0.5) / freq_at(sh, fv);
+        src[half + i] = (read(sh, fu - du, wd.w) - read(sh, fu + du, wd.w)) * s[half + i];
+        src[half - 1 - i] = (read(sh, fv - dv, wd.w) - read(sh, fv + dv, wd.w)) * s[half - 1 - i];
+        fu += step;
+        fv -= step;
+    }
+    rfft_forward(block, src, sh.twiddles, sh.bitrev);
+    double pa[bins], ea[bins];
+    power_spectrum(src, pa);
+    smoothed_spectrum(pa, wd.fw * u.gender, ea);
+
+    for (int i = 0; i < block; ++i) nb[i] = u.noise[i] * s[i];
+    rfft_forward(block, nb, sh.twiddles, sh.bitrev);
+    double pn[bins], en[bins];
+    power_spectrum(nb, pn);
+    smoothed_spectrum(pn, wd.pw, en);
+    for (int n = 0; n < bins; ++n) {
+        if (!(en[n] > 0)) continue;
+        const double g = std::sqrt(ea[n] / en[n] * wd.pw / (wd.fw * u.gender)) * sh.breath_shape[n];
+        scale_bin(nb, n, g);
+    }
+    rfft_inverse(block, nb, sh.twiddles, sh.bitrev);
+}
+
+}  // namespace
+
+void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
+    const int j0 = u.out_index;
+    const double p = u.src_pos;
+    const double m = u.modulation;
+
+    Widths wd;
+    wd.w = std::max(1.0, sh.r);
+    const double fm = freq_at(sh, p + 0.5 - 0.25 * sh.freq_step);
+    const double pt = pitch_at(sh, j0 - 0.5) / ((sh.freq_avg / fm) * m + (1 - m));
+    wd.pw = pt * harmonic_width / 44100;
+    const double fs = freq_at(sh, p);
+    wd.fw = fs * harmonic_width / 44100;
+
+    const int first = j0 - half;
+    const int lo = std::max(0, -first);
+    const int hi = std::min(block, sh.outlen - first);
+    double d[block];
+    for (int i = 0; i < block; ++i) d[i] = i >= lo && i < hi ? sh.datbuf[first + i] * sh.sine1024[i] : 0.0;
+    if (!u.no_filter) correct_formants(sh, u, wd, d);
+
+    // Zero unless the breath runs, so the sum below may always read it.
+    double nb[block] = {};
+    if (u.breath > 0 && u.noise) make_breath(sh, u, wd, nb);
+
+    const double* s = sh.sine1024;
+    mutex_lock(sh.outbuf_lock);
+    if (u.noise_gain > 0) {
+        for (int k = lo; k < hi; ++k)
+            sh.outbuf[first + k] += (u.voiced_gain * d[k] + u.noise_gain * nb[k]) * s[k];
+    } else {
+        for (int k = lo; k < hi; ++k) sh.outbuf[first + k] += u.voiced_gain * d[k] * s[k];
+    }
+    mutex_unlock(sh.outbuf_lock);
+}
+
+}  // namespace velorin

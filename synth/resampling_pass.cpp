@@ -1,0 +1,72 @@
+// synth/resampling_pass.cpp: the first render pass, one pitch-synchronous
+// grain per unit.
+#include <algorithm>
+
+#include "synth/kernels.h"
+#include "synth/passes.h"
+#include "synth/render_reader.h"
+
+namespace velorin {
+
+namespace {
+
+constexpr int grain_size = 128;
+constexpr int grain_half = 64;
+
+double freq_at(const RenderShared& sh, double x) {
+    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
+}
+
+double pitch_at(const RenderShared& sh, double x) {
+    if (!sh.pitch_freq) return sh.target_freq;
+    return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
+                           sh.target_freq);
+}
+
+// Divides a target frequency so that the output follows the source's own
+// pitch wobble in proportion m.
+double modulation_factor(const RenderShared& sh, double f, double m) {
+    return (sh.freq_avg / f) * m + (1 - m);
+}
+
+}  // namespace
+
+void resampling_pass(const RenderShared& sh, const WorkUnit& u) {
+    const double r = sh.r;
+    const double m = u.modulation;
+    const double c = aligned_source_position(u.src_pos, u.out_phase, sh.freq, sh.freq_count,
+                                             sh.phase_table, sh.phase_frames, sh.freq_step, 1.0,
+                                             55.0, sh.freq_avg, sh.rate);
+    const double fc = freq_at(sh, c);
+    const double w = std::max(1.0, r);
+
+    // Output sample out_index falls on the anchor c; the grain's second half
+    // reads forward from there, its first half backward, each at the rate
+    // that moves the local source pitch to the local target pitch.
+    double a = c;
+    double b = c - (u.target_freq / fc) * r;
+    double grain[grain_size];
+    for (int i = 0; i < grain_half; ++i) {
+        const double fa = freq_at(sh, a);
+        const double fb = freq_at(sh, b);
+        grain[grain_half + i] =
+            sinc_read_render(a, sh.sample, w, sh.channels, sh.sample_frames) *
+            sh.hann128[grain_half + i];
+        grain[grain_half - 1 - i] =
+            sinc_read_render(b, sh.sample, w, sh.channels, sh.sample_frames) *
+            sh.hann128[grain_half - 1 - i];
+        const double pa = pitch_at(sh, u.out_index + i + 0.5);
+        const double pb = pitch_at(sh, u.out_index - i - 1.5);
+        a += (pa / fa) * r / modulation_factor(sh, fa, m);
+        b -= (pb / fb) * r / modulation_factor(sh, fb, m);
+    }
+
+    const int first = u.out_index - grain_half;
+    const int lo = std::max(0, -first);
+    const int hi = std::min(grain_size, sh.outlen - first);
+    mutex_lock(sh.datbuf_lock);
+    for (int k = lo; k < hi; ++k) sh.datbuf[first + k] += grain[k];
+    mutex_unlock(sh.datbuf_lock);
+}
+
+}  // namespace velorin

@@ -1,0 +1,17 @@
+// tests/support/synth_reference.h: the two render passes evaluated the
+// straightforward way (exact sinc readers, every smoothing weight computed
+// where it is used), against which the optimised passes are checked and
+// timed.
+#pragma once
+
+#include "synth/passes.h"
+
+namespace velorin_test {
+
+void reference_resampling_pass(const velorin::RenderShared& sh, const velorin::WorkUnit& u);
+void reference_envelope_breath_pass(const velorin::RenderShared& sh, const velorin::WorkUnit& u);
+
+// Smoothed spectrum written as the sum over t for each bin in turn.
+void reference_smoothed_spectrum(const double* p, double width, double* out);
+
+}  // namespace velorin_test
