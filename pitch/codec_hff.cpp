@@ -103,19 +103,6 @@ std::vector<int> code_depths(const std::vector<std::pair<int, int>>& leaves) {
     return depth;
 }
 
-// Canonical codes for lengths in nondecreasing order: a counter shifted left
-// whenever the length grows, each code its low `length` bits.
-std::vector<uint32_t> canonical_codes(const std::vector<int>& lengths) {
-    std::vector<uint32_t> codes(lengths.size());
-    uint64_t c = 0;
-    for (size_t i = 0; i < lengths.size(); ++i) {
-        if (i > 0 && lengths[i] > lengths[i - 1]) c <<= (lengths[i] - lengths[i - 1]);
-        codes[i] = static_cast<uint32_t>(c & ((uint64_t(1) << lengths[i]) - 1));
-        ++c;
-    }
-    return codes;
-}
-
 // --- Reading -----------------------------------------------------------------
 
 struct BitReader {
@@ -166,7 +153,7 @@ bool read_table(BitReader& br, HuffTable* table) {
         table->symbols.push_back(static_cast<int16_t>(static_cast<uint16_t>(s)));
         table->lengths.push_back(length);
     }
-    table->codes = canonical_codes(table->lengths);
+    table->codes = hff_canonical_codes(table->lengths);
     return true;
 }
 
@@ -186,6 +173,19 @@ size_t unpack_digits(const std::wstring& text, Bits* bits) {
 }
 
 }  // namespace
+
+// The counter can outgrow a code (lengths 1, 1, 1 give 0, 1, 0); only the
+// low bits count, so a malformed table simply gets clashing codes.
+std::vector<uint32_t> hff_canonical_codes(const std::vector<int>& lengths) {
+    std::vector<uint32_t> codes(lengths.size());
+    uint64_t c = 0;
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        if (i > 0 && lengths[i] > lengths[i - 1]) c <<= (lengths[i] - lengths[i - 1]);
+        codes[i] = static_cast<uint32_t>(c & ((uint64_t(1) << lengths[i]) - 1));
+        ++c;
+    }
+    return codes;
+}
 
 int16_t* hff_decode(const std::wstring& text, int order) {
     Bits bits;
@@ -263,7 +263,7 @@ std::wstring hff_encode(const int16_t* curve, int order) {
         if (e.second > max_code_length) return std::wstring();  // needs over 2^31 points
         lengths.push_back(e.second);
     }
-    const std::vector<uint32_t> codes = canonical_codes(lengths);
+    const std::vector<uint32_t> codes = hff_canonical_codes(lengths);
     std::vector<size_t> entry_of(size_t(range), 0);  // value - lo -> entry
     for (size_t i = 0; i < entries.size(); ++i) entry_of[size_t(entries[i].first - lo)] = i;
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velorin {
 
@@ -39,5 +40,10 @@ std::wstring cmp_encode(const int16_t* curve, int order);
 // a message on standard output when the data stops matching the table.
 int16_t* hff_decode(const std::wstring& text, int order);
 std::wstring hff_encode(const int16_t* curve, int order);
+
+// The canonical "hff" codes for code lengths in nondecreasing order: a
+// counter, shifted left whenever the length grows and counting up after each
+// entry; each code is the counter's low `length` bits, first bit most significant.
+std::vector<uint32_t> hff_canonical_codes(const std::vector<int>& lengths);
 
 }  // namespace velorin

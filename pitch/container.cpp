@@ -43,8 +43,9 @@ std::wstring expandrefs(const std::wstring& text) {
 std::wstring packrefs(const std::wstring& text) {
     const size_t n = text.size();
     // best_len[p], best_dist[p]: the longest match at p over distances 1..128.
-    // Matches are followed to their full length, not just to the cap, because
-    // the longest one decides which distance is written.
+    // One backward pass per distance gives the match length at every position
+    // at once (a match at p is one longer than the one at p + 1), so packing
+    // costs 128 steps per character, however long the runs.
     std::vector<size_t> best_len(n, 0);
     std::vector<uint8_t> best_dist(n, 0);
     for (size_t d = 1; d <= size_t(max_ref_distance) && d < n; ++d) {
