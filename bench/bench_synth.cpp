@@ -1,0 +1,113 @@
+// bench/bench_synth.cpp: the synthesis engine's hot paths: the transform, the
+// readers, one unit of each pass and both passes over a one-second note,
+// single-threaded, beside the straightforward evaluation of the passes.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "synth/kernels.h"
+#include "synth/passes.h"
+#include "synth/render_reader.h"
+#include "synth/rfft.h"
+#include "tests/support/support.h"
+#include "tests/support/synth_fixtures.h"
+#include "tests/support/synth_reference.h"
+
+namespace {
+
+using velorin::WorkUnit;
+
+// A one-second note at 262 Hz from a one-second 44.1 kHz vowel at 200 Hz
+// with vibrato; breath 0.5, gender 1.0, as the program renders it by default.
+struct Note {
+    std::unique_ptr<velorin_test::SynthScene> scene;
+    std::vector<WorkUnit> first;
+    std::vector<WorkUnit> second;
+    std::vector<std::vector<double>> noise;
+};
+
+const Note& note() {
+    static const Note n = [] {
+        Note x;
+        const std::vector<double> src = velorin_test::make_vowel(44100, 1.0, 200.0, 12000.0, 40.0);
+        std::vector<double> freq;
+        for (int k = 0; k <= 44100 / 256; ++k) freq.push_back(200.0 * std::pow(2.0, 40.0 / 1200 * std::sin(6.283185307179586 * 5.5 * k * 256 / 44100)));
+        x.scene = velorin_test::make_scene(src, 44100, freq, 44100, 262.0);
+        std::vector<double> genposs;
+        x.first = velorin_test::first_pass_units(*x.scene, 0.0, 0.9, 0.0, &genposs);
+        x.second = velorin_test::second_pass_units(*x.scene, genposs, 0.5, 1.0, false, 0.0,
+                                                   &x.noise);
+        // The second pass reads a finished datbuf.
+        for (const WorkUnit& u : x.first) velorin::resampling_pass(x.scene->sh, u);
+        return x;
+    }();
+    return n;
+}
+
+void BM_rfft_forward_1024(benchmark::State& state) {
+    const velorin_test::RfftTables t = velorin_test::make_rfft_tables(1024);
+    std::vector<double> block(1024, 0.25);
+    for (auto _ : state) {
+        velorin::rfft_forward(1024, block.data(), t.twiddles.data(), t.bitrev.data());
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 1024);
+}
+BENCHMARK(BM_rfft_forward_1024);
+
+template <double (*Read)(double, const double*, double, int, int64_t)>
+void reader_bench(benchmark::State& state) {
+    const velorin::RenderShared& sh = note().scene->sh;
+    double x = 1000.0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Read(x, sh.sample, 1.0, 1, sh.sample_frames));
+        x += 0.737;
+        if (x > 40000.0) x = 1000.0;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+void BM_sinc_read_f64(benchmark::State& state) { reader_bench<velorin::sinc_read_f64>(state); }
+void BM_sinc_read_render(benchmark::State& state) { reader_bench<velorin::sinc_read_render>(state); }
+BENCHMARK(BM_sinc_read_f64);
+BENCHMARK(BM_sinc_read_render);
+
+void BM_resampling_unit(benchmark::State& state) {
+    const Note& n = note();
+    const WorkUnit& u = n.first[n.first.size() / 2];
+    for (auto _ : state) velorin::resampling_pass(n.scene->sh, u);
+}
+BENCHMARK(BM_resampling_unit);
+
+void BM_envelope_unit(benchmark::State& state) {
+    const Note& n = note();
+    const WorkUnit& u = n.second[n.second.size() / 2];
+    for (auto _ : state) velorin::envelope_breath_pass(n.scene->sh, u);
+}
+BENCHMARK(BM_envelope_unit);
+
+void BM_reference_envelope_unit(benchmark::State& state) {
+    const Note& n = note();
+    const WorkUnit& u = n.second[n.second.size() / 2];
+    for (auto _ : state) velorin_test::reference_envelope_breath_pass(n.scene->sh, u);
+}
+BENCHMARK(BM_reference_envelope_unit)->Unit(benchmark::kMillisecond);
+
+void BM_first_pass_1s(benchmark::State& state) {
+    const Note& n = note();
+    for (auto _ : state)
+        for (const WorkUnit& u : n.first) velorin::resampling_pass(n.scene->sh, u);
+    state.counters["units"] = static_cast<double>(n.first.size());
+}
+BENCHMARK(BM_first_pass_1s)->Unit(benchmark::kMillisecond);
+
+void BM_second_pass_1s(benchmark::State& state) {
+    const Note& n = note();
+    for (auto _ : state)
+        for (const WorkUnit& u : n.second) velorin::envelope_breath_pass(n.scene->sh, u);
+    state.counters["units"] = static_cast<double>(n.second.size());
+}
+BENCHMARK(BM_second_pass_1s)->Unit(benchmark::kMillisecond);
+
+}  // namespace
