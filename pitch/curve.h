@@ -18,7 +18,6 @@ int16_t* new_pitch_curve(const std::vector<int16_t>& points);
 // A heap copy of `text`, zero-terminated; null when `text` is empty or memory
 // runs out. Release with free_pitch_text.
 wchar_t* new_pitch_text(const std::wstring& text);
-void free_pitch_text(wchar_t* text);  // null is ignored
 
 // The residuals of the delta order for points x(1..N) of `curve`, in full
 // integers: r(j) = x(j) - P(j), with P of order min(order, j - 1), none for

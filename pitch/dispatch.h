@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "pitch/pitch_curve.h"  // free_pitch_text
+
 namespace velorin {
 
 // decpitch and select_pitch_form are declared in pitch/pitch_curve.h.

@@ -11,6 +11,9 @@ namespace velorin {
 
 void free_pitch_curve(int16_t* curve);  // null is ignored
 
+// The encoders hand back heap strings; their receiver releases them here.
+void free_pitch_text(wchar_t* text);  // null is ignored
+
 // Plain form: null when the string yields no points.
 int16_t* decplain(const wchar_t* text);
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "pitch/pitch_curve.h"  // free_pitch_text
+
 namespace velorin {
 
 // decplain (declared in pitch/pitch_curve.h) reads the plain form: a point is
