@@ -4,11 +4,9 @@
 #include "audio/decoder_pipe.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -24,33 +22,6 @@ using namespace velorin_test;
 
 namespace {
 
-const char* const decoder_variables[] = {"flacpath", "lamepath", "oggdecpath", "faadpath",
-                                         "nerodecpath"};
-
-// Clears the decoder variables for one test and puts back what was there.
-class DecoderEnv {
-   public:
-    DecoderEnv() {
-        for (const char* v : decoder_variables) {
-            const char* old = std::getenv(v);
-            saved_.push_back(old ? std::string(old) : std::string("\x01unset"));
-            unsetenv(v);
-        }
-    }
-    ~DecoderEnv() {
-        for (size_t i = 0; i < saved_.size(); ++i) {
-            if (saved_[i] == "\x01unset")
-                unsetenv(decoder_variables[i]);
-            else
-                setenv(decoder_variables[i], saved_[i].c_str(), 1);
-        }
-    }
-    void set(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
-
-   private:
-    std::vector<std::string> saved_;
-};
-
 struct Decoded {
     uint8_t* p = nullptr;
     WavFormat fmt;
@@ -60,11 +31,9 @@ struct Decoded {
 };
 
 // A stand-in decoder: a shell script in the test's folder.
-std::string write_script(const TempDir& dir, const std::string& name, const std::string& body) {
-    const std::string path = dir.file(name);
-    std::ofstream(path) << "#!/bin/sh\n" << body;
-    chmod(path.c_str(), 0755);
-    return path;
+std::string script(const TempDir& dir, const std::string& name, const std::string& body) {
+    write_script(dir.file(name), body);
+    return dir.file(name);
 }
 
 // Writes `wav` into the folder and returns a decoder that records its
@@ -72,9 +41,9 @@ std::string write_script(const TempDir& dir, const std::string& name, const std:
 std::string cat_decoder(const TempDir& dir, const std::string& name,
                         const std::vector<uint8_t>& wav) {
     write_bytes(dir.file(name + ".wav"), wav);
-    return write_script(dir, name,
-                        "printf '%s\\n' \"$@\" > '" + dir.file(name + ".args") + "'\ncat '" +
-                            dir.file(name + ".wav") + "'\n");
+    return script(dir, name,
+                  "printf '%s\\n' \"$@\" > '" + dir.file(name + ".args") + "'\ncat '" +
+                      dir.file(name + ".wav") + "'\n");
 }
 
 std::vector<std::string> lines_of(const std::string& path) {
@@ -141,7 +110,7 @@ TEST(DecoderTableOrder, FirstRowWithItsVariableSetWins) {
     EXPECT_EQ(both.size, 6);
     EXPECT_EQ(lines_of(faad + ".args"), (std::vector<std::string>{"-w", dir.file("v.m4a")}));
 
-    unsetenv("faadpath");
+    env.unset("faadpath");
     Decoded second;
     decode(dir.wfile("v.m4a"), &second);
     ASSERT_NE(second.p, nullptr);
@@ -194,14 +163,13 @@ TEST(DecoderPipe, StreamAfterTheHeaderIsTheDataWithAppendedFrames) {
 TEST(DecoderPipe, DecoderWritingNothingFails) {
     DecoderEnv env;
     TempDir dir;
-    env.set("oggdecpath", write_script(dir, "dec", "exit 0\n"));
+    env.set("oggdecpath", script(dir, "dec", "exit 0\n"));
     Decoded d;
     decode(dir.wfile("v.ogg"), &d);
     EXPECT_EQ(d.p, nullptr);
     EXPECT_EQ(d.out, "失敗\n");
     // Something that is not a WAV stream fails the same way.
-    env.set("oggdecpath",
-            write_script(dir, "dec2", "echo 'not a wav stream at all, really not'\n"));
+    env.set("oggdecpath", script(dir, "dec2", "echo 'not a wav stream at all, really not'\n"));
     Decoded e;
     decode(dir.wfile("v.ogg"), &e);
     EXPECT_EQ(e.p, nullptr);
@@ -212,7 +180,7 @@ TEST(DecoderPipe, DecoderFailingAfterTheHeaderYieldsWhatItWrote) {
     DecoderEnv env;
     TempDir dir;
     write_bytes(dir.file("part.wav"), wav_bytes_i16({10, 20, 30}, 1, 44100));
-    env.set("lamepath", write_script(dir, "dec", "cat '" + dir.file("part.wav") + "'\nexit 3\n"));
+    env.set("lamepath", script(dir, "dec", "cat '" + dir.file("part.wav") + "'\nexit 3\n"));
     Decoded d;
     decode(dir.wfile("v.mp3"), &d);
     ASSERT_NE(d.p, nullptr);
@@ -254,9 +222,8 @@ TEST(DecoderPipe, DecoderThatClosesItsOutputButLingersIsEnded) {
     DecoderEnv env;
     TempDir dir;
     write_bytes(dir.file("x.wav"), wav_bytes_i16({5, 6, 7, 8}, 1, 44100));
-    env.set(
-        "oggdecpath",
-        write_script(dir, "dec", "cat '" + dir.file("x.wav") + "'\nexec 1>&-\nexec sleep 60\n"));
+    env.set("oggdecpath",
+            script(dir, "dec", "cat '" + dir.file("x.wav") + "'\nexec 1>&-\nexec sleep 60\n"));
     Decoded d;
     decode(dir.wfile("v.ogg"), &d, 100);
     ASSERT_NE(d.p, nullptr);
@@ -314,66 +281,18 @@ TEST(AnalysisLoader, ExtensionChoosesTheReader) {
 
 // --- real decoders, where installed ---------------------------------------------
 
-struct RealCase {
-    const char* name;
-    const char* encoder;  // program that makes the compressed file
-    const char* decoder;  // program named by the variable
-    const char* variable;
-    const char* extension;
-    const char* encode;  // shell command; %1 input WAV, %2 output file
-    bool exact;
-    // When set, the variable names a script with this body (%1: the real
-    // decoder), which adapts the decoder to the command line of its row.
-    const char* adapter;
-};
-
-class RealDecoder : public testing::TestWithParam<RealCase> {};
-
-std::string fill(std::string t, const std::string& in, const std::string& out) {
-    t.replace(t.find("%1"), 2, in);
-    t.replace(t.find("%2"), 2, out);
-    return t;
-}
-
-// Largest normalised correlation of b against a over lags -max_lag..max_lag.
-double best_correlation(const std::vector<double>& a, const std::vector<double>& b, int max_lag) {
-    double best = -1.0;
-    const int n = int(a.size()) / 2;
-    const int start = int(a.size()) / 4;
-    for (int lag = -max_lag; lag <= max_lag; ++lag) {
-        double ab = 0, aa = 0, bb = 0;
-        for (int i = start; i < start + n; ++i) {
-            const int j = i + lag;
-            const double y = j >= 0 && j < int(b.size()) ? b[j] : 0.0;
-            ab += a[i] * y;
-            aa += a[i] * a[i];
-            bb += y * y;
-        }
-        if (aa > 0 && bb > 0) best = std::max(best, ab / std::sqrt(aa * bb));
-    }
-    return best;
-}
+class RealDecoder : public testing::TestWithParam<RealCodec> {};
 
 TEST_P(RealDecoder, DecodesASyntheticVowel) {
-    const RealCase& c = GetParam();
-    const std::string enc = std::string("/usr/bin/") + c.encoder;
-    const std::string dec = std::string("/usr/bin/") + c.decoder;
-    if (access(enc.c_str(), X_OK) != 0 || access(dec.c_str(), X_OK) != 0)
-        GTEST_SKIP() << c.encoder << " or " << c.decoder << " is not installed";
+    const RealCodec& c = GetParam();
+    if (!codec_installed(c)) GTEST_SKIP() << c.name << " programs are not installed";
     DecoderEnv env;
     TempDir dir;
     const std::vector<int16_t> pcm = to_i16(make_vowel(44100, 1.0, 196.0, 12000.0, 30.0));
     write_bytes(dir.file("in.wav"), wav_bytes_i16(pcm, 1, 44100));
     const std::string out = dir.file(std::string("voice") + c.extension);
-    const std::string cmd = fill(c.encode, dir.file("in.wav"), out) + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    if (c.adapter) {
-        std::string body = c.adapter;
-        body.replace(body.find("%1"), 2, dec);
-        env.set(c.variable, write_script(dir, "adapter", body));
-    } else {
-        env.set(c.variable, dec);
-    }
+    ASSERT_TRUE(codec_encode(c, dir.file("in.wav"), out));
+    codec_select(c, env, dir.path);
 
     WavFormat fmt;
     int64_t size = 0;
@@ -385,7 +304,7 @@ TEST_P(RealDecoder, DecodesASyntheticVowel) {
     EXPECT_EQ(fmt.rate, 44100u);
     EXPECT_EQ(fmt.bits, 16);
     const int64_t frames = size / 2;
-    if (c.exact) {
+    if (c.lossless) {
         ASSERT_EQ(frames, int64_t(pcm.size()));
         EXPECT_EQ(std::memcmp(p, pcm.data(), pcm.size() * 2), 0);
     } else {
@@ -397,22 +316,17 @@ TEST_P(RealDecoder, DecodesASyntheticVowel) {
             std::memcpy(&v, p + 2 * i, 2);
             b[size_t(i)] = v;
         }
-        EXPECT_GT(best_correlation(a, b, 2500), 0.95);
+        double r = 0;
+        best_lag(a, b, 2500, &r);
+        EXPECT_GT(r, 0.95);
     }
     for (int i = 0; i < 4096 * 2; ++i) ASSERT_EQ(p[size + i], 0);
     release(p);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Installed, RealDecoder,
-    testing::Values(RealCase{"Flac", "flac", "flac", "flacpath", ".flac", "flac -s -f -o '%2' '%1'",
-                             true, nullptr},
-                    RealCase{"Mp3", "lame", "lame", "lamepath", ".mp3", "lame --quiet '%1' '%2'",
-                             false, nullptr},
-                    // This oggdec writes to standard output with "-o -" rather than "--stdout".
-                    RealCase{"Ogg", "oggenc", "oggdec", "oggdecpath", ".ogg",
-                             "oggenc -Q -o '%2' '%1'", false,
-                             "[ \"$1\" = --stdout ] || exit 2\nexec '%1' -Q -o - \"$2\"\n"}),
-    [](const testing::TestParamInfo<RealCase>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Installed, RealDecoder, testing::ValuesIn(real_codecs()),
+                         [](const testing::TestParamInfo<RealCodec>& i) {
+                             return std::string(i.param.name);
+                         });
 
 }  // namespace

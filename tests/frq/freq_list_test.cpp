@@ -7,11 +7,18 @@
 #include <sys/time.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
+#include "audio/analysis_loader.h"
 #include "audio/bytes.h"
+#include "audio/wav.h"
+#include "frq/freq_gen.h"
+#include "platform/mem.h"
+#include "platform/platform.h"
+#include "tests/support/audio_fixtures.h"
 #include "tests/support/support.h"
 
 using namespace velorin;
@@ -272,5 +279,81 @@ TEST(FreqListWrite, RenameFailureRemovesTheTemporary) {
     EXPECT_EQ(write_freq_list(dir.wfile("v.wav").c_str(), list.get()), 0);
     EXPECT_EQ(names_in(dir), std::vector<std::string>{"v_wav.frq"});
 }
+
+// --- lists of decoded samples ------------------------------------------------------
+
+// The list the analysis makes of 16-bit mono data at 44100 Hz (frame length
+// and step as the analysis path chooses them for that rate).
+FreqListPtr analyse(const std::vector<int16_t>& pcm) {
+    std::vector<int16_t> data(pcm);
+    data.resize(pcm.size() + 4096, 0);
+    testing::internal::CaptureStderr();  // progress lines
+    FreqListPtr list(generate_freq_list(reinterpret_cast<const uint8_t*>(data.data()),
+                                        int64_t(pcm.size()) * 2, 16, 1, 2, 44100, 1024, 256, 0, 0,
+                                        2));
+    testing::internal::GetCapturedStderr();
+    return list;
+}
+
+class DecodedSampleFreqList : public testing::TestWithParam<RealCodec> {};
+
+TEST_P(DecodedSampleFreqList, MatchesTheListOfTheOriginal) {
+    const RealCodec& c = GetParam();
+    if (!codec_installed(c)) GTEST_SKIP() << c.name << " programs are not installed";
+    DecoderEnv env;
+    TempDir dir;
+    const std::vector<int16_t> pcm = to_i16(make_vowel(44100, 1.5, 196.0, 12000.0, 40.0));
+    write_bytes(dir.file("in.wav"), wav_bytes_i16(pcm, 1, 44100));
+    const std::string coded = dir.file(std::string("voice") + c.extension);
+    ASSERT_TRUE(codec_encode(c, dir.file("in.wav"), coded));
+    codec_select(c, env, dir.path);
+
+    WavFormat fmt;
+    int64_t size = 0;
+    testing::internal::CaptureStderr();
+    uint8_t* raw = read_for_analysis(widen_text(coded.c_str()).c_str(), 4096, &fmt, &size);
+    testing::internal::GetCapturedStderr();
+    ASSERT_NE(raw, nullptr);
+    ASSERT_EQ(fmt.block_align, 2);
+    std::vector<int16_t> decoded(size_t(size / 2));
+    std::memcpy(decoded.data(), raw, decoded.size() * 2);
+    release(raw);
+
+    // A lossy decoder's output starts late by its codec delay; line it up
+    // with the original so frame k of both lists describes the same sound.
+    std::vector<int16_t> aligned(pcm.size(), 0);
+    const int lag =
+        c.lossless ? 0
+                   : best_lag(std::vector<double>(pcm.begin(), pcm.end()),
+                              std::vector<double>(decoded.begin(), decoded.end()), 2500, nullptr);
+    for (size_t i = 0; i < aligned.size(); ++i) {
+        const int64_t j = int64_t(i) + lag;
+        if (j >= 0 && j < int64_t(decoded.size())) aligned[i] = decoded[size_t(j)];
+    }
+    if (c.lossless) {
+        EXPECT_EQ(decoded, pcm);
+    }
+
+    FreqListPtr want = analyse(pcm);
+    FreqListPtr got = analyse(aligned);
+    ASSERT_TRUE(want);
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->count, want->count);
+    EXPECT_EQ(got->step, want->step);
+    const double tolerance = c.lossless ? 0.01 : 0.03;
+    int voiced = 0, close = 0;
+    for (int k = 0; k < want->count; ++k) {
+        if (want->freq[k] <= 1) continue;
+        ++voiced;
+        if (std::fabs(got->freq[k] - want->freq[k]) <= tolerance * want->freq[k]) ++close;
+    }
+    ASSERT_GT(voiced, want->count / 2);
+    EXPECT_GE(close, 0.95 * voiced) << close << " of " << voiced << " voiced frames";
+}
+
+INSTANTIATE_TEST_SUITE_P(Installed, DecodedSampleFreqList, testing::ValuesIn(real_codecs()),
+                         [](const testing::TestParamInfo<RealCodec>& i) {
+                             return std::string(i.param.name);
+                         });
 
 }  // namespace

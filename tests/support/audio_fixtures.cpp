@@ -1,6 +1,13 @@
 // tests/support/audio_fixtures.cpp: RIFF/WAVE and AIFF file images.
 #include "tests/support/audio_fixtures.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+
 namespace velorin_test {
 
 void append_le16(std::vector<uint8_t>& b, uint16_t v) {
@@ -90,6 +97,113 @@ RawChunk ssnd_chunk(const std::vector<int16_t>& samples) {
     append_be32(b, 0);
     for (int16_t s : samples) append_be16(b, uint16_t(s));
     return RawChunk{"SSND", b};
+}
+
+namespace {
+const char* const decoder_variables[] = {"flacpath", "lamepath", "oggdecpath", "faadpath",
+                                         "nerodecpath"};
+}
+
+DecoderEnv::DecoderEnv() {
+    for (const char* v : decoder_variables) {
+        const char* old = std::getenv(v);
+        saved_.push_back(old ? old : "");
+        was_set_.push_back(old != nullptr);
+        unsetenv(v);
+    }
+}
+
+DecoderEnv::~DecoderEnv() {
+    for (size_t i = 0; i < saved_.size(); ++i) {
+        if (was_set_[i])
+            setenv(decoder_variables[i], saved_[i].c_str(), 1);
+        else
+            unsetenv(decoder_variables[i]);
+    }
+}
+
+void DecoderEnv::set(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+void DecoderEnv::unset(const char* name) { unsetenv(name); }
+
+void write_script(const std::string& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    chmod(path.c_str(), 0755);
+}
+
+const std::vector<RealCodec>& real_codecs() {
+    static const std::vector<RealCodec> codecs = {{"Flac", ".flac", "flacpath", true},
+                                                  {"Mp3", ".mp3", "lamepath", false},
+                                                  {"Ogg", ".ogg", "oggdecpath", false}};
+    return codecs;
+}
+
+namespace {
+struct CodecPrograms {
+    const char* encoder;
+    const char* decoder;
+};
+CodecPrograms programs(const RealCodec& c) {
+    const std::string n = c.name;
+    if (n == "Flac") return {"/usr/bin/flac", "/usr/bin/flac"};
+    if (n == "Mp3") return {"/usr/bin/lame", "/usr/bin/lame"};
+    return {"/usr/bin/oggenc", "/usr/bin/oggdec"};
+}
+}  // namespace
+
+bool codec_installed(const RealCodec& c) {
+    const CodecPrograms p = programs(c);
+    return access(p.encoder, X_OK) == 0 && access(p.decoder, X_OK) == 0;
+}
+
+bool codec_encode(const RealCodec& c, const std::string& wav_path, const std::string& out_path) {
+    const std::string n = c.name;
+    std::string cmd;
+    if (n == "Flac")
+        cmd = "flac -s -f -o '" + out_path + "' '" + wav_path + "'";
+    else if (n == "Mp3")
+        cmd = "lame --quiet '" + wav_path + "' '" + out_path + "'";
+    else
+        cmd = "oggenc -Q -o '" + out_path + "' '" + wav_path + "'";
+    cmd = "PATH=/usr/bin:/bin " + cmd + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+void codec_select(const RealCodec& c, DecoderEnv& env, const std::string& folder) {
+    if (std::string(c.name) == "Ogg") {
+        // This oggdec writes to standard output with "-o -" rather than the
+        // row's "--stdout": adapt the command line.
+        const std::string adapter = folder + "/oggdec-adapter";
+        write_script(adapter,
+                     "[ \"$1\" = --stdout ] || exit 2\nexec /usr/bin/oggdec -Q -o - \"$2\"\n");
+        env.set(c.variable, adapter);
+    } else {
+        env.set(c.variable, programs(c).decoder);
+    }
+}
+
+int best_lag(const std::vector<double>& a, const std::vector<double>& b, int max_lag,
+             double* correlation) {
+    double best = -2.0;
+    int best_at = 0;
+    const int n = int(a.size()) / 2;
+    const int start = int(a.size()) / 4;
+    for (int lag = -max_lag; lag <= max_lag; ++lag) {
+        double ab = 0, aa = 0, bb = 0;
+        for (int i = start; i < start + n; ++i) {
+            const int j = i + lag;
+            const double y = j >= 0 && j < int(b.size()) ? b[j] : 0.0;
+            ab += a[i] * y;
+            aa += a[i] * a[i];
+            bb += y * y;
+        }
+        const double r = aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : -1.0;
+        if (r > best) {
+            best = r;
+            best_at = lag;
+        }
+    }
+    if (correlation) *correlation = best;
+    return best_at;
 }
 
 }  // namespace velorin_test

@@ -1,5 +1,6 @@
 // tests/support/audio_fixtures.h: RIFF/WAVE and AIFF file images built byte by
-// byte, so tests can state exactly what a reader is given.
+// byte, so tests can state exactly what a reader is given; stand-in and real
+// decoders for the decoder tests.
 #pragma once
 
 #include <cstdint>
@@ -32,5 +33,47 @@ RawChunk ssnd_chunk(const std::vector<int16_t>& samples);
 
 void append_le16(std::vector<uint8_t>& b, uint16_t v);
 void append_le32(std::vector<uint8_t>& b, uint32_t v);
+
+// Clears the decoder variables ("flacpath", ...) for one test and puts back
+// what was there when it goes.
+class DecoderEnv {
+   public:
+    DecoderEnv();
+    ~DecoderEnv();
+    DecoderEnv(const DecoderEnv&) = delete;
+    DecoderEnv& operator=(const DecoderEnv&) = delete;
+    void set(const char* name, const std::string& value);
+    void unset(const char* name);
+
+   private:
+    std::vector<std::string> saved_;
+    std::vector<bool> was_set_;
+};
+
+// An executable "#!/bin/sh" script with this body at `path`.
+void write_script(const std::string& path, const std::string& body);
+
+// A lossless or lossy codec installed on this machine: an encoder program and
+// the decoder that the decoder table's row runs (through an adapter script
+// when the installed decoder takes other options).
+struct RealCodec {
+    const char* name;
+    const char* extension;  // ".flac", ".mp3", ".ogg"
+    const char* variable;   // the decoder table's variable
+    bool lossless;
+};
+const std::vector<RealCodec>& real_codecs();
+// True when the codec's programs are installed in /usr/bin.
+bool codec_installed(const RealCodec& c);
+// Encodes `wav_path` into `out_path`; true on success.
+bool codec_encode(const RealCodec& c, const std::string& wav_path, const std::string& out_path);
+// Points the codec's variable at its decoder; an adapter script, when one is
+// needed, is written into `folder`.
+void codec_select(const RealCodec& c, DecoderEnv& env, const std::string& folder);
+
+// The lag (b against a, within -max_lag..max_lag) with the largest normalised
+// correlation over the middle half of a, and that correlation.
+int best_lag(const std::vector<double>& a, const std::vector<double>& b, int max_lag,
+             double* correlation);
 
 }  // namespace velorin_test
