@@ -76,13 +76,42 @@ struct SignalBuffers {
     double* lowpassed = nullptr;
     double* taps = nullptr;
     AnalysisWindows* windows = nullptr;
+    SpectrumCache* spectra = nullptr;
     ~SignalBuffers() {
         release(raw_block);
         release(lowpassed);
         release(taps);
         release(windows);
+        if (spectra) {
+            delete[] spectra->state;
+            release(spectra->tables);
+            delete spectra;
+        }
     }
 };
+
+// Enough slots for the lags a voice visits (its period, multiples, vibrato);
+// lags beyond the pool are computed per frame, still exactly.
+constexpr int spectrum_slots = 256;
+
+// Null when memory runs out: the analysis then runs without the cache.
+SpectrumCache* create_spectrum_cache(int n) {
+    SpectrumCache* cache = new (std::nothrow) SpectrumCache;
+    if (!cache) return nullptr;
+    cache->lags = n / 2 + n / 4 + 1;
+    cache->slots = spectrum_slots;
+    cache->used.store(0);
+    cache->state = new (std::nothrow) std::atomic<int>[cache->lags];
+    cache->tables = alloc_zeroed<double>(static_cast<int64_t>(cache->slots) * 2 * n);
+    if (!cache->state || !cache->tables) {
+        delete[] cache->state;
+        release(cache->tables);
+        delete cache;
+        return nullptr;
+    }
+    for (int i = 0; i < cache->lags; ++i) cache->state[i].store(0);
+    return cache;
+}
 
 bool settings_usable(int64_t bytes, int bits, int channels, int block_align, int rate, int n,
                      int step) {
@@ -135,7 +164,9 @@ bool prepare_signal(const uint8_t* data, int bits, int channels, int nsamp, int 
     double* raw = bufs->raw_block + pad;
     load_first_channel(data, bits, channels, 0, frames, raw);
     *sig = PeriodSignal{data, bits, channels, nsamp, frames, rate, n, step, bufs->windows,
-                        raw, pad, bufs->lowpassed, 1.0, 0.0};
+                        raw, pad, bufs->lowpassed, 1.0, 0.0, nullptr};
+    bufs->spectra = create_spectrum_cache(n);
+    sig->spectra = bufs->spectra;
     reader_scaling(bits, &sig->scale, &sig->offset);
 
     LowpassTask tasks[max_threads];

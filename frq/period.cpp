@@ -83,45 +83,114 @@ double lag_difference(const double* buf, const double* ew2, int c, int m_count, 
 }
 
 #if defined(__SSE2__)
-// Four lags tau..tau+3 at once, tau even: the pairs (tau, tau+1) and
-// (tau+2, tau+3) share their first stretch, and each lane adds its terms in
-// the same order as lag_difference.
-void four_lag_differences(const double* buf, const double* ew2, int c, int m_count, int tau,
-                          double* d) {
+// Eight lags tau..tau+7, tau even, two per register. The lags 2i and 2i + 1
+// share their first stretch, so it is read from `pairs`, which holds every
+// value of buf twice in a row; each lane adds its terms in the same order as
+// lag_difference. Kept out of line: jammed with the loop over lag groups it
+// runs out of registers.
+__attribute__((noinline)) void eight_lag_differences(const double* buf, const double* pairs, const double* ew_pairs, int c,
+                           int m_count, int tau, double* d) {
     const int j = tau / 2;
-    const double* a0 = buf + (c - j);
-    const double* a1 = a0 - 1;
-    const double* b0 = buf + (c + j);       // lanes tau, tau + 1
-    const double* b1 = buf + (c + j + 1);   // lanes tau + 2, tau + 3
+    const double* a = pairs + 2 * (c - j);  // lags tau + 2k, tau + 2k + 1 start at a - 2k
+    const double* b = buf + (c + j);        // and end at b + k, b + k + 1
     __m128d s0 = _mm_setzero_pd();
     __m128d s1 = _mm_setzero_pd();
+    __m128d s2 = _mm_setzero_pd();
+    __m128d s3 = _mm_setzero_pd();
     for (int m = 0; m < m_count; ++m) {
-        const __m128d e = _mm_set1_pd(ew2[m]);
-        const __m128d d0 = _mm_sub_pd(_mm_set1_pd(a0[m]), _mm_loadu_pd(b0 + m));
-        const __m128d d1 = _mm_sub_pd(_mm_set1_pd(a1[m]), _mm_loadu_pd(b1 + m));
+        const __m128d e = _mm_loadu_pd(ew_pairs + 2 * m);
+        const double* am = a + 2 * m;
+        const double* bm = b + m;
+        const __m128d d0 = _mm_sub_pd(_mm_loadu_pd(am), _mm_loadu_pd(bm));
+        const __m128d d1 = _mm_sub_pd(_mm_loadu_pd(am - 2), _mm_loadu_pd(bm + 1));
+        const __m128d d2 = _mm_sub_pd(_mm_loadu_pd(am - 4), _mm_loadu_pd(bm + 2));
+        const __m128d d3 = _mm_sub_pd(_mm_loadu_pd(am - 6), _mm_loadu_pd(bm + 3));
         s0 = _mm_add_pd(s0, _mm_mul_pd(e, _mm_mul_pd(d0, d0)));
         s1 = _mm_add_pd(s1, _mm_mul_pd(e, _mm_mul_pd(d1, d1)));
+        s2 = _mm_add_pd(s2, _mm_mul_pd(e, _mm_mul_pd(d2, d2)));
+        s3 = _mm_add_pd(s3, _mm_mul_pd(e, _mm_mul_pd(d3, d3)));
     }
     _mm_storeu_pd(d, s0);
     _mm_storeu_pd(d + 2, s1);
+    _mm_storeu_pd(d + 4, s2);
+    _mm_storeu_pd(d + 6, s3);
 }
 #endif
 
 // d[tau - min_lag] for tau in min_lag..max_lag.
-void difference_function(const double* buf, const double* ew2, int n, int min_lag, int max_lag,
-                         double* d) {
+void difference_function(const double* buf, const AnalysisWindows& w, int n, int min_lag,
+                         int max_lag, double* d) {
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
     int tau = min_lag;
 #if defined(__SSE2__)
     if (tau & 1) {
-        d[0] = lag_difference(buf, ew2, c, m_count, tau);
+        d[0] = lag_difference(buf, w.energy_even, c, m_count, tau);
         ++tau;
     }
-    for (; tau + 3 <= max_lag; tau += 4)
-        four_lag_differences(buf, ew2, c, m_count, tau, d + (tau - min_lag));
+    if (tau + 7 <= max_lag) {
+        double pairs[2 * max_buffer];
+        for (int i = 0; i < n + n / 2; ++i) pairs[2 * i] = pairs[2 * i + 1] = buf[i];
+        for (; tau + 7 <= max_lag; tau += 8)
+            eight_lag_differences(buf, pairs, w.energy_even_pairs, c, m_count, tau,
+                                  d + (tau - min_lag));
+    }
 #endif
-    for (; tau <= max_lag; ++tau) d[tau - min_lag] = lag_difference(buf, ew2, c, m_count, tau);
+    for (; tau <= max_lag; ++tau)
+        d[tau - min_lag] = lag_difference(buf, w.energy_even, c, m_count, tau);
+}
+
+void fill_spectrum_values(int lag, int n, double* tab) {
+    const double w = window_two_pi / lag;
+    for (int i = 0; i < n; ++i) {
+        tab[2 * i] = std::sin(i * w);
+        tab[2 * i + 1] = std::cos(i * w);
+    }
+}
+
+// The sine and cosine values of a lag: a published slot of the cache, or
+// `own` filled here.
+const double* spectrum_values(SpectrumCache* cache, int lag, int n, double* own) {
+    if (!cache || lag >= cache->lags) {
+        fill_spectrum_values(lag, n, own);
+        return own;
+    }
+    std::atomic<int>& state = cache->state[lag];
+    int st = state.load(std::memory_order_acquire);
+    if (st >= 2) return cache->tables + static_cast<int64_t>(st - 2) * 2 * n;
+    if (st == 0 && state.compare_exchange_strong(st, 1, std::memory_order_relaxed)) {
+        const int slot = cache->used.fetch_add(1, std::memory_order_relaxed);
+        if (slot < cache->slots) {
+            double* tab = cache->tables + static_cast<int64_t>(slot) * 2 * n;
+            fill_spectrum_values(lag, n, tab);
+            state.store(2 + slot, std::memory_order_release);
+            return tab;
+        }
+    }
+    fill_spectrum_values(lag, n, own);
+    return own;
+}
+
+// S = sum x[i] sin(i w) and C = sum x[i] cos(i w), each added in order of i.
+void spectrum_sums(const double* x, const double* tab, int n, double* s, double* c) {
+#if defined(__SSE2__)
+    __m128d acc = _mm_setzero_pd();  // S, C
+    for (int i = 0; i < n; ++i)
+        acc = _mm_add_pd(acc, _mm_mul_pd(_mm_set1_pd(x[i]), _mm_loadu_pd(tab + 2 * i)));
+    double both[2];
+    _mm_storeu_pd(both, acc);
+    *s = both[0];
+    *c = both[1];
+#else
+    double sn = 0.0;
+    double cs = 0.0;
+    for (int i = 0; i < n; ++i) {
+        sn += x[i] * tab[2 * i];
+        cs += x[i] * tab[2 * i + 1];
+    }
+    *s = sn;
+    *c = cs;
+#endif
 }
 
 // The reader of the sample's depth at position y, width 1: the slow path of
@@ -257,7 +326,10 @@ void build_analysis_windows(int n, AnalysisWindows* w) {
     for (int i = 0; i < n; ++i) w->analysis[i] = 0.5 - 0.5 * std::cos(i * (window_two_pi / n));
     const int l = n + n / 2;
     for (int j = 0; j <= l; ++j) w->energy[j] = 0.5 - 0.5 * std::cos(j * (window_two_pi / l));
-    for (int m = 0; m < n / 2 + n / 4; ++m) w->energy_even[m] = w->energy[2 * m];
+    for (int m = 0; m < n / 2 + n / 4; ++m) {
+        w->energy_even[m] = w->energy[2 * m];
+        w->energy_even_pairs[2 * m] = w->energy_even_pairs[2 * m + 1] = w->energy[2 * m];
+    }
 }
 
 bool period_depth_supported(int bits) {
@@ -380,7 +452,7 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     }
 
     double d[max_lags];
-    difference_function(buf, sig.windows->energy_even, n, min_lag, max_lag, d);
+    difference_function(buf, *sig.windows, n, min_lag, max_lag, d);
     int cand[max_candidates];
     int c = 0;
     for (int tau = min_lag + 2; tau <= max_lag && c < max_candidates; ++tau) {
@@ -396,14 +468,12 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     for (int i = 0; i < n; ++i) x[i] = buf[i + n / 4] * sig.windows->analysis[i];
     int t = 0;
     double best = 0.0;
+    double own[2 * max_frame_length];
     for (int k = 0; k < c; ++k) {
-        const double w = window_two_pi / cand[k];
+        const double* tab = spectrum_values(sig.spectra, cand[k], n, own);
         double s = 0.0;
         double co = 0.0;
-        for (int i = 0; i < n; ++i) {
-            s += x[i] * std::sin(i * w);
-            co += x[i] * std::cos(i * w);
-        }
+        spectrum_sums(x, tab, n, &s, &co);
         const double score = std::sqrt((co * co + s * s) / (d[cand[k] - min_lag] + 1e-07));
         if (score >= best) {  // the later lag wins a tie
             best = score;

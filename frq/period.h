@@ -1,6 +1,7 @@
 // frq/period.h: the fundamental period of one analysis frame, on a sample prepared once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace velorin {
@@ -10,14 +11,30 @@ constexpr int min_frame_length = 8;
 
 // The two raised-cosine tables of one analysis, built for N before any worker
 // starts and read-only afterwards. `analysis` holds N entries, `energy`
-// L + 1 entries (L = N + N/2), `energy_even[m]` = `energy[2m]` for m < 3N/4.
+// L + 1 entries (L = N + N/2), `energy_even[m]` = `energy[2m]` for m < 3N/4,
+// and `energy_even_pairs` each of those twice in a row.
 struct AnalysisWindows {
     int n;
     double analysis[max_frame_length];
     double energy[max_frame_length + max_frame_length / 2 + 1];
     double energy_even[max_frame_length / 2 + max_frame_length / 4];
+    double energy_even_pairs[max_frame_length + max_frame_length / 2];
 };
 void build_analysis_windows(int n, AnalysisWindows* w);
+
+// The spectrum's sine and cosine values at a candidate lag, i * 2 pi / lag for
+// i < N, are the same in every frame. The first thread that needs a lag's
+// values claims the lag, computes them into a free slot and publishes it;
+// every later frame reads the slot. A thread that finds the lag claimed but
+// not yet published, or no slot left, computes the values itself. Created by
+// the generator before any worker starts.
+struct SpectrumCache {
+    std::atomic<int>* state;    // per lag 0..lags-1: 0 unclaimed, 1 claimed, 2 + slot ready
+    int lags;
+    double* tables;             // slots * 2N values: sin, cos of each i in turn
+    int slots;
+    std::atomic<int> used;      // slots handed out so far
+};
 
 // True for the depths the sample readers know: 8, 16, 24, 32 (float), 64 (float).
 bool period_depth_supported(int bits);
@@ -44,6 +61,7 @@ struct PeriodSignal {
     // The reader's scaling of its filtered value: value * scale - offset.
     double scale;
     double offset;
+    SpectrumCache* spectra;     // null: every spectrum computes its own values
 };
 
 // The readers' scaling of their filtered value for a depth.

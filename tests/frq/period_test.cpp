@@ -94,7 +94,7 @@ TEST_P(PeriodIdentity, FastEstimateEqualsStraightforwardEvaluation) {
     const Case c = GetParam();
     int n = 0, step = 0;
     settings_for(c.rate, &n, &step);
-    const double seconds = c.rate > 60000 ? 0.08 : 0.16;
+    const double seconds = c.rate > 60000 ? 0.06 : 0.1;
     const std::vector<double> x = make_signal(c, seconds);
     const std::vector<double> other = velorin_test::make_noise(c.rate, seconds, 20000.0, 11);
     const std::vector<uint8_t> bytes = analysis_bytes(x, c.bits, c.channels, other);
@@ -156,6 +156,28 @@ TEST(EstimatePeriod, EmptyLagRangeSearchesNothing) {
     velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps);
     EXPECT_GT(estimate_period(ps.sig, 4096, 180, 220, 2), 0.0);
     EXPECT_EQ(estimate_period(ps.sig, 4096, 221, 220, 2), 0.0);
+}
+
+// A sine of period P samples has one minimum of the difference function at
+// every multiple of P. Between lags 49 and 768 the first pass accepts 720 / c
+// > 49, so at most 14 candidates: period 54 gives 14 (accepted), period 51
+// gives 15 (rejected as noise). The second pass accepts both.
+TEST(EstimatePeriod, FirstPassAcceptsAtMostFourteenCandidates) {
+    for (int period : {54, 51}) {
+        std::vector<double> x(44100 / 4);
+        for (size_t i = 0; i < x.size(); ++i)
+            x[i] = 30000.0 * std::sin(6.283185307179586 * static_cast<double>(i) / period);
+        const std::vector<uint8_t> bytes = analysis_bytes(x, 16, 1);
+        PreparedSignal ps;
+        velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps);
+        const double first = estimate_period(ps.sig, 4096, 49, 768, 1);
+        const double second = estimate_period(ps.sig, 4096, 49, 768, 2);
+        EXPECT_NEAR(second, 44100.0 / period, 0.5) << period;
+        if (period == 54)
+            EXPECT_EQ(first, second);
+        else
+            EXPECT_EQ(first, 0.0);
+    }
 }
 
 // A clean vowel is found within a fraction of a percent, in every format.

@@ -246,7 +246,7 @@ void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, i
     PeriodSignal& s = out->sig;
     s = PeriodSignal{bytes.data(), bits, channels, nsamp, frames, rate, n, step,
                      &out->windows[0], out->raw_block.data() + pad, pad, out->lowpassed.data(),
-                     1.0, 0.0};
+                     1.0, 0.0, nullptr};
     reader_scaling(bits, &s.scale, &s.offset);
     lowpass_range(s, out->taps.data(), static_cast<int>(out->taps.size()), wsum, 0, nsamp,
                   out->lowpassed.data());
