@@ -2,6 +2,7 @@
 #include "driver/run.h"
 
 #include "driver/params.h"
+#include "driver/render.h"
 
 namespace velorin {
 
@@ -9,7 +10,7 @@ int velorin_main(int argc, wchar_t** argv) {
     RenderParams params;
     const int code = parse_invocation(argc, argv, &params);
     if (code != 0) return code;
-    return 0;
+    return render_note(params);
 }
 
 }  // namespace velorin

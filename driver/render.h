@@ -1,0 +1,29 @@
+// driver/render.h: the render driver, from the parsed command line to the
+// output file.
+#pragma once
+
+#include "driver/params.h"
+#include "frq/freq_list.h"
+
+namespace velorin {
+
+// Analysis frame length and step for a sample rate.
+void analysis_frame(int rate, int* n, int* step);
+
+// The generation path: loads the sample for analysis by its extension,
+// analyses it, writes the list beside it and returns it; null when any step
+// fails (the write's result does not matter).
+FreqList* obtain_freq_list(const wchar_t* input_path);
+
+// Where the time of a run went, in milliseconds (for benchmarks).
+struct RenderStats {
+    double first_pass_ms = 0.0;
+    double second_pass_ms = 0.0;
+    double passes_ms = 0.0;  // the timing line's figure
+};
+
+// One run after parsing: returns the exit code (99 when the input cannot be
+// loaded, 0 otherwise). May switch `params.verbose` (flag G).
+int render_note(RenderParams& params, RenderStats* stats = nullptr);
+
+}  // namespace velorin
