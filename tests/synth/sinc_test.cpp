@@ -1,11 +1,14 @@
 // tests/synth/sinc_test.cpp: the windowed-sinc readers of every sample format.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "synth/kernels.h"
+#include "synth/render_reader.h"
+#include "tests/support/support.h"
 
 using namespace velorin;
 
@@ -57,4 +60,184 @@ TEST(SincRead, MatchesTheSeriesWrittenOutBitForBit) {
                 << "x=" << x << " b=" << b;
         }
     }
+}
+
+TEST(SincRead, IntegerPositionsMatchTheSeriesToo) {
+    const std::vector<double> s = ramp_signal(50);
+    for (double b : {1.0, 2.0})
+        for (int x = -5; x < 55; ++x)
+            EXPECT_EQ(sinc_read_f64(x, s.data(), b, 1, 50), naive_sinc(x, s, b)) << x;
+}
+
+// An impulse shows whether a tap reaches it: taps run from ceil(x - 2b) to
+// floor(x + 2b), so a fractional x has 4 taps at width 1 and 8 at width 2.
+TEST(SincRead, TapsSpanTwoWidthsOnEachSide) {
+    struct Case {
+        double b, x;
+        int first, last;
+    };
+    for (const Case c : {Case{1.0, 10.25, 9, 12}, Case{2.0, 10.25, 7, 14}, Case{1.0, 10.75, 9, 12},
+                         Case{1.5, 10.5, 8, 13}}) {
+        int taps = 0;
+        std::vector<double> s(30, 0.0);
+        naive_sinc(c.x, s, c.b, &taps);
+        EXPECT_EQ(taps, c.last - c.first + 1);
+        for (int i = c.first - 2; i <= c.last + 2; ++i) {
+            std::fill(s.begin(), s.end(), 0.0);
+            s[i] = 1000.0;
+            const double v = sinc_read_f64(c.x, s.data(), c.b, 1, 30);
+            const bool reached = i >= c.first && i <= c.last;
+            EXPECT_EQ(v != 0.0, reached) << "x=" << c.x << " b=" << c.b << " impulse at " << i;
+        }
+    }
+}
+
+// Before the start and past the end, taps read nothing but keep their weight:
+// a constant fades out over two samples (with the kernel's ringing), and
+// nothing outside the buffer is touched (the guard values around it would
+// show).
+TEST(SincRead, ReadsOutsideTheBufferFadeAndTouchNothingBeyondIt) {
+    std::vector<double> guarded(40, 1e300);
+    double* data = guarded.data() + 10;
+    for (int i = 0; i < 20; ++i) data[i] = 1000.0;
+    for (double x = -3.0; x <= 23.0; x += 0.125) {
+        const double v = sinc_read_f64(x, data, 1.0, 1, 20);
+        EXPECT_LT(std::fabs(v), 1200.0) << x;
+        if (x < -2.0 || x > 21.0) {
+            EXPECT_EQ(v, 0.0) << x;
+        }
+    }
+    const double inside = sinc_read_f64(-0.5, data, 1.0, 1, 20);
+    const double further = sinc_read_f64(-1.5, data, 1.0, 1, 20);
+    EXPECT_GT(inside, 100.0);
+    EXPECT_LT(inside, 900.0);
+    EXPECT_LT(std::fabs(further), inside);
+    EXPECT_NEAR(sinc_read_f64(19.5, data, 1.0, 1, 20), inside, 1e-9);  // the same fade at the end
+}
+
+TEST(SincRead, UnusablePositionsReadZero) {
+    const std::vector<double> s = ramp_signal(20);
+    const double nan = std::nan("");
+    for (double x : {nan, double(INFINITY), -double(INFINITY), 1e300, -1e300, 9.3e18})
+        EXPECT_EQ(sinc_read_f64(x, s.data(), 1.0, 1, 20), 0.0) << x;
+    EXPECT_EQ(sinc_read_f64(3.0, s.data(), nan, 1, 20), 0.0);
+}
+
+// ---------------------------------------------------------------------------
+// Every format reads channel 0 of its own data and scales it to the 16-bit
+// range: the same as sinc_read_f64 over the decoded samples, then scaled,
+// bit for bit.
+
+namespace {
+
+struct Format {
+    const char* name;
+    int bytes;
+    double (*decode)(const uint8_t* p);  // one stored sample
+    double scale;                        // result factor
+    double offset;                       // then added
+    double (*read)(double x, const std::vector<uint8_t>& raw, double b, int ch, int64_t frames);
+};
+
+double dec_i16(const uint8_t* p) {
+    return static_cast<int16_t>(static_cast<uint16_t>(p[0] | p[1] << 8));
+}
+double dec_u8(const uint8_t* p) { return p[0]; }
+double dec_i24(const uint8_t* p) {
+    int32_t v = p[0] | p[1] << 8 | p[2] << 16;
+    if (v >= 0x800000) v -= 0x1000000;
+    return v;
+}
+double dec_f32(const uint8_t* p) {
+    float f;
+    std::memcpy(&f, p, 4);
+    return f;
+}
+
+// The raw readers take typed pointers; the vectors' storage is aligned well
+// enough for them.
+double rd_i16(double x, const std::vector<uint8_t>& raw, double b, int ch, int64_t n) {
+    return sinc_read_i16(x, reinterpret_cast<const int16_t*>(raw.data()), b, ch, n);
+}
+double rd_u8(double x, const std::vector<uint8_t>& raw, double b, int ch, int64_t n) {
+    return sinc_read_u8(x, raw.data(), b, ch, n);
+}
+double rd_i24(double x, const std::vector<uint8_t>& raw, double b, int ch, int64_t n) {
+    return sinc_read_i24(x, raw.data(), b, ch, n);
+}
+double rd_f32(double x, const std::vector<uint8_t>& raw, double b, int ch, int64_t n) {
+    return sinc_read_f32(x, reinterpret_cast<const float*>(raw.data()), b, ch, n);
+}
+double rd_f64(double x, const std::vector<uint8_t>& raw, double b, int ch, int64_t n) {
+    return sinc_read_f64(x, reinterpret_cast<const double*>(raw.data()), b, ch, n);
+}
+double dec_f64(const uint8_t* p) {
+    double d;
+    std::memcpy(&d, p, 8);
+    return d;
+}
+
+class SincFormat : public testing::TestWithParam<Format> {};
+
+}  // namespace
+
+TEST_P(SincFormat, ReadsChannelZeroScaledToTheSixteenBitRange) {
+    const Format f = GetParam();
+    constexpr int frames = 64, channels = 2;
+    std::vector<uint8_t> raw(frames * channels * f.bytes + 8);
+    // Pseudo-random bytes make every bit pattern (signs, bit 23) appear;
+    // channel 1 differs from channel 0 and must not leak in.
+    uint32_t st = 12345;
+    for (auto& b : raw) {
+        st = st * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(st >> 16);
+    }
+    if (f.bytes == 4 || f.bytes == 8) {  // keep the floats finite and in range
+        for (int i = 0; i < frames * channels; ++i) {
+            const double v = std::sin(i * 0.7) * ((i % channels) ? -0.9 : 0.8);
+            if (f.bytes == 4) {
+                const float fv = static_cast<float>(v);
+                std::memcpy(&raw[i * 4], &fv, 4);
+            } else {
+                std::memcpy(&raw[i * 8], &v, 8);
+            }
+        }
+    }
+    std::vector<double> ch0(frames);
+    for (int i = 0; i < frames; ++i) ch0[i] = f.decode(&raw[i * channels * f.bytes]);
+    for (double b : {1.0, 1.7}) {
+        for (double x = -4.0; x < frames + 4; x += 0.61) {
+            const double want = sinc_read_f64(x, ch0.data(), b, 1, frames) * f.scale + f.offset;
+            EXPECT_EQ(f.read(x, raw, b, channels, frames), want) << f.name << " x=" << x;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllFormats, SincFormat,
+    testing::Values(Format{"f64", 8, dec_f64, 1.0, 0.0, rd_f64},
+                    Format{"i16", 2, dec_i16, 1.0, 0.0, rd_i16},
+                    Format{"u8", 1, dec_u8, 256.0, -32640.0, rd_u8},
+                    Format{"i24", 3, dec_i24, 0.00390625, 0.0, rd_i24},
+                    Format{"f32", 4, dec_f32, 32768.0, 0.0, rd_f32}),
+    [](const testing::TestParamInfo<Format>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------------------
+// The render passes' reader follows the exact one closely everywhere,
+// including the faded ends, and shares its tap range.
+
+TEST(SincReadRender, AgreesWithTheExactReader) {
+    const std::vector<double> s = velorin_test::make_noise(1000, 0.2, 32767.0, 9);
+    const int64_t n = static_cast<int64_t>(s.size());
+    for (double b : {1.0, 1.0884353741496597, 2.0, 4.0}) {
+        double worst = 0;
+        for (double x = -10.0; x < n + 10; x += 0.0137) {
+            const double exact = sinc_read_f64(x, s.data(), b, 1, n);
+            worst = std::max(worst, std::fabs(sinc_read_render(x, s.data(), b, 1, n) - exact));
+        }
+        EXPECT_LT(worst, 1e-5) << "b=" << b;  // on the 16-bit scale, full-scale noise
+    }
+    for (int x = 3; x < 50; ++x) EXPECT_NEAR(sinc_read_render(x, s.data(), 1.0, 1, n), s[x], 1e-6);
+    EXPECT_EQ(sinc_read_render(-2.5, s.data(), 1.0, 1, n), 0.0);
+    EXPECT_EQ(sinc_read_render(std::nan(""), s.data(), 1.0, 1, n), 0.0);
 }
