@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,3 +73,55 @@ TEST_F(Cli, NoArgumentsOrNoOutputPathPrintsBannerAndExits99) {
         EXPECT_EQ(r.err, "");
     }
 }
+
+// Inputs the render reader cannot load end the run with 99 before anything is written.
+struct BadInput {
+    const char* name;
+    std::vector<uint8_t> bytes;  // empty: the file is not created
+    const char* err;
+};
+
+void PrintTo(const BadInput& c, std::ostream* os) { *os << c.name; }
+
+class CliBadInput : public Cli, public testing::WithParamInterface<BadInput> {};
+
+TEST_P(CliBadInput, Exits99WithMessage) {
+    const BadInput& c = GetParam();
+    const std::string input = tmp.file(c.name);
+    if (!c.bytes.empty()) velorin_test::write_bytes(input, c.bytes);
+    const std::string output = tmp.file("out.wav");
+    const RunResult r = run_velorin(tmp, {input, output, "A4", "100", "", "0", "500"});
+    EXPECT_EQ(r.code, 99);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(velorin_test::file_exists(output));
+}
+
+std::vector<uint8_t> ascii(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// A RIFF/WAVE head whose only chunk is "fmt ": no "data" chunk is ever reached.
+std::vector<uint8_t> wav_without_data() {
+    std::vector<uint8_t> b = velorin_test::wav_bytes_i16({100, -100}, 1, 44100);
+    b.resize(36);
+    b[4] = 28;  // RIFF size of what is left
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliBadInput,
+    testing::Values(BadInput{"missing.wav", {}, "Datei hat nicht gefunden.\n"},
+                    BadInput{"voice.aif",
+                             ascii(std::string("FORM\0\0\0\x1a"
+                                               "AIFFCOMM\0\0\0\x12",
+                                               20) +
+                                   std::string(18, '\0')),
+                             "file format error(2).\nDatei hat nicht gefunden.\n"},
+                    BadInput{"text.wav", ascii("this is not a sound at all\n"),
+                             "file format error(2).\nDatei hat nicht gefunden.\n"},
+                    BadInput{"nodata.wav", wav_without_data(), "Datei hat nicht gefunden.\n"}),
+    [](const testing::TestParamInfo<BadInput>& p) {
+        const std::string n = p.param.name;
+        return n.substr(0, n.find('.'));
+    });
