@@ -1,9 +1,7 @@
 // tests/pitch/tool_test.cpp: the velorin-pitch program, run as a user runs it.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -34,26 +32,34 @@ struct ToolRun {
     int code = -1;
 };
 
-ToolRun run_tool(const std::vector<std::string>& args, const std::string& input = "", bool merge = false) {
-    std::string cmd = "printf '%s' " + quoted(input) + " | " + quoted(tool_path());
-    for (const std::string& a : args) cmd += " " + quoted(a);
-    cmd += merge ? " 2>&1" : " 2>/dev/null";
-    ToolRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, got);
-    const int status = pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+std::string file_text(const std::string& path) {
+    const std::vector<uint8_t> b = velorin_test::read_bytes(path);
+    return std::string(b.begin(), b.end());
 }
 
+// Runs the program through the shell with `input` on its standard input; the
+// streams and the exit code come back through files in the test's own folder.
 class PitchTool : public testing::Test {
 protected:
     void SetUp() override {
         if (tool_path().empty()) GTEST_SKIP() << "velorin-pitch not built here (VELORIN_BIN_DIR)";
     }
+
+    ToolRun run_tool(const std::vector<std::string>& args, const std::string& input = "",
+                     bool merge = false) {
+        std::string cmd = "printf '%s' " + quoted(input) + " | " + quoted(tool_path());
+        for (const std::string& a : args) cmd += " " + quoted(a);
+        cmd += " >" + quoted(dir.file("out"));
+        cmd += merge ? " 2>&1" : " 2>" + quoted(dir.file("err"));
+        cmd += "; echo $? >" + quoted(dir.file("rc"));
+        ToolRun r;
+        if (std::system(cmd.c_str()) != 0) return r;
+        r.out = file_text(dir.file("out"));
+        r.code = std::atoi(file_text(dir.file("rc")).c_str());
+        return r;
+    }
+
+    velorin_test::TempDir dir;
 };
 
 TEST_F(PitchTool, DecodesWithTheFormTheTempoSelects) {
