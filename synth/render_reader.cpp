@@ -79,15 +79,51 @@ constexpr KernelTable make_kernel_table() {
 
 constexpr KernelTable kernel_table = make_kernel_table();
 
-inline double kernel(double h) {
-    const double t = std::fabs(h) * (intervals / h_end);
-    // Taps lie within 2b of x, so |h| <= h_end up to rounding; the spare
+// The kernel at distance |d| from x for width b, where `scale` =
+// intervals / (2b) turns a distance into table units (h = d * pi / b).
+inline double kernel_at(double t) {
+    // Taps lie within 2b of x, so t <= intervals up to rounding; the spare
     // piece takes a tap that lands exactly on the end.
     int j = static_cast<int>(t);
     if (j > intervals) j = intervals;
     const double f = t - j;
     const double* c = kernel_table.c[j];
     return c[0] + f * (c[1] + f * (c[2] + f * c[3]));
+}
+
+inline double piece_value(int j, double f) {
+    const double* c = kernel_table.c[j];
+    return c[0] + f * (c[1] + f * (c[2] + f * c[3]));
+}
+
+// Width 1 with every tap inside the buffer, the common case of a 44.1 kHz
+// input: the taps sit whole samples apart, 256 table units, so the taps on
+// each side of x share one fraction. For x >= 1 every distance involved is
+// exact, and this gives the same weights as kernel_at.
+double read_width_one(double x, const double* data, int channels, int64_t first, int64_t last) {
+    const double fx = static_cast<double>(first) + (last - first == 4 ? 2 : 1);  // floor(x)
+    const double phi = x - fx;
+    const double* p = data + first * channels;
+    if (last - first == 4) {  // x is a whole sample: the kernel's zeros and its peak
+        const double w0 = piece_value(intervals, 0.0), w1 = piece_value(intervals / 2, 0.0);
+        const double w2 = piece_value(0, 0.0);
+        const double wsum = w0 + w1 + w2 + w1 + w0;
+        const double acc = w0 * p[0] + w1 * p[channels] + w2 * p[2 * channels] +
+                           w1 * p[3 * channels] + w0 * p[4 * channels];
+        return acc / wsum;
+    }
+    const double ta = phi * (intervals / 2);          // taps at d = -phi, -1 - phi
+    const double tb = (1.0 - phi) * (intervals / 2);  // taps at d = 1 - phi, 2 - phi
+    const int ja = static_cast<int>(ta), jb = static_cast<int>(tb);
+    const double fa = ta - ja, fb = tb - jb;
+    const double wm1 = piece_value(ja + intervals / 2, fa);
+    const double w0 = piece_value(ja, fa);
+    const double w1 = piece_value(jb, fb);
+    const double w2 = piece_value(jb + intervals / 2, fb);
+    const double wsum = ((wm1 + w0) + w1) + w2;
+    const double acc = ((wm1 * p[0] + w0 * p[channels]) + w1 * p[2 * channels]) +
+                       w2 * p[3 * channels];
+    return acc / wsum;
 }
 
 }  // namespace
@@ -99,19 +135,24 @@ double sinc_read_render(double x, const double* data, double width, int channels
     if (hi < 0.0 || lo >= static_cast<double>(frames) || lo > hi) return 0.0;
     const int64_t first = static_cast<int64_t>(lo);
     const int64_t last = static_cast<int64_t>(hi);
-    const double k = sinc_pi / width;
+    // (Five taps belong to a whole-sample x, four to any other; rounding at
+    // the ends of the span can break that, and the loop below takes those.)
+    if (width == 1.0 && first >= 1 && last < frames &&
+        (last - first == 3 || (last - first == 4 && x == static_cast<double>(first + 2))))
+        return read_width_one(x, data, channels, first, last);
+    const double scale = (intervals / 2) / width;
     double acc = 0.0;
     double wsum = 0.0;
     if (first >= 0 && last < frames) {
         const double* p = data + first * channels;
         for (int64_t i = first; i <= last; ++i, p += channels) {
-            const double w = kernel((static_cast<double>(i) - x) * k);
+            const double w = kernel_at(std::fabs(static_cast<double>(i) - x) * scale);
             wsum += w;
             acc += w * *p;
         }
     } else {
         for (int64_t i = first; i <= last; ++i) {
-            const double w = kernel((static_cast<double>(i) - x) * k);
+            const double w = kernel_at(std::fabs(static_cast<double>(i) - x) * scale);
             wsum += w;
             if (i >= 0 && i < frames) acc += w * data[i * channels];
         }
