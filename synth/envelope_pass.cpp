@@ -80,7 +80,8 @@ void correct_formants(const RenderShared& sh, const WorkUnit& u, const Widths& w
                 e = (1 - f) * es[k] + f * es[k + 1];
             }
         }
-        scale_bin(d, n, std::sqrt(e / ed[n] * wd.pw / wd.fw));
+        const double g = std::sqrt(e / ed[n] * wd.pw / wd.fw);
+        if (std::isfinite(g)) scale_bin(d, n, g);  // unusable widths leave the bin as it is
     }
     rfft_inverse(block, d, sh.twiddles, sh.bitrev);
 }
@@ -117,7 +118,7 @@ void make_breath(const RenderShared& sh, const WorkUnit& u, const Widths& wd, do
     for (int n = 0; n < bins; ++n) {
         if (!(en[n] > 0)) continue;
         const double g = std::sqrt(ea[n] / en[n] * wd.pw / (wd.fw * u.gender)) * sh.breath_shape[n];
-        scale_bin(nb, n, g);
+        if (std::isfinite(g)) scale_bin(nb, n, g);
     }
     rfft_inverse(block, nb, sh.twiddles, sh.bitrev);
 }

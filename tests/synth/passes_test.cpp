@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "synth/kernels.h"
@@ -341,4 +342,31 @@ TEST(EnvelopeBreathPass, BlocksPastTheEndDropWhatLiesBeyondOutlen) {
     envelope_breath_pass(sc->sh, second_unit(1024, 0.0, 0.5, 0.8, false, n.data()));
     for (int i = 1000; i < 1200; ++i) EXPECT_EQ(guarded[i], -3.0) << i;
     EXPECT_GT(max_abs(std::vector<double>(guarded.begin() + 256, guarded.begin() + 1000)), 0.0);
+}
+
+// ---------------------------------------------------------------------------
+// Unusable frequency data (all frames invalid with an average of 0 or NaN, a
+// NaN target, an anchor far past the end) renders finite numbers and reads
+// nothing outside the buffers (the sanitizer builds check the reads).
+
+TEST(Passes, DegenerateFrequenciesRenderFiniteOutput) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (double avg : {0.0, nan}) {
+        auto sc = vowel_scene(3000, 300.0);
+        std::fill(sc->freq.begin(), sc->freq.end(), nan);
+        sc->sh.freq_avg = avg;
+        std::vector<double> genposs;
+        auto units = velorin_test::first_pass_units(*sc, 100.0, 1.0, 0.5, &genposs);
+        units.back().src_pos = 1e12;
+        units.back().target_freq = nan;
+        for (const WorkUnit& u : units) resampling_pass(sc->sh, u);
+        std::vector<std::vector<double>> noise;
+        for (const WorkUnit& u :
+             velorin_test::second_pass_units(*sc, genposs, 0.5, 1.1, false, 0.5, &noise))
+            envelope_breath_pass(sc->sh, u);
+        for (int i = 0; i < 3000; ++i) {
+            ASSERT_TRUE(std::isfinite(sc->datbuf[i])) << "avg " << avg << " datbuf " << i;
+            ASSERT_TRUE(std::isfinite(sc->outbuf[i])) << "avg " << avg << " outbuf " << i;
+        }
+    }
 }
