@@ -24,6 +24,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace velorin {
 
@@ -117,6 +120,69 @@ __attribute__((noinline)) void eight_lag_differences(const double* buf, const do
 }
 #endif
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// Sixteen lags tau..tau+15, tau even, four per register, for processors with
+// AVX (chosen at run time; the same operations on wider registers, so the
+// same bits). Lags tau + 4g .. tau + 4g + 3 read their first stretch as
+// [s(i), s(i), s(i-1), s(i-1)] from `qa` and their second as
+// [s(i), s(i+1), s(i+1), s(i+2)] from `qb`, four values per position.
+__attribute__((target("avx"), noinline)) void sixteen_lag_differences(
+    const double* qa, const double* qb, const double* ew2, int c, int m_count, int tau, double* d) {
+    const int j = tau / 2;
+    const double* a = qa + 4 * (c - j);
+    const double* b = qb + 4 * (c + j);
+    __m256d s0 = _mm256_setzero_pd();
+    __m256d s1 = _mm256_setzero_pd();
+    __m256d s2 = _mm256_setzero_pd();
+    __m256d s3 = _mm256_setzero_pd();
+    for (int m = 0; m < m_count; ++m) {
+        const __m256d e = _mm256_broadcast_sd(ew2 + m);
+        const double* am = a + 4 * m;
+        const double* bm = b + 4 * m;
+        const __m256d d0 = _mm256_sub_pd(_mm256_loadu_pd(am), _mm256_loadu_pd(bm));
+        const __m256d d1 = _mm256_sub_pd(_mm256_loadu_pd(am - 8), _mm256_loadu_pd(bm + 8));
+        const __m256d d2 = _mm256_sub_pd(_mm256_loadu_pd(am - 16), _mm256_loadu_pd(bm + 16));
+        const __m256d d3 = _mm256_sub_pd(_mm256_loadu_pd(am - 24), _mm256_loadu_pd(bm + 24));
+        s0 = _mm256_add_pd(s0, _mm256_mul_pd(e, _mm256_mul_pd(d0, d0)));
+        s1 = _mm256_add_pd(s1, _mm256_mul_pd(e, _mm256_mul_pd(d1, d1)));
+        s2 = _mm256_add_pd(s2, _mm256_mul_pd(e, _mm256_mul_pd(d2, d2)));
+        s3 = _mm256_add_pd(s3, _mm256_mul_pd(e, _mm256_mul_pd(d3, d3)));
+    }
+    _mm256_storeu_pd(d, s0);
+    _mm256_storeu_pd(d + 4, s1);
+    _mm256_storeu_pd(d + 8, s2);
+    _mm256_storeu_pd(d + 12, s3);
+}
+
+// The lags from tau (even) in groups of sixteen while they fit below
+// max_lag; returns the first lag not done.
+__attribute__((target("avx"), noinline)) int wide_differences(const double* buf,
+                                                              const double* ew2, int n, int tau,
+                                                              int min_lag, int max_lag,
+                                                              double* d) {
+    const int l = n + n / 2;
+    const int c = n / 8 + n / 4;
+    const int m_count = n / 2 + n / 4;
+    double qa[4 * max_buffer];
+    double qb[4 * max_buffer];
+    for (int i = 0; i < l; ++i) {
+        const double before = i > 0 ? buf[i - 1] : 0.0;
+        const double next = i + 1 < l ? buf[i + 1] : 0.0;
+        const double after = i + 2 < l ? buf[i + 2] : 0.0;
+        qa[4 * i] = qa[4 * i + 1] = buf[i];
+        qa[4 * i + 2] = qa[4 * i + 3] = before;
+        qb[4 * i] = buf[i];
+        qb[4 * i + 1] = qb[4 * i + 2] = next;
+        qb[4 * i + 3] = after;
+    }
+    for (; tau + 15 <= max_lag; tau += 16)
+        sixteen_lag_differences(qa, qb, ew2, c, m_count, tau, d + (tau - min_lag));
+    return tau;
+}
+
+bool wide_registers() { return __builtin_cpu_supports("avx"); }
+#endif
+
 // d[tau - min_lag] for tau in min_lag..max_lag.
 void difference_function(const double* buf, const AnalysisWindows& w, int n, int min_lag,
                          int max_lag, double* d) {
@@ -128,6 +194,10 @@ void difference_function(const double* buf, const AnalysisWindows& w, int n, int
         d[0] = lag_difference(buf, w.energy_even, c, m_count, tau);
         ++tau;
     }
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (tau + 15 <= max_lag && wide_registers())
+        tau = wide_differences(buf, w.energy_even, n, tau, min_lag, max_lag, d);
+#endif
     if (tau + 7 <= max_lag) {
         double pairs[2 * max_buffer];
         for (int i = 0; i < n + n / 2; ++i) pairs[2 * i] = pairs[2 * i + 1] = buf[i];
@@ -226,6 +296,47 @@ double lag_cost_slow(const PeriodSignal& sig, double a, double g, int m_count) {
     return e;
 }
 
+// v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset for m <
+// count: reads at consecutive positions with the same tap weights. Each sum
+// runs over t in order, as in the reader; the loops only run several m side
+// by side.
+inline __attribute__((always_inline)) void weighted_runs_body(const double* s, const double* w,
+                                                              int taps, double wsum, double scale,
+                                                              double offset, int count,
+                                                              double* v) {
+    for (int m = 0; m < count; ++m) v[m] = 0.0;
+    for (int t = 0; t < taps; ++t) {
+        const double wt = w[t];
+        const double* st = s + t;
+        for (int m = 0; m < count; ++m) v[m] += wt * st[m];
+    }
+    for (int m = 0; m < count; ++m) v[m] = v[m] / wsum * scale - offset;
+}
+
+void weighted_runs_narrow(const double* s, const double* w, int taps, double wsum, double scale,
+                          double offset, int count, double* v) {
+    weighted_runs_body(s, w, taps, wsum, scale, offset, count, v);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx"))) void weighted_runs_wide(const double* s, const double* w, int taps,
+                                                       double wsum, double scale, double offset,
+                                                       int count, double* v) {
+    weighted_runs_body(s, w, taps, wsum, scale, offset, count, v);
+}
+#endif
+
+void weighted_runs(const double* s, const double* w, int taps, double wsum, double scale,
+                   double offset, int count, double* v) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (wide_registers()) {
+        weighted_runs_wide(s, w, taps, wsum, scale, offset, count, v);
+        return;
+    }
+#endif
+    weighted_runs_narrow(s, w, taps, wsum, scale, offset, count, v);
+}
+
 // Full-band reads at y, y + 1, ..., y + count - 1 into v. Every read has the
 // same tap offsets, hence the same weights; each value is accumulated over
 // its taps in reading order, exactly like the reader.
@@ -240,13 +351,7 @@ void full_band_run(const PeriodSignal& sig, double y, int count, double* v) {
         w[t] = tap_weight((lo + t) - y, 1.0);
         wsum += w[t];
     }
-    for (int m = 0; m < count; ++m) v[m] = 0.0;
-    for (int t = 0; t < taps; ++t) {
-        const double wt = w[t];
-        const double* s = sig.raw + first + t;
-        for (int m = 0; m < count; ++m) v[m] += wt * s[m];
-    }
-    for (int m = 0; m < count; ++m) v[m] = v[m] / wsum * sig.scale - sig.offset;
+    weighted_runs(sig.raw + first, w, taps, wsum, sig.scale, sig.offset, count, v);
 }
 
 // True when every position a - g/2 + m and a + g/2 + m is an exact double
@@ -423,14 +528,8 @@ void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, dou
             ++q;
             continue;
         }
-        double acc[block];
-        for (int j = 0; j < block; ++j) acc[j] = 0.0;
-        for (int t = 0; t < taps; ++t) {
-            const double w = weights[t];
-            const double* s = sig.raw + (q - half + t);
-            for (int j = 0; j < block; ++j) acc[j] += w * s[j];
-        }
-        for (int j = 0; j < block; ++j) lowpassed[q + j] = acc[j] / wsum * sig.scale - sig.offset;
+        weighted_runs(sig.raw + (q - half), weights, taps, wsum, sig.scale, sig.offset, block,
+                      lowpassed + q);
         q += block;
     }
 }
@@ -450,6 +549,11 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
         const int q = static_cast<int>(p + i - shift);
         buf[i] = (q < 0 || q >= sig.nsamp) ? 0.0 : sig.lowpassed[q];
     }
+
+    // Digital silence: every difference is 0, so there is no strict minimum.
+    bool silent = true;
+    for (int i = 0; i < l && silent; ++i) silent = buf[i] == 0.0;
+    if (silent) return 0.0;
 
     double d[max_lags];
     difference_function(buf, *sig.windows, n, min_lag, max_lag, d);
