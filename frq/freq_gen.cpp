@@ -164,7 +164,7 @@ bool prepare_signal(const uint8_t* data, int bits, int channels, int nsamp, int 
     double* raw = bufs->raw_block + pad;
     load_first_channel(data, bits, channels, 0, frames, raw);
     *sig = PeriodSignal{data, bits, channels, nsamp, frames, rate, n, step, bufs->windows,
-                        raw, pad, bufs->lowpassed, 1.0, 0.0, nullptr};
+                        raw, pad, bufs->lowpassed, 1.0, 0.0, nullptr, period_wide_lanes()};
     bufs->spectra = create_spectrum_cache(n);
     sig->spectra = bufs->spectra;
     reader_scaling(bits, &sig->scale, &sig->offset);

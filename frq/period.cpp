@@ -180,14 +180,14 @@ __attribute__((target("avx"), noinline)) int wide_differences(const double* buf,
     return tau;
 }
 
-bool wide_registers() { return __builtin_cpu_supports("avx"); }
 #endif
 
 // d[tau - min_lag] for tau in min_lag..max_lag.
 void difference_function(const double* buf, const AnalysisWindows& w, int n, int min_lag,
-                         int max_lag, double* d) {
+                         int max_lag, bool wide, double* d) {
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
+    (void)wide;  // the wide lanes exist in x86-64 builds only
     int tau = min_lag;
 #if defined(__SSE2__)
     if (tau & 1) {
@@ -195,7 +195,7 @@ void difference_function(const double* buf, const AnalysisWindows& w, int n, int
         ++tau;
     }
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (tau + 15 <= max_lag && wide_registers())
+    if (tau + 15 <= max_lag && wide)
         tau = wide_differences(buf, w.energy_even, n, tau, min_lag, max_lag, d);
 #endif
     if (tau + 7 <= max_lag) {
@@ -327,9 +327,10 @@ __attribute__((target("avx"))) void weighted_runs_wide(const double* s, const do
 #endif
 
 void weighted_runs(const double* s, const double* w, int taps, double wsum, double scale,
-                   double offset, int count, double* v) {
+                   double offset, int count, bool wide, double* v) {
+    (void)wide;  // the wide lanes exist in x86-64 builds only
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (wide_registers()) {
+    if (wide) {
         weighted_runs_wide(s, w, taps, wsum, scale, offset, count, v);
         return;
     }
@@ -351,7 +352,7 @@ void full_band_run(const PeriodSignal& sig, double y, int count, double* v) {
         w[t] = tap_weight((lo + t) - y, 1.0);
         wsum += w[t];
     }
-    weighted_runs(sig.raw + first, w, taps, wsum, sig.scale, sig.offset, count, v);
+    weighted_runs(sig.raw + first, w, taps, wsum, sig.scale, sig.offset, count, sig.wide, v);
 }
 
 // True when every position a - g/2 + m and a + g/2 + m is an exact double
@@ -435,6 +436,14 @@ void build_analysis_windows(int n, AnalysisWindows* w) {
         w->energy_even[m] = w->energy[2 * m];
         w->energy_even_pairs[2 * m] = w->energy_even_pairs[2 * m + 1] = w->energy[2 * m];
     }
+}
+
+bool period_wide_lanes() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    return __builtin_cpu_supports("avx");
+#else
+    return false;
+#endif
 }
 
 bool period_depth_supported(int bits) {
@@ -529,7 +538,7 @@ void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, dou
             continue;
         }
         weighted_runs(sig.raw + (q - half), weights, taps, wsum, sig.scale, sig.offset, block,
-                      lowpassed + q);
+                      sig.wide, lowpassed + q);
         q += block;
     }
 }
@@ -556,7 +565,7 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     if (silent) return 0.0;
 
     double d[max_lags];
-    difference_function(buf, *sig.windows, n, min_lag, max_lag, d);
+    difference_function(buf, *sig.windows, n, min_lag, max_lag, sig.wide, d);
     int cand[max_candidates];
     int c = 0;
     for (int tau = min_lag + 2; tau <= max_lag && c < max_candidates; ++tau) {

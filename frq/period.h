@@ -62,7 +62,12 @@ struct PeriodSignal {
     double scale;
     double offset;
     SpectrumCache* spectra;     // null: every spectrum computes its own values
+    bool wide;                  // use AVX lanes (only where period_wide_lanes() said so)
 };
+
+// True when this processor can run the AVX lanes of the estimate; they give
+// the same bits as the SSE2 ones, only sooner.
+bool period_wide_lanes();
 
 // The readers' scaling of their filtered value for a depth.
 void reader_scaling(int bits, double* scale, double* offset);

@@ -52,12 +52,14 @@ TEST(AnalysisWindows, MatchTheRaisedCosineFormulas) {
 TEST(Lowpass, EqualsTheReaderAtEveryPosition) {
     const std::vector<double> x = velorin_test::make_noise(44100, 0.05, 20000.0, 7);
     const std::vector<uint8_t> bytes = analysis_bytes(x, 16, 1);
-    PreparedSignal ps;
-    velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps);
     const auto* data = reinterpret_cast<const int16_t*>(bytes.data());
     const int64_t frames = int64_t(x.size()) + 4096;
-    for (int q = 0; q < static_cast<int>(x.size()); ++q)
-        ASSERT_EQ(ps.lowpassed[q], velorin::sinc_read_i16(q, data, 47.0, 1, frames)) << q;
+    for (bool wide : {false, true}) {
+        PreparedSignal ps;
+        velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps, wide);
+        for (int q = 0; q < static_cast<int>(x.size()); ++q)
+            ASSERT_EQ(ps.lowpassed[q], velorin::sinc_read_i16(q, data, 47.0, 1, frames)) << q;
+    }
 }
 
 struct Case {
@@ -88,6 +90,12 @@ std::vector<double> make_signal(const Case& c, double seconds) {
 
 class PeriodIdentity : public testing::TestWithParam<Case> {};
 
+// Compares both lane widths where the processor has AVX.
+std::vector<bool> lane_choices() {
+    if (velorin::period_wide_lanes()) return {false, true};
+    return {false};
+}
+
 // Every frame, both modes, full and narrow lag ranges: the fast estimate
 // returns exactly the straightforward one.
 TEST_P(PeriodIdentity, FastEstimateEqualsStraightforwardEvaluation) {
@@ -98,28 +106,33 @@ TEST_P(PeriodIdentity, FastEstimateEqualsStraightforwardEvaluation) {
     const std::vector<double> x = make_signal(c, seconds);
     const std::vector<double> other = velorin_test::make_noise(c.rate, seconds, 20000.0, 11);
     const std::vector<uint8_t> bytes = analysis_bytes(x, c.bits, c.channels, other);
-    PreparedSignal ps;
-    velorin_test::prepare_signal(bytes, c.bits, c.channels, c.rate, n, step, &ps);
     const std::vector<double> aw = velorin_test::reference_analysis_window(n);
     const std::vector<double> ew = velorin_test::reference_energy_window(n);
     const int nsamp = static_cast<int>(x.size());
     const int min_lag = static_cast<int>(c.rate / 900.0);
     const int max_lag = std::min(static_cast<int>(c.rate / 52.0), n / 2 + n / 4);
-    int voiced = 0;
+    // Pass two's narrow range around the vowel's period.
+    const int lo = static_cast<int>(std::floor(0.9091 * c.rate / 196.0));
+    const int hi = std::min(n / 2 + n / 4, static_cast<int>(std::ceil(1.1 * c.rate / 196.0)));
+    std::vector<double> first_pass, second_pass;
     for (int p = 0; p <= nsamp; p += step) {
-        const double fast = estimate_period(ps.sig, p, min_lag, max_lag, 1);
-        const double slow = velorin_test::reference_estimate_period(
+        first_pass.push_back(velorin_test::reference_estimate_period(
             p, min_lag, max_lag, bytes.data(), nsamp, c.bits, c.channels, c.rate, n, step, 1, aw,
-            ew);
-        ASSERT_EQ(fast, slow) << "mode 1, position " << p;
-        if (fast > 0) ++voiced;
-        // Pass two's narrow range around the vowel's period.
-        const int lo = static_cast<int>(std::floor(0.9091 * c.rate / 196.0));
-        const int hi = std::min(n / 2 + n / 4, static_cast<int>(std::ceil(1.1 * c.rate / 196.0)));
-        ASSERT_EQ(estimate_period(ps.sig, p, lo, hi, 2),
-                  velorin_test::reference_estimate_period(p, lo, hi, bytes.data(), nsamp, c.bits,
-                                                          c.channels, c.rate, n, step, 2, aw, ew))
-            << "mode 2, position " << p;
+            ew));
+        second_pass.push_back(velorin_test::reference_estimate_period(
+            p, lo, hi, bytes.data(), nsamp, c.bits, c.channels, c.rate, n, step, 2, aw, ew));
+    }
+    int voiced = 0;
+    for (bool wide : lane_choices()) {
+        PreparedSignal ps;
+        velorin_test::prepare_signal(bytes, c.bits, c.channels, c.rate, n, step, &ps, wide);
+        for (int p = 0, k = 0; p <= nsamp; p += step, ++k) {
+            const double fast = estimate_period(ps.sig, p, min_lag, max_lag, 1);
+            ASSERT_EQ(fast, first_pass[k]) << "mode 1, position " << p << ", wide " << wide;
+            if (fast > 0) ++voiced;
+            ASSERT_EQ(estimate_period(ps.sig, p, lo, hi, 2), second_pass[k])
+                << "mode 2, position " << p << ", wide " << wide;
+        }
     }
     if (c.signal == 0) {
         EXPECT_GT(voiced, 0);

@@ -230,7 +230,7 @@ double reference_estimate_period(int p, int min_lag, int max_lag, const uint8_t*
 }
 
 void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, int rate, int n,
-                    int step, PreparedSignal* out) {
+                    int step, PreparedSignal* out, bool wide) {
     using namespace velorin;
     const int64_t frames = int64_t(bytes.size()) / (channels * (bits / 8));
     const int nsamp = static_cast<int>(frames - 4096);
@@ -246,7 +246,7 @@ void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, i
     PeriodSignal& s = out->sig;
     s = PeriodSignal{bytes.data(), bits, channels, nsamp, frames, rate, n, step,
                      &out->windows[0], out->raw_block.data() + pad, pad, out->lowpassed.data(),
-                     1.0, 0.0, nullptr};
+                     1.0, 0.0, nullptr, wide && velorin::period_wide_lanes()};
     reader_scaling(bits, &s.scale, &s.offset);
     lowpass_range(s, out->taps.data(), static_cast<int>(out->taps.size()), wsum, 0, nsamp,
                   out->lowpassed.data());

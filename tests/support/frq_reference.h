@@ -36,7 +36,8 @@ velorin::FreqList* reference_freq_list(const uint8_t* data, int64_t bytes, int b
                                        double hi_hz);
 
 // A sample prepared for estimate_period the way the generator prepares it
-// (single-threaded); `sig` points into the vectors.
+// (single-threaded, no spectrum cache); `sig` points into the vectors.
+// `wide` false keeps the SSE2 lanes even where AVX is available.
 struct PreparedSignal {
     std::vector<double> raw_block;
     std::vector<double> lowpassed;
@@ -45,6 +46,6 @@ struct PreparedSignal {
     velorin::PeriodSignal sig{};
 };
 void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, int rate, int n,
-                    int step, PreparedSignal* out);
+                    int step, PreparedSignal* out, bool wide = true);
 
 }  // namespace velorin_test
