@@ -370,3 +370,51 @@ TEST(Passes, DegenerateFrequenciesRenderFiniteOutput) {
         }
     }
 }
+
+// Units run on several threads at once add into the shared buffers under
+// their locks; only the order of the additions changes.
+namespace {
+
+struct Worker {
+    const RenderShared* sh;
+    std::vector<WorkUnit> units;
+    bool second;
+};
+
+void run_worker(void* arg) {
+    const Worker* w = static_cast<const Worker*>(arg);
+    for (const WorkUnit& u : w->units) {
+        if (w->second)
+            envelope_breath_pass(*w->sh, u);
+        else
+            resampling_pass(*w->sh, u);
+    }
+}
+
+void run_threaded(const RenderShared& sh, const std::vector<WorkUnit>& units, bool second) {
+    std::vector<Worker> workers(4, Worker{&sh, {}, second});
+    for (size_t i = 0; i < units.size(); ++i) workers[i % 4].units.push_back(units[i]);
+    std::vector<Thread*> threads;
+    for (Worker& w : workers) threads.push_back(thread_start(run_worker, &w));
+    for (Thread* t : threads) thread_join(t);
+}
+
+}  // namespace
+
+TEST(Passes, ThreadedUnitsAddUpToTheSameOutput) {
+    auto one = vowel_scene(5000, 250.0);
+    auto many = vowel_scene(5000, 250.0);
+    std::vector<double> genposs;
+    const auto units1 = velorin_test::first_pass_units(*one, 200.0, 1.0, 0.0, &genposs);
+    for (const WorkUnit& u : units1) resampling_pass(one->sh, u);
+    run_threaded(many->sh, units1, false);
+    EXPECT_LT(max_abs_diff(one->datbuf, many->datbuf), 1e-9);
+
+    many->datbuf = one->datbuf;
+    std::vector<std::vector<double>> noise;
+    const auto units2 =
+        velorin_test::second_pass_units(*one, genposs, 0.5, 1.0, false, 0.0, &noise);
+    for (const WorkUnit& u : units2) envelope_breath_pass(one->sh, u);
+    run_threaded(many->sh, units2, true);
+    EXPECT_LT(max_abs_diff(one->outbuf, many->outbuf), 1e-9);
+}
