@@ -14,6 +14,8 @@
 #include "audio/wav.h"
 #include "driver/run.h"
 #include "frq/freq_list.h"
+#include "pitch/dispatch.h"
+#include "pitch/plain.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -296,4 +298,35 @@ TEST(RenderEdge, UnloadableInputEndsWith99) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(run({dir.wfile("missing.wav"), dir.wfile("o.wav"), L"A4"}), 99);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Datei hat nicht gefunden.\n");
+}
+
+TEST_F(VoiceFixture, CompressedBendRendersLikeThePlainOne) {
+    // A scoop and a vibrato, 160 points.
+    std::vector<int16_t> curve = {160};
+    for (int k = 0; k < 160; ++k)
+        curve.push_back(int16_t(k < 20 ? -150 + 7 * k : 40 * std::sin(k * 0.35)));
+    wchar_t* plain = encplain(curve.data());
+    ASSERT_NE(plain, nullptr);
+    ASSERT_EQ(run_quiet({voice, out("plain.wav"), L"A3", L"100", L"S1", L"100", L"700", L"0",
+                         L"100", L"100", L"0", L"!120", plain}),
+              0);
+    free_pitch_text(plain);
+    const std::vector<uint8_t> expected = read_bytes(dir.file("plain.wav"));
+    ASSERT_EQ(expected.size(), 44u + 2u * 30870u);
+    struct Form {
+        const wchar_t* name;
+        int variant;
+    } forms[] = {{L"enc", 1}, {L"cmp", 2}, {L"hff", 3}};
+    for (const Form& f : forms) {
+        for (int order : {0, 2}) {
+            wchar_t* text = encpitch(curve.data(), order, f.variant);
+            ASSERT_NE(text, nullptr);
+            const std::wstring tempo = std::wstring(L"!120*") + f.name + std::to_wstring(order);
+            ASSERT_EQ(run_quiet({voice, out("c.wav"), L"A3", L"100", L"S1", L"100", L"700", L"0",
+                                 L"100", L"100", L"0", tempo, text}),
+                      0);
+            free_pitch_text(text);
+            EXPECT_EQ(read_bytes(dir.file("c.wav")), expected) << f.variant << " order " << order;
+        }
+    }
 }
