@@ -33,12 +33,15 @@ const Note& note() {
         Note x;
         const std::vector<double> src = velorin_test::make_vowel(44100, 1.0, 200.0, 12000.0, 40.0);
         std::vector<double> freq;
-        for (int k = 0; k <= 44100 / 256; ++k) freq.push_back(200.0 * std::pow(2.0, 40.0 / 1200 * std::sin(6.283185307179586 * 5.5 * k * 256 / 44100)));
+        for (int k = 0; k <= 44100 / 256; ++k)
+            freq.push_back(
+                200.0 *
+                std::pow(2.0, 40.0 / 1200 * std::sin(6.283185307179586 * 5.5 * k * 256 / 44100)));
         x.scene = velorin_test::make_scene(src, 44100, freq, 44100, 262.0);
         std::vector<double> genposs;
         x.first = velorin_test::first_pass_units(*x.scene, 0.0, 0.9, 0.0, &genposs);
-        x.second = velorin_test::second_pass_units(*x.scene, genposs, 0.5, 1.0, false, 0.0,
-                                                   &x.noise);
+        x.second =
+            velorin_test::second_pass_units(*x.scene, genposs, 0.5, 1.0, false, 0.0, &x.noise);
         // The second pass reads a finished datbuf.
         for (const WorkUnit& u : x.first) velorin::resampling_pass(x.scene->sh, u);
         return x;
@@ -69,7 +72,9 @@ void reader_bench(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 void BM_sinc_read_f64(benchmark::State& state) { reader_bench<velorin::sinc_read_f64>(state); }
-void BM_sinc_read_render(benchmark::State& state) { reader_bench<velorin::sinc_read_render>(state); }
+void BM_sinc_read_render(benchmark::State& state) {
+    reader_bench<velorin::sinc_read_render>(state);
+}
 BENCHMARK(BM_sinc_read_f64);
 BENCHMARK(BM_sinc_read_render);
 

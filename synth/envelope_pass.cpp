@@ -142,7 +142,8 @@ void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
     const int lo = std::max(0, -first);
     const int hi = std::min(block, sh.outlen - first);
     double d[block];
-    for (int i = 0; i < block; ++i) d[i] = i >= lo && i < hi ? sh.datbuf[first + i] * sh.sine1024[i] : 0.0;
+    for (int i = 0; i < block; ++i)
+        d[i] = i >= lo && i < hi ? sh.datbuf[first + i] * sh.sine1024[i] : 0.0;
     if (!u.no_filter) correct_formants(sh, u, wd, d);
 
     // Zero unless the breath runs, so the sum below may always read it.

@@ -17,10 +17,9 @@ constexpr double sinc_pi = 3.14159265358979;
 // previous one times -h^2 / ((2n)(2n+1)). Stored as reciprocals so a term
 // costs two multiplications; the rounding of 1/d is part of the result.
 constexpr double series_rcp[19] = {
-    1.0 / 6.0,    1.0 / 20.0,   1.0 / 42.0,   1.0 / 72.0,   1.0 / 110.0,
-    1.0 / 156.0,  1.0 / 210.0,  1.0 / 272.0,  1.0 / 342.0,  1.0 / 420.0,
-    1.0 / 506.0,  1.0 / 600.0,  1.0 / 702.0,  1.0 / 812.0,  1.0 / 930.0,
-    1.0 / 1056.0, 1.0 / 1190.0, 1.0 / 1332.0, 1.0 / 1482.0,
+    1.0 / 6.0,   1.0 / 20.0,   1.0 / 42.0,   1.0 / 72.0,   1.0 / 110.0,  1.0 / 156.0, 1.0 / 210.0,
+    1.0 / 272.0, 1.0 / 342.0,  1.0 / 420.0,  1.0 / 506.0,  1.0 / 600.0,  1.0 / 702.0, 1.0 / 812.0,
+    1.0 / 930.0, 1.0 / 1056.0, 1.0 / 1190.0, 1.0 / 1332.0, 1.0 / 1482.0,
 };
 
 // sin(h)/h through its Taylor series: 14 terms (up to a^13/27!) inside the
@@ -155,8 +154,8 @@ void build_phase_table(const double* freq, int count, int step, double freq_avg,
     double sum = 0.0;
     for (int64_t j = 0; j < ssize; ++j) {
         if (j % step == 0 && j / step <= frames) table[j / step] = sum;
-        sum += series_value_at(j + 0.5 - 0.25 * step, freq, count, step, 1.0, 55.0, freq_avg) /
-               rate;
+        sum +=
+            series_value_at(j + 0.5 - 0.25 * step, freq, count, step, 1.0, 55.0, freq_avg) / rate;
     }
     if (frames > 0) table[frames] = table[frames - 1];
 }

@@ -62,10 +62,16 @@ struct RenderShared {
     Mutex* outbuf_lock = nullptr;
 };
 
+// Both passes read the sample through sinc_read_render (within about 1e-10
+// of the data's scale of sinc_read_f64), allocate nothing (under 64 KiB of
+// stack) and hold their lock only while adding. Any number of units
+// may run at once; only the order of the additions then varies.
+
 // First pass: one 128-sample grain around u.out_index, added into datbuf.
 void resampling_pass(const RenderShared& sh, const WorkUnit& u);
 // Second pass: one 1024-sample block starting 512 before u.out_index, with the
-// source envelope and breath, added into outbuf.
+// source envelope and breath, added into outbuf. Reads breath_shape and
+// u.noise only when u.breath > 0 and u.noise is not null.
 void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u);
 
 }  // namespace velorin

@@ -121,8 +121,8 @@ double read_width_one(double x, const double* data, int channels, int64_t first,
     const double w1 = piece_value(jb, fb);
     const double w2 = piece_value(jb + intervals / 2, fb);
     const double wsum = ((wm1 + w0) + w1) + w2;
-    const double acc = ((wm1 * p[0] + w0 * p[channels]) + w1 * p[2 * channels]) +
-                       w2 * p[3 * channels];
+    const double acc =
+        ((wm1 * p[0] + w0 * p[channels]) + w1 * p[2 * channels]) + w2 * p[3 * channels];
     return acc / wsum;
 }
 

@@ -34,9 +34,9 @@ double modulation_factor(const RenderShared& sh, double f, double m) {
 void resampling_pass(const RenderShared& sh, const WorkUnit& u) {
     const double r = sh.r;
     const double m = u.modulation;
-    const double c = aligned_source_position(u.src_pos, u.out_phase, sh.freq, sh.freq_count,
-                                             sh.phase_table, sh.phase_frames, sh.freq_step, 1.0,
-                                             55.0, sh.freq_avg, sh.rate);
+    const double c =
+        aligned_source_position(u.src_pos, u.out_phase, sh.freq, sh.freq_count, sh.phase_table,
+                                sh.phase_frames, sh.freq_step, 1.0, 55.0, sh.freq_avg, sh.rate);
     const double fc = freq_at(sh, c);
     const double w = std::max(1.0, r);
 
@@ -49,9 +49,8 @@ void resampling_pass(const RenderShared& sh, const WorkUnit& u) {
     for (int i = 0; i < grain_half; ++i) {
         const double fa = freq_at(sh, a);
         const double fb = freq_at(sh, b);
-        grain[grain_half + i] =
-            sinc_read_render(a, sh.sample, w, sh.channels, sh.sample_frames) *
-            sh.hann128[grain_half + i];
+        grain[grain_half + i] = sinc_read_render(a, sh.sample, w, sh.channels, sh.sample_frames) *
+                                sh.hann128[grain_half + i];
         grain[grain_half - 1 - i] =
             sinc_read_render(b, sh.sample, w, sh.channels, sh.sample_frames) *
             sh.hann128[grain_half - 1 - i];

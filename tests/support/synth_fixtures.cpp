@@ -40,8 +40,7 @@ SynthScene::~SynthScene() {
 }
 
 std::unique_ptr<SynthScene> make_scene(const std::vector<double>& source, double rate,
-                                       const std::vector<double>& freq, int outlen,
-                                       double target) {
+                                       const std::vector<double>& freq, int outlen, double target) {
     auto sc = std::make_unique<SynthScene>();
     const int step = 256;
     const int64_t ssize = static_cast<int64_t>(source.size());
@@ -95,18 +94,16 @@ std::unique_ptr<SynthScene> make_scene(const std::vector<double>& source, double
     return sc;
 }
 
-std::vector<velorin::WorkUnit> first_pass_units(const SynthScene& sc, double start,
-                                                double advance, double modulation,
-                                                std::vector<double>* genposs) {
+std::vector<velorin::WorkUnit> first_pass_units(const SynthScene& sc, double start, double advance,
+                                                double modulation, std::vector<double>* genposs) {
     const velorin::RenderShared& sh = sc.sh;
     std::vector<velorin::WorkUnit> units;
     genposs->assign(sh.outlen / 256 + 8, 0.0);
     double x = start;
     double phase = 0;
     for (int j = 0; j < sh.outlen; ++j) {
-        double f = sh.pitch_freq ? velorin::series_value_at(j - 0.5, sh.pitch_freq,
-                                                            sh.pitch_count, sh.pitch_step, 1.0,
-                                                            1.0, sh.target_freq)
+        double f = sh.pitch_freq ? velorin::series_value_at(j - 0.5, sh.pitch_freq, sh.pitch_count,
+                                                            sh.pitch_step, 1.0, 1.0, sh.target_freq)
                                  : sh.target_freq;
         const double s = x + 0.5 - 0.25 * sh.freq_step;
         const double fs = velorin::series_value_at(s, sh.freq, sh.freq_count, sh.freq_step, 1.0,
@@ -129,9 +126,8 @@ std::vector<velorin::WorkUnit> first_pass_units(const SynthScene& sc, double sta
 }
 
 std::vector<velorin::WorkUnit> second_pass_units(const SynthScene& sc,
-                                                 const std::vector<double>& genposs,
-                                                 double breath, double gender, bool no_filter,
-                                                 double modulation,
+                                                 const std::vector<double>& genposs, double breath,
+                                                 double gender, bool no_filter, double modulation,
                                                  std::vector<std::vector<double>>* noise) {
     const int outlen = sc.sh.outlen;
     uint32_t state = 1;  // the C runtime's generator, never seeded

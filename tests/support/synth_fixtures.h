@@ -53,23 +53,20 @@ struct SynthScene {
 // `target` Hz. Builds the phase table, windows, transform tables, a linear
 // breath shaping table and zeroed buffers with their locks.
 std::unique_ptr<SynthScene> make_scene(const std::vector<double>& source, double rate,
-                                       const std::vector<double>& freq, int outlen,
-                                       double target);
+                                       const std::vector<double>& freq, int outlen, double target);
 
 // The first-pass units of a render that walks the source from `start` at
 // `advance` input samples per output sample, as the schedule does (without
 // threads); `genposs` receives the source position of every 256th sample.
-std::vector<velorin::WorkUnit> first_pass_units(const SynthScene& sc, double start,
-                                                double advance, double modulation,
-                                                std::vector<double>* genposs);
+std::vector<velorin::WorkUnit> first_pass_units(const SynthScene& sc, double start, double advance,
+                                                double modulation, std::vector<double>* genposs);
 
 // The second-pass units for breath level `breath` (flag B * 0.01) and formant
 // factor `gender`, with gains as the driver sets them and, when breath > 0,
 // noise blocks from the never-seeded C runtime generator, stored in `noise`.
 std::vector<velorin::WorkUnit> second_pass_units(const SynthScene& sc,
-                                                 const std::vector<double>& genposs,
-                                                 double breath, double gender, bool no_filter,
-                                                 double modulation,
+                                                 const std::vector<double>& genposs, double breath,
+                                                 double gender, bool no_filter, double modulation,
                                                  std::vector<std::vector<double>>* noise);
 
 }  // namespace velorin_test

@@ -62,10 +62,9 @@ void reference_smoothed_spectrum(const double* p, double width, double* out) {
 
 void reference_resampling_pass(const RenderShared& sh, const WorkUnit& u) {
     const double r = sh.r;
-    const double c = velorin::aligned_source_position(u.src_pos, u.out_phase, sh.freq,
-                                                      sh.freq_count, sh.phase_table,
-                                                      sh.phase_frames, sh.freq_step, 1.0, 55.0,
-                                                      sh.freq_avg, sh.rate);
+    const double c = velorin::aligned_source_position(
+        u.src_pos, u.out_phase, sh.freq, sh.freq_count, sh.phase_table, sh.phase_frames,
+        sh.freq_step, 1.0, 55.0, sh.freq_avg, sh.rate);
     const double fc = freq_at(sh, c);
     const double w = std::max(1.0, r);
     double a = c;

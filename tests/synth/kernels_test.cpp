@@ -1,12 +1,13 @@
 // tests/synth/kernels_test.cpp: frame-series lookups, the source phase table,
 // the phase-aligned source position and the spectrum smoothing.
+#include "synth/kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <vector>
 
-#include "synth/kernels.h"
 #include "synth/spectrum.h"
 #include "tests/support/synth_reference.h"
 
@@ -166,7 +167,8 @@ TEST(AlignedSourcePosition, FollowsALinearFrequencyChange) {
 // arrays (the sanitizer builds check the reads).
 TEST(AlignedSourcePosition, StaysInsideItsTables) {
     const PhaseSetup s = constant_setup(200.0, 8 * kStep);
-    for (double p : {8.0 * kStep, 9.5 * kStep, 1e7, 1e300}) EXPECT_TRUE(std::isfinite(aligned(s, p, 0.3))) << p;
+    for (double p : {8.0 * kStep, 9.5 * kStep, 1e7, 1e300})
+        EXPECT_TRUE(std::isfinite(aligned(s, p, 0.3))) << p;
     EXPECT_TRUE(std::isfinite(aligned(s, -500.0, 0.3)));
 
     // The list has fewer frames than the table: entry count stands in.
@@ -207,7 +209,8 @@ TEST(SmoothedSpectrum, EqualsThePerBinSumExactly) {
         std::vector<double> fast(spectrum_bins), ref(spectrum_bins);
         smoothed_spectrum(p.data(), w, fast.data());
         velorin_test::reference_smoothed_spectrum(p.data(), w, ref.data());
-        for (int k = 0; k < spectrum_bins; ++k) ASSERT_EQ(fast[k], ref[k]) << "width " << w << " bin " << k;
+        for (int k = 0; k < spectrum_bins; ++k)
+            ASSERT_EQ(fast[k], ref[k]) << "width " << w << " bin " << k;
     }
 }
 

@@ -1,5 +1,7 @@
 // tests/synth/passes_test.cpp: the two render passes, checked against their
 // straightforward evaluation and on signals with known answers.
+#include "synth/passes.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "synth/kernels.h"
-#include "synth/passes.h"
 #include "synth/rfft.h"
 #include "tests/support/support.h"
 #include "tests/support/synth_fixtures.h"
@@ -63,8 +64,8 @@ TEST_P(PassesAgainstReference, OutputAgreesWellInsideOneStep) {
         fast->freq[k] = ref->freq[k] = f;
     }
     std::vector<double> genposs;
-    const auto units1 = velorin_test::first_pass_units(*fast, 800.0, 0.8 * fast->sh.r,
-                                                       c.modulation, &genposs);
+    const auto units1 =
+        velorin_test::first_pass_units(*fast, 800.0, 0.8 * fast->sh.r, c.modulation, &genposs);
     for (const WorkUnit& u : units1) {
         resampling_pass(fast->sh, u);
         velorin_test::reference_resampling_pass(ref->sh, u);
@@ -86,13 +87,12 @@ TEST_P(PassesAgainstReference, OutputAgreesWellInsideOneStep) {
     EXPECT_GT(max_abs(ref->outbuf), 100.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Settings, PassesAgainstReference,
-    testing::Values(RenderCase{44100, 262.0, 0.5, 1.0, false, 0.0},
-                    RenderCase{44100, 440.0, 0.0, 1.0, false, 1.0},
-                    RenderCase{48000, 200.0, 0.8, 1.122, false, 0.5},
-                    RenderCase{44100, 330.0, 0.3, 0.891, false, 0.0},
-                    RenderCase{22050, 150.0, 0.5, 1.0, true, 0.0}));
+INSTANTIATE_TEST_SUITE_P(Settings, PassesAgainstReference,
+                         testing::Values(RenderCase{44100, 262.0, 0.5, 1.0, false, 0.0},
+                                         RenderCase{44100, 440.0, 0.0, 1.0, false, 1.0},
+                                         RenderCase{48000, 200.0, 0.8, 1.122, false, 0.5},
+                                         RenderCase{44100, 330.0, 0.3, 0.891, false, 0.0},
+                                         RenderCase{22050, 150.0, 0.5, 1.0, true, 0.0}));
 
 // ---------------------------------------------------------------------------
 // First pass
@@ -119,9 +119,8 @@ std::vector<double> unwindowed_grain(SynthScene& sc, const WorkUnit& u) {
 
 double anchor_of(const SynthScene& sc, const WorkUnit& u) {
     const RenderShared& sh = sc.sh;
-    return aligned_source_position(u.src_pos, u.out_phase, sh.freq, sh.freq_count,
-                                   sh.phase_table, sh.phase_frames, sh.freq_step, 1.0, 55.0,
-                                   sh.freq_avg, sh.rate);
+    return aligned_source_position(u.src_pos, u.out_phase, sh.freq, sh.freq_count, sh.phase_table,
+                                   sh.phase_frames, sh.freq_step, 1.0, 55.0, sh.freq_avg, sh.rate);
 }
 
 // Checks that grain samples k0..k1 - 1 were read at x0 + (k - k0) * step.
@@ -223,9 +222,7 @@ WorkUnit second_unit(int j0, double src_pos, double breath, double gender, bool 
     return u;
 }
 
-std::vector<double> noise_block() {
-    return velorin_test::make_noise(1024, 1.0, 16384.0, 7);
-}
+std::vector<double> noise_block() { return velorin_test::make_noise(1024, 1.0, 16384.0, 7); }
 
 void fill_datbuf_with_vowel(SynthScene& sc, double f0) {
     const std::vector<double> v = velorin_test::make_vowel(kRate, 0.2, f0, 8000.0);
@@ -295,8 +292,8 @@ namespace {
 // Power of the block a unit added, in bins 380..409 and 420..511 (the two
 // sides of 512 / 1.25), over a white-noise source and datbuf.
 void band_powers(double gender, double* below, double* above) {
-    auto sc = make_scene(velorin_test::make_noise(kRate, 0.3, 8000.0, 5), kRate, {200.0}, 4096,
-                         200.0);
+    auto sc =
+        make_scene(velorin_test::make_noise(kRate, 0.3, 8000.0, 5), kRate, {200.0}, 4096, 200.0);
     const std::vector<double> wn = velorin_test::make_noise(kRate, 0.1, 8000.0, 3);
     for (size_t i = 0; i < sc->datbuf.size(); ++i) sc->datbuf[i] = wn[i];
     envelope_breath_pass(sc->sh, second_unit(2048, 6000.0, 0.0, gender, false, nullptr));

@@ -1,10 +1,11 @@
 // tests/synth/rfft_test.cpp: the real transform pair, its tables and windows.
+#include "synth/rfft.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "synth/rfft.h"
 #include "tests/support/synth_fixtures.h"
 
 using namespace velorin;
@@ -57,7 +58,8 @@ TEST(RfftTables, BitReversalTableFor1024) {
     const RfftTables t = make_rfft_tables(1024);
     const int32_t head[8] = {0, 512, 256, 768, 128, 640, 384, 896};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(t.bitrev[i], head[i]);
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(t.bitrev[i], static_cast<int32_t>(reverse_bits(i, 5)) * 32);
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(t.bitrev[i], static_cast<int32_t>(reverse_bits(i, 5)) * 32);
     for (size_t i = 32; i < t.bitrev.size(); ++i) EXPECT_EQ(t.bitrev[i], 0) << i;
 }
 
@@ -137,7 +139,8 @@ TEST(Rfft, CosineAndSineOfBinKLandAtKAndNMinusK) {
         forward(t, s);
         for (int j = 0; j < n; ++j) {
             EXPECT_NEAR(c[j], j == k ? n / 2.0 : 0.0, 1e-9) << "cos k=" << k << " position " << j;
-            EXPECT_NEAR(s[j], j == n - k ? n / 2.0 : 0.0, 1e-9) << "sin k=" << k << " position " << j;
+            EXPECT_NEAR(s[j], j == n - k ? n / 2.0 : 0.0, 1e-9)
+                << "sin k=" << k << " position " << j;
         }
     }
 }

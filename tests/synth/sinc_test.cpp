@@ -213,14 +213,15 @@ TEST_P(SincFormat, ReadsChannelZeroScaledToTheSixteenBitRange) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllFormats, SincFormat,
-    testing::Values(Format{"f64", 8, dec_f64, 1.0, 0.0, rd_f64},
-                    Format{"i16", 2, dec_i16, 1.0, 0.0, rd_i16},
-                    Format{"u8", 1, dec_u8, 256.0, -32640.0, rd_u8},
-                    Format{"i24", 3, dec_i24, 0.00390625, 0.0, rd_i24},
-                    Format{"f32", 4, dec_f32, 32768.0, 0.0, rd_f32}),
-    [](const testing::TestParamInfo<Format>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(AllFormats, SincFormat,
+                         testing::Values(Format{"f64", 8, dec_f64, 1.0, 0.0, rd_f64},
+                                         Format{"i16", 2, dec_i16, 1.0, 0.0, rd_i16},
+                                         Format{"u8", 1, dec_u8, 256.0, -32640.0, rd_u8},
+                                         Format{"i24", 3, dec_i24, 0.00390625, 0.0, rd_i24},
+                                         Format{"f32", 4, dec_f32, 32768.0, 0.0, rd_f32}),
+                         [](const testing::TestParamInfo<Format>& i) {
+                             return std::string(i.param.name);
+                         });
 
 // ---------------------------------------------------------------------------
 // The render passes' reader follows the exact one closely everywhere,
