@@ -1,7 +1,7 @@
 // pitch/codec_hff.cpp: the Huffman residual codec ("hff").
+#include <algorithm>
 #include <functional>
 #include <queue>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -193,15 +193,19 @@ int16_t* hff_decode(const std::wstring& text, int order) {
     HuffTable table;
     if (!read_table(br, &table)) return nullptr;
     // Entries come by nondecreasing length, so the first entry in table order
-    // that matches is the first one of the shortest length that matches.
-    std::unordered_map<uint64_t, size_t> first_entry;  // (length << 32 | code) -> entry
+    // that matches is the first one of the shortest length that matches. The
+    // lookup holds (length, code, entry) sorted, so that the first hit of a
+    // (length, code) is also its first entry.
+    std::vector<std::pair<uint64_t, uint32_t>> lookup;  // (length << 32 | code, entry)
     std::vector<int> lengths_present;
+    lookup.reserve(table.codes.size());
     for (size_t i = 0; i < table.codes.size(); ++i) {
         const int length = table.lengths[i];
-        first_entry.emplace(uint64_t(length) << 32 | table.codes[i], i);
+        lookup.push_back({uint64_t(length) << 32 | table.codes[i], static_cast<uint32_t>(i)});
         if (lengths_present.empty() || lengths_present.back() != length)
             lengths_present.push_back(length);
     }
+    std::sort(lookup.begin(), lookup.end());
     std::vector<int32_t> r;
     // A zero-length code matches without using a bit; only the curve limit
     // ends such a text.
@@ -211,8 +215,9 @@ int16_t* hff_decode(const std::wstring& text, int order) {
             if (size_t(length) > br.size - br.pos) break;
             uint32_t code = 0;
             for (int b = 0; b < length; ++b) code = (code << 1) | bits[br.pos + b];
-            const auto hit = first_entry.find(uint64_t(length) << 32 | code);
-            if (hit == first_entry.end()) continue;
+            const uint64_t key = uint64_t(length) << 32 | code;
+            const auto hit = std::lower_bound(lookup.begin(), lookup.end(), std::make_pair(key, 0u));
+            if (hit == lookup.end() || hit->first != key) continue;
             r.push_back(table.symbols[hit->second]);
             br.pos += size_t(length);
             matched = true;

@@ -9,7 +9,7 @@ namespace velorin {
 // An expanding layer stops at this many characters, as if memory had run
 // out: a few characters can ask for thousands, and no text that an encoder
 // writes for a curve of max_curve_points points comes near it.
-constexpr size_t max_expanded_length = size_t(1) << 21;
+constexpr size_t max_expanded_length = size_t(1) << 20;
 
 // Back-reference packing (outer layer). A mark '[', ']', '{' or '}' and two
 // digits D, E copy E + 4 (or E + 68 for the braces) characters from D + 1 (or
