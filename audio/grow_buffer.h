@@ -53,6 +53,7 @@ inline bool grow_read(GrowBuffer& b, FILE* f, int64_t limit, int64_t piece) {
 // Appends `n` zero bytes.
 inline bool grow_zeros(GrowBuffer& b, int64_t n) {
     if (n < 0 || !grow_reserve(b, b.size + n)) return false;
+    if (n == 0) return true;  // the storage may not exist yet
     std::memset(b.data + b.size, 0, static_cast<size_t>(n));
     b.size += n;
     return true;
