@@ -28,12 +28,15 @@ double series_value_at(double x, const double* values, int count, int step, doub
                        double fallback);
 
 // Fills the source phase table: frames + 1 entries, frames = ssize / step,
-// entry k the source cycles from sample 0 to sample k * step.
+// entry k the source cycles from sample 0 to sample k * step; the last entry
+// repeats the one before it. With frames = 0 the single entry is 0.
 void build_phase_table(const double* freq, int count, int step, double freq_avg, int64_t ssize,
                        double rate, double* table, int frames);
 
 // The source position near p whose source phase has the fractional part of
-// the target phase q.
+// the target phase q. `freq` holds count + 1 values, `table` frames + 1;
+// neither is read outside its entries: positions past the table use its last
+// entry, and frames past the list read entry min(frames, count).
 double aligned_source_position(double p, double q, const double* freq, int count,
                                const double* table, int frames, int step, double lo, double bad,
                                double fallback, double rate);
