@@ -115,4 +115,20 @@ void BM_second_pass_1s(benchmark::State& state) {
 }
 BENCHMARK(BM_second_pass_1s)->Unit(benchmark::kMillisecond);
 
+// The same note through the straightforward evaluation, for comparison.
+void BM_reference_first_pass_1s(benchmark::State& state) {
+    const Note& n = note();
+    for (auto _ : state)
+        for (const WorkUnit& u : n.first) velorin_test::reference_resampling_pass(n.scene->sh, u);
+}
+BENCHMARK(BM_reference_first_pass_1s)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_reference_second_pass_1s(benchmark::State& state) {
+    const Note& n = note();
+    for (auto _ : state)
+        for (const WorkUnit& u : n.second)
+            velorin_test::reference_envelope_breath_pass(n.scene->sh, u);
+}
+BENCHMARK(BM_reference_second_pass_1s)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 }  // namespace
