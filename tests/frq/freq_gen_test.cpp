@@ -131,6 +131,24 @@ TEST(GenerateFreqList, PrintsSettingsBoundsAndProgress) {
               "freq_avg=57.421875\t\t\t\t\n");
 }
 
+// With nsamp a multiple of step the last frame stands at nsamp itself: no
+// worker visits it, and it stays unvoiced unless the second pass fills it.
+TEST(GenerateFreqList, FrameAtTheEndOfAWholeNumberOfStepsIsNotSearched) {
+    const Input in = make_input(std::vector<double>(1024, 0.0), 16, 1, 44100);
+    testing::internal::CaptureStderr();
+    FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes, 16, 1, 2, 44100,
+                                                 1024, 256, 0, 0, 40));
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->count, 5);
+    EXPECT_EQ(list->freq[4], 0.0);
+    EXPECT_NE(err.find("List Size=5\n"), std::string::npos);
+    EXPECT_NE(err.find("Threads 32\n"), std::string::npos);  // at most 32 threads
+    EXPECT_NE(err.find("pass 1 0\t"), std::string::npos);
+    EXPECT_EQ(err.find("pass 1 1\t"), std::string::npos);  // thread 0 did frame 0 only
+    EXPECT_EQ(err.find("pass 1 4\t"), std::string::npos);
+}
+
 // Given bounds are used in either order; the lag range follows them.
 TEST(GenerateFreqList, BoundsInEitherOrderGiveTheSameLagRange) {
     const Input in = make_input(std::vector<double>(600, 0.0), 16, 1, 48000);
