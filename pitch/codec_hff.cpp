@@ -168,7 +168,8 @@ size_t unpack_digits(const std::wstring& text, Bits* bits) {
     }
     const size_t total = bits->size();
     if (total < 3) return 0;
-    const size_t filler = size_t((*bits)[total - 3] * 4 + (*bits)[total - 2] * 2 + (*bits)[total - 1]);
+    const size_t filler =
+        size_t((*bits)[total - 3] * 4 + (*bits)[total - 2] * 2 + (*bits)[total - 1]);
     return total - 3 >= filler ? total - 3 - filler : 0;
 }
 
@@ -216,7 +217,8 @@ int16_t* hff_decode(const std::wstring& text, int order) {
             uint32_t code = 0;
             for (int b = 0; b < length; ++b) code = (code << 1) | bits[br.pos + b];
             const uint64_t key = uint64_t(length) << 32 | code;
-            const auto hit = std::lower_bound(lookup.begin(), lookup.end(), std::make_pair(key, 0u));
+            const auto hit =
+                std::lower_bound(lookup.begin(), lookup.end(), std::make_pair(key, 0u));
             if (hit == lookup.end() || hit->first != key) continue;
             r.push_back(table.symbols[hit->second]);
             br.pos += size_t(length);

@@ -64,8 +64,8 @@ std::wstring packrefs(const std::wstring& text) {
             out += text[p++];
             continue;
         }
-        const int length = best_len[p] > size_t(max_ref_length) ? max_ref_length
-                                                                  : static_cast<int>(best_len[p]);
+        const int length =
+            best_len[p] > size_t(max_ref_length) ? max_ref_length : static_cast<int>(best_len[p]);
         const int distance = best_dist[p];
         const bool far = distance > 64;
         const bool lng = length > 67;

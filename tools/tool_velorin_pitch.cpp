@@ -78,7 +78,7 @@ int decode_command(const wchar_t* tempo, const wchar_t* text) {
     int order = 0;
     console_keep_stdout_clean(true);  // codec messages to standard error
     int16_t* curve = select_pitch_form(tempo, &variant, &order) ? decpitch(text, order, variant)
-                                                                 : decplain(text);
+                                                                : decplain(text);
     console_keep_stdout_clean(false);
     if (!curve) return 1;
     std::string line;

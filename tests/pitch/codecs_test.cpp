@@ -1,4 +1,6 @@
 // tests/pitch/codecs_test.cpp: the units of the enc, cmp and hff codec texts.
+#include "pitch/codecs.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "pitch/codecs.h"
 #include "pitch/digits.h"
 #include "pitch/pitch_curve.h"
 #include "tests/support/pitch_curves.h"
@@ -69,24 +70,27 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{enc_decode, L"BBBB", 2, {1, 2, 4, 7}},
         DecodeCase{enc_decode, L"BBBB", -1, {1, 1, 1, 1}},
         // Rebuilt points wrap to 16 bits.
-        DecodeCase{enc_decode, L"@/e@/e@/e@/e@/e@/e@/e@/e", 2,
+        DecodeCase{enc_decode,
+                   L"@/e@/e@/e@/e@/e@/e@/e@/e",
+                   2,
                    {2047, 4094, 8188, 14329, 22517, 32752, -20502, -6173}},
         DecodeCase{enc_decode, L"@/e#AA", 1, std::vector<int>(68, 2047)}));
 
 INSTANTIATE_TEST_SUITE_P(
     Cmp, CodecDecode,
-    testing::Values(DecodeCase{cmp_decode, L"A", 0, zeros(2)}, DecodeCase{cmp_decode, L"AA", 0, zeros(4)},
-                    DecodeCase{cmp_decode, L"J", 0, {1, 1}}, DecodeCase{cmp_decode, L"J", 1, {1, 2}},
-                    DecodeCase{cmp_decode, L"7", 0, {-1, 3}}, DecodeCase{cmp_decode, L"g", 0, {-4, 0}},
-                    DecodeCase{cmp_decode, L"'/", 0, {-1}}, DecodeCase{cmp_decode, L"'g", 0, {-32}},
-                    DecodeCase{cmp_decode, L"'f", 0, {31}}, DecodeCase{cmp_decode, L"!A", 0, {32}},
-                    DecodeCase{cmp_decode, L"!g", 0, {-64}}, DecodeCase{cmp_decode, L"@AA", 0, {64}},
-                    DecodeCase{cmp_decode, L"@Ah", 0, {-2048}},
-                    DecodeCase{cmp_decode, L"AB$C", 0, {0, 0, 0, 1}},
-                    DecodeCase{cmp_decode, L"J-J", 0, {1, 1}}, DecodeCase{cmp_decode, L"J'", 0, {1, 1}},
-                    DecodeCase{cmp_decode, L"J'-", 0, {1, 1}}, DecodeCase{cmp_decode, L"J@A", 0, {1, 1}},
-                    DecodeCase{cmp_decode, L"J@-A", 0, {1, 1}}, DecodeCase{cmp_decode, L"'", 0, {}},
-                    DecodeCase{cmp_decode, L"-J", 0, {}}, DecodeCase{cmp_decode, L"JJ", 2, {1, 2, 4, 7}}));
+    testing::Values(
+        DecodeCase{cmp_decode, L"A", 0, zeros(2)}, DecodeCase{cmp_decode, L"AA", 0, zeros(4)},
+        DecodeCase{cmp_decode, L"J", 0, {1, 1}}, DecodeCase{cmp_decode, L"J", 1, {1, 2}},
+        DecodeCase{cmp_decode, L"7", 0, {-1, 3}}, DecodeCase{cmp_decode, L"g", 0, {-4, 0}},
+        DecodeCase{cmp_decode, L"'/", 0, {-1}}, DecodeCase{cmp_decode, L"'g", 0, {-32}},
+        DecodeCase{cmp_decode, L"'f", 0, {31}}, DecodeCase{cmp_decode, L"!A", 0, {32}},
+        DecodeCase{cmp_decode, L"!g", 0, {-64}}, DecodeCase{cmp_decode, L"@AA", 0, {64}},
+        DecodeCase{cmp_decode, L"@Ah", 0, {-2048}},
+        DecodeCase{cmp_decode, L"AB$C", 0, {0, 0, 0, 1}}, DecodeCase{cmp_decode, L"J-J", 0, {1, 1}},
+        DecodeCase{cmp_decode, L"J'", 0, {1, 1}}, DecodeCase{cmp_decode, L"J'-", 0, {1, 1}},
+        DecodeCase{cmp_decode, L"J@A", 0, {1, 1}}, DecodeCase{cmp_decode, L"J@-A", 0, {1, 1}},
+        DecodeCase{cmp_decode, L"'", 0, {}}, DecodeCase{cmp_decode, L"-J", 0, {}},
+        DecodeCase{cmp_decode, L"JJ", 2, {1, 2, 4, 7}}));
 
 TEST(EncEncode, WritesTheShortestUnits) {
     EXPECT_EQ(encode(enc_encode, {0, 0, 0, 5}), L"$AF");
@@ -110,7 +114,8 @@ TEST(EncEncode, WritesZeroRunsAsCounts) {
     EXPECT_EQ(encode(enc_encode, std::vector<int16_t>(2117, 0)), L"#/f$A");
     std::vector<int16_t> v(5000, 0);
     v.push_back(3);
-    EXPECT_EQ(curve_points(enc_decode(encode(enc_encode, v), 0)), std::vector<int>(v.begin(), v.end()));
+    EXPECT_EQ(curve_points(enc_decode(encode(enc_encode, v), 0)),
+              std::vector<int>(v.begin(), v.end()));
 }
 
 TEST(EncEncode, ResidualZeroInSixteenBitsJoinsTheZeroRun) {
@@ -149,7 +154,8 @@ TEST(HffCodes, AreCanonical) {
     EXPECT_EQ(hff_canonical_codes({1, 3, 3, 3, 3}),
               (std::vector<uint32_t>{0b0, 0b100, 0b101, 0b110, 0b111}));
     EXPECT_EQ(hff_canonical_codes({0}), (std::vector<uint32_t>{0}));
-    EXPECT_EQ(hff_canonical_codes({2, 2, 3, 5}), (std::vector<uint32_t>{0b00, 0b01, 0b100, 0b10100}));
+    EXPECT_EQ(hff_canonical_codes({2, 2, 3, 5}),
+              (std::vector<uint32_t>{0b00, 0b01, 0b100, 0b10100}));
 }
 
 // An "hff" text built field by field, independently of the codec.
@@ -177,7 +183,8 @@ struct HffText {
         const size_t filler = (6 - b.size() % 6) % 6;
         b += std::string(filler, '0');
         std::wstring out;
-        for (size_t i = 0; i < b.size(); i += 6) out += pitch_alphabet[std::stoi(b.substr(i, 6), nullptr, 2)];
+        for (size_t i = 0; i < b.size(); i += 6)
+            out += pitch_alphabet[std::stoi(b.substr(i, 6), nullptr, 2)];
         if (b.empty()) return L"D";
         if (filler <= 2) return out + pitch_alphabet[filler + 3];
         out.back() = pitch_alphabet[strict_digit(out.back()) + int(filler) - 3];
@@ -188,7 +195,12 @@ struct HffText {
 TEST(HffDecode, ReadsTableAndData) {
     // Three entries of lengths 1, 2, 2: codes 0, 10, 11.
     HffText h;
-    h.exp_golomb(3, 4).entry(0, 1).entry(-5, 1).entry(700, 0).raw("0" "10" "11" "0" "11");
+    h.exp_golomb(3, 4).entry(0, 1).entry(-5, 1).entry(700, 0).raw(
+        "0"
+        "10"
+        "11"
+        "0"
+        "11");
     EXPECT_EQ(curve_points(hff_decode(h.text(), 0)), (std::vector<int>{0, -5, 700, 0, 700}));
     EXPECT_EQ(curve_points(hff_decode(h.text(), 1)), (std::vector<int>{0, -5, 695, 695, 1395}));
 }
@@ -217,7 +229,10 @@ TEST(HffDecode, MalformedTablesGiveNoCurve) {
     too_long.exp_golomb(2, 4).entry(1, 1).entry(2, 31).raw("0000");
     EXPECT_EQ(hff_decode(too_long.text(), 0), nullptr);
     HffText longest;  // 31 bits is still a code
-    longest.exp_golomb(2, 4).entry(1, 1).entry(2, 30).raw("0" "1" + std::string(30, '0'));
+    longest.exp_golomb(2, 4).entry(1, 1).entry(2, 30).raw(
+        "0"
+        "1" +
+        std::string(30, '0'));
     EXPECT_EQ(curve_points(hff_decode(longest.text(), 0)), (std::vector<int>{1, 2}));
     HffText cut;  // three entries announced, two given
     cut.exp_golomb(3, 4).entry(1, 1).entry(2, 0);
@@ -234,14 +249,27 @@ TEST(HffDecode, MalformedTablesGiveNoCurve) {
 TEST(HffDecode, UnmatchedDataKeepsWhatCameBeforeWithAMessage) {
     // Codes 0 and 10 only; "11" matches nothing.
     HffText h;
-    h.exp_golomb(2, 4).entry(4, 1).entry(9, 1).raw("0" "10" "11" "0");
+    h.exp_golomb(2, 4).entry(4, 1).entry(9, 1).raw(
+        "0"
+        "10"
+        "11"
+        "0");
     testing::internal::CaptureStdout();
     const std::vector<int> p = curve_points(hff_decode(h.text(), 0));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Huffman-Code ist kaputt!]");
     EXPECT_EQ(p, (std::vector<int>{4, 9}));
     // A character outside the alphabet is six 1-bits.
     HffText g;
-    g.exp_golomb(2, 4).entry(4, 1).entry(9, 1).raw("0" "10" "0" "10" "0" "10" "0" "10" "0");
+    g.exp_golomb(2, 4).entry(4, 1).entry(9, 1).raw(
+        "0"
+        "10"
+        "0"
+        "10"
+        "0"
+        "10"
+        "0"
+        "10"
+        "0");
     ASSERT_EQ(g.bits.size(), 36u);  // no filler: the trailer is a digit of its own
     std::wstring t = g.text();
     t.insert(t.size() - 1, L"-");
@@ -264,7 +292,10 @@ TEST(HffEncode, BuildsTheCodeFromTheCounts) {
     // Equal counts keep ascending value order, and the tree joins from the
     // end, so the smallest value gets the short code.
     HffText h;
-    h.exp_golomb(3, 4).entry(-2, 1).entry(5, 1).entry(9, 0).raw("10" "0" "11");
+    h.exp_golomb(3, 4).entry(-2, 1).entry(5, 1).entry(9, 0).raw(
+        "10"
+        "0"
+        "11");
     EXPECT_EQ(encode(hff_encode, {5, -2, 9}), h.text());
 }
 
@@ -278,7 +309,12 @@ TEST(HffEncode, SkewedCountsGiveLongerCodesToRareValues) {
     v.push_back(100);
     HffText h;
     h.exp_golomb(5, 4).entry(3, 1).entry(-1, 1).entry(20, 1).entry(-300, 1).entry(100, 0);
-    h.raw("00000000" "10101010" "110110" "1110" "1111");
+    h.raw(
+        "00000000"
+        "10101010"
+        "110110"
+        "1110"
+        "1111");
     EXPECT_EQ(encode(hff_encode, v), h.text());
 }
 

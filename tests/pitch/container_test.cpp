@@ -1,10 +1,11 @@
 // tests/pitch/container_test.cpp: back-reference and zero-run packing.
+#include "pitch/container.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "pitch/container.h"
 #include "pitch/digits.h"
 #include "tests/support/pitch_curves.h"
 
@@ -60,7 +61,8 @@ std::wstring repetitive_text(CurveRand& r) {
             s += a_run(size_t(rand_between(r, 1, 300)));
         } else if (kind == 1) {
             std::wstring unit;
-            const int period = rand_between(r, 0, 1) ? rand_between(r, 1, 8) : rand_between(r, 60, 130);
+            const int period =
+                rand_between(r, 0, 1) ? rand_between(r, 1, 8) : rand_between(r, 60, 130);
             for (int i = 0; i < period; ++i) unit += chars[rand_between(r, 0, 12)];
             const int len = rand_between(r, 1, 400);
             for (int i = 0; i < len; ++i) {
@@ -90,13 +92,14 @@ TEST_P(ExpandRefs, CopiesFromTheOutputAndStopsAtABrokenMark) {
 INSTANTIATE_TEST_SUITE_P(
     Examples, ExpandRefs,
     testing::Values(LayerCase{L"AB[BC", L"ABABABAB"}, LayerCase{L"AB[", L"AB"},
-                    LayerCase{L"AB[A", L"AB"}, LayerCase{L"AB[-A", L"AB"}, LayerCase{L"AB[A-", L"AB"},
-                    LayerCase{L"x[AGyz", L"xxxxxxxxxxxyz"},
+                    LayerCase{L"AB[A", L"AB"}, LayerCase{L"AB[-A", L"AB"},
+                    LayerCase{L"AB[A-", L"AB"}, LayerCase{L"x[AGyz", L"xxxxxxxxxxxyz"},
                     // Braces add 64 to the length.
                     LayerCase{L"xy{BA", xy_times(35)},
                     // A mark reaching before the start of the output ends the text there.
-                    LayerCase{L"AB[CAxy", L"AB"}, LayerCase{L"[AA", L""}, LayerCase{L"AB]AAC", L"AB"},
-                    LayerCase{L"$#!@'", L"$#!@'"}, LayerCase{L"", L""}));
+                    LayerCase{L"AB[CAxy", L"AB"}, LayerCase{L"[AA", L""},
+                    LayerCase{L"AB]AAC", L"AB"}, LayerCase{L"$#!@'", L"$#!@'"},
+                    LayerCase{L"", L""}));
 
 TEST(ExpandRefs, FarMarksReachBackUpToOneHundredTwentyEightCharacters) {
     std::wstring head;

@@ -1,11 +1,12 @@
 // tests/pitch/dispatch_test.cpp: the compressed-form entry points and their text variants.
+#include "pitch/dispatch.h"
+
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <string>
 #include <vector>
 
-#include "pitch/dispatch.h"
 #include "pitch/pitch_curve.h"
 #include "tests/support/pitch_curves.h"
 
@@ -47,7 +48,8 @@ TEST(DecPitch, OrdersBelowOneAndAboveThreeAreTheEdgeOrders) {
 
 TEST(DecPitch, ExpandsBothLayersBeforeTheCodec) {
     // "[AC": one character back, six times; then '$B' adds four 'A'.
-    EXPECT_EQ(curve_points(decpitch(L"B[AC$B", 0, 1)), (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(curve_points(decpitch(L"B[AC$B", 0, 1)),
+              (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0}));
     // Zero marks that a back-reference copies are still zero marks.
     EXPECT_EQ(curve_points(decpitch(L"$AB[CA", 0, 1)).size(), 3u + 1 + 3 + 1);
     EXPECT_EQ(decpitch(L"", 0, 1), nullptr);
@@ -58,7 +60,8 @@ TEST(DecPitch, ExpandsBothLayersBeforeTheCodec) {
 TEST(EncPitch, PacksTheCodecText) {
     EXPECT_EQ(encpitch_of({0, 0, 0, 5}, 0, 1), L"$AF");
     EXPECT_EQ(encpitch_of({0, 0, 0, 0, 0, 0, 1}, 0, 2), L"$A'B");  // "AAA'B"
-    EXPECT_EQ(encpitch_of(std::vector<int16_t>(300, 1), 0, 1), L"B{A/{A/[Ah");  // 1 + 131 + 131 + 37
+    EXPECT_EQ(encpitch_of(std::vector<int16_t>(300, 1), 0, 1),
+              L"B{A/{A/[Ah");  // 1 + 131 + 131 + 37
     testing::internal::CaptureStdout();
     EXPECT_EQ(encpitch_of({1, 2, 3, 4, 5}, 5, 1), L"<none>");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "encpitch: Argument 2 ist anomal.\n");

@@ -1,4 +1,6 @@
 // tests/pitch/plain_test.cpp: the plain pitch-bend string and the choice of form.
+#include "pitch/plain.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,7 +9,6 @@
 
 #include "pitch/curve.h"
 #include "pitch/pitch_curve.h"
-#include "pitch/plain.h"
 #include "tests/support/pitch_curves.h"
 
 using namespace velorin;
@@ -31,13 +32,14 @@ TEST_P(PlainDecode, GivesThePointsOfTheString) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, PlainDecode,
-    testing::Values(PlainCase{L"AA", {0}}, PlainCase{L"A", {0}}, PlainCase{L"AB#3#AC", {1, 1, 1, 1, 2}},
-                    PlainCase{L"#3#AB", {0, 0, 0, 1}}, PlainCase{L"#2#AB", {0, 0, 1}},
-                    PlainCase{L"#0#AB", {1}}, PlainCase{L"#-4#AB", {1}},
-                    PlainCase{L"AB#3", {1, 1, 1, 1}}, PlainCase{L"A#2#", {0, -640}},
-                    PlainCase{L"//", {-1}}, PlainCase{L"f/", {2047}}, PlainCase{L"gA", {-2048}},
-                    PlainCase{L"/w", {-16}}, PlainCase{L"==", {0}}, PlainCase{L"--AB", {0, 1}},
-                    PlainCase{L"#5#", {0, 0, 0, 0, 0}}, PlainCase{L"#0#", {}}, PlainCase{L"", {}},
+    testing::Values(PlainCase{L"AA", {0}}, PlainCase{L"A", {0}},
+                    PlainCase{L"AB#3#AC", {1, 1, 1, 1, 2}}, PlainCase{L"#3#AB", {0, 0, 0, 1}},
+                    PlainCase{L"#2#AB", {0, 0, 1}}, PlainCase{L"#0#AB", {1}},
+                    PlainCase{L"#-4#AB", {1}}, PlainCase{L"AB#3", {1, 1, 1, 1}},
+                    PlainCase{L"A#2#", {0, -640}}, PlainCase{L"//", {-1}}, PlainCase{L"f/", {2047}},
+                    PlainCase{L"gA", {-2048}}, PlainCase{L"/w", {-16}}, PlainCase{L"==", {0}},
+                    PlainCase{L"--AB", {0, 1}}, PlainCase{L"#5#", {0, 0, 0, 0, 0}},
+                    PlainCase{L"#0#", {}}, PlainCase{L"", {}},
                     // No digits after '#': reading resumes two characters after it.
                     PlainCase{L"AB#xAC", {1, 2}}, PlainCase{L"AB#", {1}},
                     // Leading blanks and a sign belong to the number; any end character is skipped.
@@ -116,7 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FormCase{L"!120*enc1", true, 1, 1}, FormCase{L"!120*hff", true, 3, 0},
                     FormCase{L"!120*hff2", true, 3, 2}, FormCase{L"!120", false, 0, 0},
                     FormCase{L"!120*HFF2", true, 0, 2}, FormCase{L"!120*enc-1", true, 1, -1},
-                    FormCase{L"!120*enc 4", true, 1, 4}, FormCase{L"!120*cmp99999999999", true, 2, 2147483647},
+                    FormCase{L"!120*enc 4", true, 1, 4},
+                    FormCase{L"!120*cmp99999999999", true, 2, 2147483647},
                     FormCase{L"!120*hf", true, 0, 0}, FormCase{L"!120*", true, 0, 0},
                     FormCase{L"*enc2*cmp3", true, 1, 2}, FormCase{L"", false, 0, 0}));
 

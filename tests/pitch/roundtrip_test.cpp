@@ -44,7 +44,8 @@ std::vector<int> round_trip(const std::vector<int16_t>& points, int order, int v
     wchar_t* t = encpitch(curve, order, variant);
     free_pitch_curve(curve);
     *text = t ? t : L"";
-    std::vector<int> back = t ? curve_points(decpitch(t, order, variant)) : std::vector<int>{-99999};
+    std::vector<int> back =
+        t ? curve_points(decpitch(t, order, variant)) : std::vector<int>{-99999};
     free_pitch_text(t);
     return back;
 }
@@ -60,13 +61,14 @@ TEST_P(PitchRoundTrip, DecodesBackExactlyWhereTheFormatCarriesTheCurve) {
     for (int trial = 0; trial < 90; ++trial) {
         const int kind = trial % curve_kind_count;
         const bool wide = kind == extreme && trial % 12 == extreme;
-        const std::vector<int16_t> points = random_curve(rng, kind, wide ? -32768 : -2400, wide ? 32767 : 2400);
+        const std::vector<int16_t> points =
+            random_curve(rng, kind, wide ? -32768 : -2400, wide ? 32767 : 2400);
         const std::vector<int> x(points.begin(), points.end());
         const std::vector<int64_t> r = residuals_of(x, order);
         std::wstring text;
         const std::vector<int> back = round_trip(points, order, variant, &text);
-        const std::string where = "trial " + std::to_string(trial) + " kind " + std::to_string(kind) +
-                                  " text " + text_of(text).substr(0, 200);
+        const std::string where = "trial " + std::to_string(trial) + " kind " +
+                                  std::to_string(kind) + " text " + text_of(text).substr(0, 200);
         if (variant == hff_variant) {
             bool all_equal = true;
             for (const int64_t v : r) all_equal = all_equal && same_16_bits(v, r[0]);
@@ -111,14 +113,16 @@ TEST_P(PitchTruncated, PrefixDecodesToAPrefix) {
     CurveRand rng;
     for (int kind = 0; kind < curve_kind_count; ++kind) {
         const std::vector<int16_t> part = random_curve(rng, kind, -2048, 2047);
-        points.insert(points.end(), part.begin(), part.begin() + (part.size() < 300 ? part.size() : 300));
+        points.insert(points.end(), part.begin(),
+                      part.begin() + (part.size() < 300 ? part.size() : 300));
     }
     std::wstring text;
     const std::vector<int> full = round_trip(points, 1, variant, &text);
     ASSERT_EQ(full.size(), points.size());
     size_t last = 0;
     for (size_t cut = 0; cut <= text.size(); ++cut) {
-        const std::vector<int> part = curve_points(decpitch(text.substr(0, cut).c_str(), 1, variant));
+        const std::vector<int> part =
+            curve_points(decpitch(text.substr(0, cut).c_str(), 1, variant));
         ASSERT_LE(part.size(), full.size()) << cut;
         ASSERT_TRUE(std::equal(part.begin(), part.end(), full.begin())) << "cut " << cut;
         ASSERT_GE(part.size(), last) << "cut " << cut;
@@ -146,7 +150,8 @@ TEST_P(PitchGarbled, AnyTextGivesABoundedCurveOrNone) {
     }
     // Valid texts with a few characters changed, dropped or doubled.
     for (int trial = 0; trial < 100; ++trial) {
-        const std::vector<int16_t> points = random_curve(rng, trial % curve_kind_count, -3000, 3000);
+        const std::vector<int16_t> points =
+            random_curve(rng, trial % curve_kind_count, -3000, 3000);
         int16_t* curve = make_curve(points);
         wchar_t* t = variant == 0 ? encplain(curve) : encpitch(curve, trial % 4, variant);
         free_pitch_curve(curve);
@@ -164,7 +169,8 @@ TEST_P(PitchGarbled, AnyTextGivesABoundedCurveOrNone) {
     }
     for (size_t i = 0; i < texts.size(); ++i) {
         testing::internal::CaptureStdout();
-        int16_t* c = variant == 0 ? decplain(texts[i].c_str()) : decpitch(texts[i].c_str(), int(i % 5), variant);
+        int16_t* c = variant == 0 ? decplain(texts[i].c_str())
+                                  : decpitch(texts[i].c_str(), int(i % 5), variant);
         const std::string said = testing::internal::GetCapturedStdout();
         if (c) {
             EXPECT_GE(c[0], 1) << i;

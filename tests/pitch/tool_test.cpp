@@ -40,7 +40,7 @@ std::string file_text(const std::string& path) {
 // Runs the program through the shell with `input` on its standard input; the
 // streams and the exit code come back through files in the test's own folder.
 class PitchTool : public testing::Test {
-protected:
+   protected:
     void SetUp() override {
         if (tool_path().empty()) GTEST_SKIP() << "velorin-pitch not built here (VELORIN_BIN_DIR)";
     }
@@ -110,9 +110,13 @@ TEST_F(PitchTool, EncodeThenDecodeGivesThePointsBack) {
 }
 
 TEST_F(PitchTool, BadUsageExitsWithTwo) {
-    const std::vector<std::vector<std::string>> bad = {
-        {}, {"decode", "!120"}, {"encode", "xyz", "0", "1"}, {"encode", "enc", "x", "1"},
-        {"encode", "enc", "0", "1.5"}, {"encode", "enc", "0", "40000"}, {"frobnicate"}};
+    const std::vector<std::vector<std::string>> bad = {{},
+                                                       {"decode", "!120"},
+                                                       {"encode", "xyz", "0", "1"},
+                                                       {"encode", "enc", "x", "1"},
+                                                       {"encode", "enc", "0", "1.5"},
+                                                       {"encode", "enc", "0", "40000"},
+                                                       {"frobnicate"}};
     for (const auto& args : bad) {
         const ToolRun r = run_tool(args, "", true);
         EXPECT_EQ(r.code, 2) << (args.empty() ? "(none)" : args[0]);

@@ -67,7 +67,8 @@ std::vector<int16_t> random_curve(CurveRand& r, int kind, int lo, int hi) {
             const double period = rand_between(r, 8, 40);
             const double level = rand_between(r, -300, 300);
             for (int i = 0; i < n; ++i)
-                v.push_back(limit(level + depth * std::sin(6.283185307179586 * i / period), lo, hi));
+                v.push_back(
+                    limit(level + depth * std::sin(6.283185307179586 * i / period), lo, hi));
             break;
         }
         case steps: {
@@ -85,7 +86,8 @@ std::vector<int16_t> random_curve(CurveRand& r, int kind, int lo, int hi) {
                                                            : rand_between(r, 1, 200);
                 v.insert(v.end(), static_cast<size_t>(len), int16_t(0));
                 const int burst = rand_between(r, 0, 3);
-                for (int i = 0; i < burst; ++i) v.push_back(limit(rand_between(r, -70, 70), lo, hi));
+                for (int i = 0; i < burst; ++i)
+                    v.push_back(limit(rand_between(r, -70, 70), lo, hi));
             }
             break;
         }
