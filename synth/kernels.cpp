@@ -41,11 +41,12 @@ double sinc_series(double h) {
 }
 
 // The tap range of a read at x with width b, or false when no tap can fall
-// inside [0, frames) (or x is not a finite number). Clamping in double before
-// the conversion keeps a huge or NaN position from being undefined behaviour;
-// the accumulator of such a read would stay 0 anyway.
+// inside [0, frames), x is not a finite number or b is NaN or absurdly large.
+// Deciding in double before the conversion keeps a huge or NaN position from
+// being undefined behaviour; the accumulator of such a read would stay 0
+// anyway.
 bool tap_range(double x, double b, int64_t frames, int64_t* first, int64_t* last) {
-    if (!std::isfinite(x) || !std::isfinite(b)) return false;
+    if (!std::isfinite(x) || !(b < 1e15)) return false;
     const double lo = std::ceil(x - 2.0 * b);
     const double hi = std::floor(x + 2.0 * b);
     if (hi < 0.0 || lo >= static_cast<double>(frames) || lo > hi) return false;
@@ -57,9 +58,9 @@ bool tap_range(double x, double b, int64_t frames, int64_t* first, int64_t* last
 // The reader of every format: `load(i)` returns sample i of channel 0.
 // Taps outside [0, frames) keep their weight but read nothing.
 template <typename Load>
-double sinc_read(double x, double b, int64_t frames, Load load) {
+double sinc_read(double x, double b, int channels, int64_t frames, Load load) {
     int64_t first = 0, last = -1;
-    if (!tap_range(x, b, frames, &first, &last)) return 0.0;
+    if (channels < 1 || !tap_range(x, b, frames, &first, &last)) return 0.0;
     const double k = sinc_pi / b;
     double acc = 0.0;
     double wsum = 0.0;
@@ -98,22 +99,22 @@ void frame_of(double u, int64_t limit, int64_t* k, double* f) {
 }  // namespace
 
 double sinc_read_f64(double x, const double* data, double width, int channels, int64_t frames) {
-    return sinc_read(x, width, frames, [=](int64_t i) { return data[i * channels]; });
+    return sinc_read(x, width, channels, frames, [=](int64_t i) { return data[i * channels]; });
 }
 
 double sinc_read_i16(double x, const int16_t* data, double width, int channels, int64_t frames) {
-    return sinc_read(x, width, frames,
+    return sinc_read(x, width, channels, frames,
                      [=](int64_t i) { return static_cast<double>(data[i * channels]); });
 }
 
 double sinc_read_u8(double x, const uint8_t* data, double width, int channels, int64_t frames) {
-    const double v = sinc_read(x, width, frames,
+    const double v = sinc_read(x, width, channels, frames,
                                [=](int64_t i) { return static_cast<double>(data[i * channels]); });
     return v * 256.0 - 32640.0;
 }
 
 double sinc_read_i24(double x, const uint8_t* data, double width, int channels, int64_t frames) {
-    const double v = sinc_read(x, width, frames, [=](int64_t i) {
+    const double v = sinc_read(x, width, channels, frames, [=](int64_t i) {
         const uint8_t* p = data + i * channels * 3;
         uint32_t u = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
         int32_t s = static_cast<int32_t>(u);
@@ -124,7 +125,7 @@ double sinc_read_i24(double x, const uint8_t* data, double width, int channels, 
 }
 
 double sinc_read_f32(double x, const float* data, double width, int channels, int64_t frames) {
-    const double v = sinc_read(x, width, frames, [=](int64_t i) {
+    const double v = sinc_read(x, width, channels, frames, [=](int64_t i) {
         float s;
         std::memcpy(&s, data + i * channels, sizeof s);  // raw data need not be aligned
         return static_cast<double>(s);
