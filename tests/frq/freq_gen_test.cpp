@@ -87,7 +87,7 @@ std::vector<double> onset_vowel_silence(int rate, double seconds, double f0) {
     return x;
 }
 
-TEST(GenerateFreqList, SilenceIsUnvoicedAndAveragesToTheLowestFrequency) {
+TEST(FreqGen, SilenceIsUnvoicedAndAveragesToTheLowestFrequency) {
     const Input in = make_input(std::vector<double>(44100 / 2, 0.0), 16, 1, 44100);
     const FreqListPtr list = generate(in);
     ASSERT_TRUE(list);
@@ -103,7 +103,7 @@ TEST(GenerateFreqList, SilenceIsUnvoicedAndAveragesToTheLowestFrequency) {
     EXPECT_EQ(list->extra_b, nullptr);
 }
 
-TEST(GenerateFreqList, PrintsSettingsBoundsAndProgress) {
+TEST(FreqGen, PrintsSettingsBoundsAndProgress) {
     std::setlocale(LC_ALL, "C.UTF-8");
     const Input in = make_input(std::vector<double>(1000, 0.0), 16, 1, 44100);
     testing::internal::CaptureStderr();
@@ -133,7 +133,7 @@ TEST(GenerateFreqList, PrintsSettingsBoundsAndProgress) {
 
 // With nsamp a multiple of step the last frame stands at nsamp itself: no
 // worker visits it, and it stays unvoiced unless the second pass fills it.
-TEST(GenerateFreqList, FrameAtTheEndOfAWholeNumberOfStepsIsNotSearched) {
+TEST(FreqGen, FrameAtTheEndOfAWholeNumberOfStepsIsNotSearched) {
     const Input in = make_input(std::vector<double>(1024, 0.0), 16, 1, 44100);
     testing::internal::CaptureStderr();
     FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes, 16, 1, 2, 44100,
@@ -150,7 +150,7 @@ TEST(GenerateFreqList, FrameAtTheEndOfAWholeNumberOfStepsIsNotSearched) {
 }
 
 // Given bounds are used in either order; the lag range follows them.
-TEST(GenerateFreqList, BoundsInEitherOrderGiveTheSameLagRange) {
+TEST(FreqGen, BoundsInEitherOrderGiveTheSameLagRange) {
     const Input in = make_input(std::vector<double>(600, 0.0), 16, 1, 48000);
     for (const auto& b : {std::pair<double, double>{100, 400}, {400, 100}}) {
         testing::internal::CaptureStderr();
@@ -165,7 +165,7 @@ TEST(GenerateFreqList, BoundsInEitherOrderGiveTheSameLagRange) {
     }
 }
 
-TEST(GenerateFreqList, FindsAVowelWithinHalfAPercent) {
+TEST(FreqGen, FindsAVowelWithinHalfAPercent) {
     const double f0 = 185.0;
     const Input in = make_input(velorin_test::make_vowel(44100, 0.6, f0, 14000.0), 16, 1, 44100);
     const FreqListPtr list = generate(in);
@@ -191,7 +191,7 @@ TEST(GenerateFreqList, FindsAVowelWithinHalfAPercent) {
 // quiet one at 290 Hz average near 203, not near 246. (A synthetic vowel
 // whose period times a small whole number is a whole number of samples is
 // found an octave low: its difference vanishes there. These two are not.)
-TEST(GenerateFreqList, AverageWeighsLoudSteadyFrames) {
+TEST(FreqGen, AverageWeighsLoudSteadyFrames) {
     std::vector<double> x = velorin_test::make_vowel(44100, 0.4, 203.0, 24000.0);
     const std::vector<double> quiet = velorin_test::make_vowel(44100, 0.4, 290.0, 1200.0);
     x.insert(x.end(), quiet.begin(), quiet.end());
@@ -205,7 +205,7 @@ TEST(GenerateFreqList, AverageWeighsLoudSteadyFrames) {
 
 // A frame the first pass rejects inside a voiced stretch (a burst of noise
 // over the vowel) is filled by the second pass from its neighbours.
-TEST(GenerateFreqList, SecondPassFillsAGapInAVoicedStretch) {
+TEST(FreqGen, SecondPassFillsAGapInAVoicedStretch) {
     const int rate = 44100;
     std::vector<double> x = velorin_test::make_vowel(rate, 0.8, 160.0, 10000.0);
     const std::vector<double> burst = velorin_test::make_noise(rate, 0.012, 14000.0, 21);
@@ -229,7 +229,7 @@ TEST(GenerateFreqList, SecondPassFillsAGapInAVoicedStretch) {
     EXPECT_GT(gaps, 0) << "the burst should defeat the first pass somewhere";
 }
 
-TEST(GenerateFreqList, RejectsUnsupportedDepthsAndBrokenLayouts) {
+TEST(FreqGen, RejectsUnsupportedDepthsAndBrokenLayouts) {
     const std::vector<uint8_t> bytes(64000, 0);
     struct Bad {
         int bits, channels, block_align, rate, n, step;
@@ -255,7 +255,7 @@ TEST(GenerateFreqList, RejectsUnsupportedDepthsAndBrokenLayouts) {
     }
 }
 
-TEST(GenerateFreqList, ThreadCountDoesNotChangeTheList) {
+TEST(FreqGen, ThreadCountDoesNotChangeTheList) {
     const Input in = make_input(onset_vowel_silence(44100, 0.5, 247.0), 16, 1, 44100);
     const FreqListPtr one = generate(in, 1);
     const FreqListPtr three = generate(in, 3);
