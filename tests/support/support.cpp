@@ -1,11 +1,16 @@
 // tests/support/support.cpp: helpers shared by the test programs.
 #include "tests/support/support.h"
 
+#ifdef _WIN32
+#include <direct.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -14,11 +19,33 @@
 
 namespace velorin_test {
 
+#ifdef _WIN32
+// The Windows C runtime has no mkdtemp: try names from the process id and a counter until
+// one folder is new (_mkdir fails on an existing one).
+static char* make_temp_dir(char* tmpl) {
+    static unsigned counter = 0;
+    const std::string base(tmpl, std::strlen(tmpl) - 6);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char tail[7];
+        std::snprintf(tail, sizeof tail, "%06u",
+                      (static_cast<unsigned>(velorin::process_id()) * 1000u + counter++) % 1000000u);
+        const std::string name = base + tail;
+        if (_mkdir(name.c_str()) == 0) {
+            std::memcpy(tmpl, name.c_str(), name.size() + 1);
+            return tmpl;
+        }
+    }
+    return nullptr;
+}
+#else
+static char* make_temp_dir(char* tmpl) { return mkdtemp(tmpl); }
+#endif
+
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "velorin_test_XXXXXX").string();
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    if (!make_temp_dir(buf.data())) throw std::runtime_error("mkdtemp failed");
     path = buf.data();
 }
 

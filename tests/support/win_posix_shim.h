@@ -1,0 +1,29 @@
+// tests/support/win_posix_shim.h: the few POSIX calls the tests use, for the Windows builds.
+//
+// Force-included into every test source of a Windows build (tests/CMakeLists.txt), so the
+// tests themselves stay free of system conditionals. Nothing here exists on POSIX systems.
+#pragma once
+
+#ifdef _WIN32
+#include <io.h>
+#include <stdlib.h>
+#include <sys/time.h>
+#include <sys/types.h>
+#include <sys/utime.h>
+
+// An empty value removes the variable on Windows; the tests never set one.
+inline int setenv(const char* name, const char* value, int overwrite) {
+    if (!overwrite && getenv(name)) return 0;
+    return _putenv_s(name, value) == 0 ? 0 : -1;
+}
+
+inline int unsetenv(const char* name) { return _putenv_s(name, "") == 0 ? 0 : -1; }
+
+// Whole seconds only, as the file status reports them.
+inline int utimes(const char* path, const struct timeval tv[2]) {
+    struct __utimbuf64 t;
+    t.actime = tv[0].tv_sec;
+    t.modtime = tv[1].tv_sec;
+    return _utime64(path, &t);
+}
+#endif
