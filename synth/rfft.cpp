@@ -98,7 +98,7 @@ double kernel_cos(double r, double rl) {
     return s + (((e - 0.5 * zl) + z * z * poly) - r * rl);
 }
 
-// Quadrant k and the remainder x - k * pi/2 as r + rl (x >= 0, not huge).
+// Quadrant k and the remainder x - k * pi/2 as r + rl (|x| below 2^20).
 int reduce(double x, double* r, double* rl) {
     const double kd = std::floor(x * two_over_pi + 0.5);
     const int k = static_cast<int>(kd);
@@ -171,6 +171,9 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
 }
 
 }  // namespace
+
+double portable_sin(double x) { return table_sin(x); }
+double portable_cos(double x) { return table_cos(x); }
 
 void build_twiddles(double* twiddles, int n) {
     if (n < 1) return;

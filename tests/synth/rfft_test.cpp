@@ -163,3 +163,13 @@ TEST(Rfft, NyquistBinIsASingleValue) {
     forward(t, a);
     for (int j = 0; j < 1024; ++j) EXPECT_NEAR(a[j], j == 512 ? 1024.0 : 0.0, 1e-9) << j;
 }
+
+TEST(PortableTrig, FollowsTheRuntimeWithinAUnitInTheLastPlace) {
+    for (double x = -1000.0; x < 1000.0; x += 0.3779) {
+        EXPECT_NEAR(portable_sin(x), std::sin(x), 2.3e-16) << x;
+        EXPECT_NEAR(portable_cos(x), std::cos(x), 2.3e-16) << x;
+    }
+    EXPECT_EQ(portable_sin(0.0), 0.0);
+    EXPECT_EQ(portable_cos(0.0), 1.0);
+    EXPECT_EQ(portable_cos(6.283185307179586), 1.0);
+}
