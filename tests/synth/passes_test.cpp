@@ -415,3 +415,21 @@ TEST(Passes, ThreadedUnitsAddUpToTheSameOutput) {
     run_threaded(many->sh, units2, true);
     EXPECT_LT(max_abs_diff(one->outbuf, many->outbuf), 1e-9);
 }
+
+// A sample shorter than one frame step: a list of no frames, a one-entry
+// phase table, and a note much longer than the sample.
+TEST(Passes, SampleShorterThanOneStepRenders) {
+    auto sc =
+        make_scene(velorin_test::make_vowel(kRate, 0.002, 200.0), kRate, {200.0}, 3000, 300.0);
+    ASSERT_EQ(sc->sh.freq_count, 0);
+    ASSERT_EQ(sc->sh.phase_frames, 0);
+    std::vector<double> genposs;
+    for (const WorkUnit& u : velorin_test::first_pass_units(*sc, 0.0, 1.0, 0.0, &genposs))
+        resampling_pass(sc->sh, u);
+    std::vector<std::vector<double>> noise;
+    for (const WorkUnit& u :
+         velorin_test::second_pass_units(*sc, genposs, 0.5, 1.0, false, 0.0, &noise))
+        envelope_breath_pass(sc->sh, u);
+    EXPECT_GT(max_abs(sc->datbuf, 0, 64), 0.0);
+    for (double v : sc->outbuf) ASSERT_TRUE(std::isfinite(v));
+}
