@@ -94,8 +94,9 @@ void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, dou
 
 // The fundamental frequency in Hz at frame position p, searching lags
 // min_lag..max_lag; 0 when no period was found. Mode 1 (first pass) also
-// rejects frames with too many candidate minima; mode 2 does not. Pure and
-// allocation-free: any number of threads may call it at once.
+// rejects frames with too many candidate minima; mode 2 does not. Allocates
+// nothing and writes nothing but the spectrum cache (see SpectrumCache), so
+// any number of threads may call it at once.
 double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag, int mode);
 
 }  // namespace velorin
