@@ -166,6 +166,20 @@ TEST(FreqGen, BoundsInEitherOrderGiveTheSameLagRange) {
     }
 }
 
+// Bounds far outside the voice's range clamp the lag range to the buffers
+// (lag 0 up to 3N/4); nothing reads outside them.
+TEST(FreqGen, ExtremeBoundsStayInsideTheBuffers) {
+    const Input in = make_input(velorin_test::make_vowel(22050, 0.2, 230.0), 16, 1, 22050);
+    for (const auto& b : {std::pair<double, double>{1e-9, 1e9}, {5000, 1e300}, {0.5, 0.7}}) {
+        testing::internal::CaptureStderr();
+        FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes, 16, 1, 2,
+                                                     22050, 720, 128, b.first, b.second, 2));
+        testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(list);
+        for (int k = 0; k <= list->count; ++k) EXPECT_TRUE(std::isfinite(list->freq[k]));
+    }
+}
+
 TEST(FreqGen, FindsAVowelWithinHalfAPercent) {
     const double f0 = 185.0;
     const Input in = make_input(velorin_test::make_vowel(44100, 0.6, f0, 14000.0), 16, 1, 44100);
