@@ -302,7 +302,9 @@ TEST_P(DecodedSampleFreqList, MatchesTheListOfTheOriginal) {
     if (!codec_installed(c)) GTEST_SKIP() << c.name << " programs are not installed";
     DecoderEnv env;
     TempDir dir;
-    const std::vector<int16_t> pcm = to_i16(make_vowel(44100, 1.5, 196.0, 12000.0, 40.0));
+    // Short, because the emulated builds run the analysis slowly; the vibrato
+    // still sweeps the pitch by 80 cents.
+    const std::vector<int16_t> pcm = to_i16(make_vowel(44100, 0.4, 196.0, 12000.0, 40.0));
     write_bytes(dir.file("in.wav"), wav_bytes_i16(pcm, 1, 44100));
     const std::string coded = dir.file(std::string("voice") + c.extension);
     ASSERT_TRUE(codec_encode(c, dir.file("in.wav"), coded));
@@ -325,7 +327,7 @@ TEST_P(DecodedSampleFreqList, MatchesTheListOfTheOriginal) {
     const int lag =
         c.lossless ? 0
                    : best_lag(std::vector<double>(pcm.begin(), pcm.end()),
-                              std::vector<double>(decoded.begin(), decoded.end()), 2500, nullptr);
+                              std::vector<double>(decoded.begin(), decoded.end()), 1200, nullptr);
     for (size_t i = 0; i < aligned.size(); ++i) {
         const int64_t j = int64_t(i) + lag;
         if (j >= 0 && j < int64_t(decoded.size())) aligned[i] = decoded[size_t(j)];
@@ -334,7 +336,7 @@ TEST_P(DecodedSampleFreqList, MatchesTheListOfTheOriginal) {
         EXPECT_EQ(decoded, pcm);
     }
 
-    FreqListPtr want = analyse(pcm);
+    static const FreqListPtr want = analyse(pcm);  // the same for every codec
     FreqListPtr got = analyse(aligned);
     ASSERT_TRUE(want);
     ASSERT_TRUE(got);

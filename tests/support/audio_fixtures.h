@@ -72,7 +72,8 @@ bool codec_encode(const RealCodec& c, const std::string& wav_path, const std::st
 void codec_select(const RealCodec& c, DecoderEnv& env, const std::string& folder);
 
 // The lag (b against a, within -max_lag..max_lag) with the largest normalised
-// correlation over the middle half of a, and that correlation.
+// correlation over the middle of a (half of it, at most 8192 samples), and
+// that correlation.
 int best_lag(const std::vector<double>& a, const std::vector<double>& b, int max_lag,
              double* correlation);
 
