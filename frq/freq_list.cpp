@@ -93,7 +93,12 @@ FreqList* alloc_freq_list(int32_t count) {
 bool freq_list_path(const wchar_t* path, std::wstring* list_path, bool* is_list_path) {
     if (!path) return false;
     std::wstring text = std::wstring(path) + L".frq";
-    const bool is_list = text.find(L".frq.frq") != std::wstring::npos;
+    // Only a name that ends in ".frq" is a list already. A ".frq.frq" further
+    // up (in a folder's name, say) would otherwise make the writer put the
+    // list over the sample itself.
+    const std::wstring twice = L".frq.frq";
+    const bool is_list = text.size() >= twice.size() &&
+                         text.compare(text.size() - twice.size(), twice.size(), twice) == 0;
     if (is_list) {
         text = path;
     } else {

@@ -30,7 +30,9 @@ FreqList* alloc_freq_list(int32_t count);
 
 // The list path for a sample path or a list path. False when the derived path
 // does not fit the 512-character buffer (it is rejected, never truncated).
-// `is_list_path` tells whether `path` named a list file already.
+// `is_list_path` tells whether `path` named a list file already (it ends in
+// ".frq"; that path is used unchanged). Otherwise ".frq" is appended and the
+// first ".wav.frq" in the result becomes "_wav.frq".
 bool freq_list_path(const wchar_t* path, std::wstring* list_path, bool* is_list_path);
 
 // Reads the list of a sample path or a list path. Null when the list is

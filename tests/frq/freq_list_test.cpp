@@ -98,7 +98,10 @@ INSTANTIATE_TEST_SUITE_P(Names, FreqListPath,
                                          PathCase{L"voice.WAV", L"voice.WAV.frq", false},
                                          PathCase{L"voice", L"voice.frq", false},
                                          PathCase{L"a.wav.b.wav", L"a.wav.b_wav.frq", false},
-                                         PathCase{L"x.frq.frq.wav", L"x.frq.frq.wav", true}));
+                                         PathCase{L"v.frq", L"v.frq", true},
+                                         // Only the end of the name tells a list path.
+                                         PathCase{L"d.frq.frq/v.wav", L"d.frq.frq/v_wav.frq",
+                                                  false}));
 
 TEST(FreqListPathLimit, OverLongPathIsRejectedNotTruncated) {
     std::wstring out = L"unchanged";
