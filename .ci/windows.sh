@@ -113,7 +113,7 @@ winpath() { # a Windows path for Wine's drive Z:
 
 step "unit tests under Wine"
 for arch in ${VELORIN_WINDOWS_UNIT_TESTS-w64 w32}; do
-    if ctest --test-dir build-$arch --output-on-failure > "$logs/ctest-$arch.txt" 2>&1; then
+    if ctest --test-dir build-$arch -j"$jobs" --output-on-failure > "$logs/ctest-$arch.txt" 2>&1; then
         tail -n 12 "$logs/ctest-$arch.txt"
     else
         tail -n 60 "$logs/ctest-$arch.txt"

@@ -19,6 +19,14 @@ inline int setenv(const char* name, const char* value, int overwrite) {
 
 inline int unsetenv(const char* name) { return _putenv_s(name, "") == 0 ? 0 : -1; }
 
+// The tests fill a timeval from a time_t. The Windows one holds the seconds in a 32-bit
+// long, which would narrow them, so the tests get one with 64-bit seconds by that name.
+struct velorin_timeval {
+    long long tv_sec;
+    long tv_usec;
+};
+#define timeval velorin_timeval
+
 // Whole seconds only, as the file status reports them.
 inline int utimes(const char* path, const struct timeval tv[2]) {
     struct __utimbuf64 t;
