@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -22,64 +23,109 @@ extern char** environ;
 
 namespace velorin {
 
-// All events share one lock and one condition variable: a waiter re-scans its
-// events whenever any of them changes, which keeps wait_any simple and exact
-// (the lowest signalled index wins).
+// Events share one lock. A thread that must sleep registers itself with the
+// events it waits for, and setting an event wakes only those threads. Handing
+// a unit to a worker and hearing back from it happen thousands of times per
+// note, and most units take a few microseconds, so a waiter first watches the
+// flags for a short while before it sleeps: a sleep and wake-up costs more
+// than the unit itself.
 namespace {
 std::mutex& event_lock() {
     static std::mutex m;
     return m;
 }
-std::condition_variable& event_changed() {
-    static std::condition_variable cv;
-    return cv;
+
+struct Waiter {
+    std::condition_variable cv;
+};
+
+Waiter& this_waiter() {
+    thread_local Waiter w;
+    return w;
 }
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Rounds of watching before sleeping: the main thread waits for idle
+// workers, which finish soon; idle workers wait for the next unit.
+constexpr int spin_rounds_any = 1000;
+constexpr int spin_rounds_one = 200;
 }  // namespace
 
 struct Event {
-    bool signalled;
+    std::atomic<bool> signalled;
+    std::vector<Waiter*> waiters;  // guarded by event_lock()
 };
 
-Event* event_create(bool signalled) { return new (std::nothrow) Event{signalled}; }
+Event* event_create(bool signalled) {
+    Event* e = new (std::nothrow) Event;
+    if (e) e->signalled.store(signalled);
+    return e;
+}
 
 void event_set(Event* e) {
     if (!e) return;
-    {
-        std::lock_guard<std::mutex> g(event_lock());
-        e->signalled = true;
-    }
-    event_changed().notify_all();
+    std::lock_guard<std::mutex> g(event_lock());
+    e->signalled.store(true, std::memory_order_release);
+    for (Waiter* w : e->waiters) w->cv.notify_one();
 }
 
 void event_reset(Event* e) {
     if (!e) return;
     std::lock_guard<std::mutex> g(event_lock());
-    e->signalled = false;
+    e->signalled.store(false, std::memory_order_release);
 }
+
+namespace {
+int first_signalled(Event* const* events, int count) {
+    for (int i = 0; i < count; ++i)
+        if (events[i]->signalled.load(std::memory_order_acquire)) return i;
+    return -1;
+}
+
+int wait_events(Event* const* events, int count, int spin_rounds) {
+    for (int round = 0; round < spin_rounds; ++round) {
+        const int k = first_signalled(events, count);
+        if (k >= 0) return k;
+        cpu_relax();
+    }
+    Waiter& self = this_waiter();
+    std::unique_lock<std::mutex> g(event_lock());
+    for (;;) {
+        const int k = first_signalled(events, count);
+        if (k >= 0) return k;
+        for (int i = 0; i < count; ++i) events[i]->waiters.push_back(&self);
+        self.cv.wait(g);
+        for (int i = 0; i < count; ++i) {
+            std::vector<Waiter*>& ws = events[i]->waiters;
+            for (size_t j = 0; j < ws.size(); ++j) {
+                if (ws[j] == &self) {
+                    ws.erase(ws.begin() + long(j));
+                    break;
+                }
+            }
+        }
+    }
+}
+}  // namespace
 
 bool event_wait(Event* e) {
     if (!e) return false;
-    std::unique_lock<std::mutex> g(event_lock());
-    event_changed().wait(g, [e] { return e->signalled; });
-    return true;
+    Event* const one[1] = {e};
+    return wait_events(one, 1, spin_rounds_one) == 0;
 }
 
 int wait_any(Event* const* events, int count) {
     if (!events || count <= 0) return -1;
     for (int i = 0; i < count; ++i)
         if (!events[i]) return -1;
-    std::unique_lock<std::mutex> g(event_lock());
-    int found = -1;
-    event_changed().wait(g, [&] {
-        for (int i = 0; i < count; ++i) {
-            if (events[i]->signalled) {
-                found = i;
-                return true;
-            }
-        }
-        return false;
-    });
-    return found;
+    return wait_events(events, count, spin_rounds_any);
 }
 
 void event_close(Event* e) { delete e; }
