@@ -14,18 +14,6 @@ namespace velorin {
 
 namespace {
 
-bool same_id(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
-
-bool skip_bytes(FILE* f, uint64_t n) {
-    uint8_t scratch[4096];
-    while (n > 0) {
-        size_t want = n < sizeof scratch ? static_cast<size_t>(n) : sizeof scratch;
-        if (std::fread(scratch, 1, want, f) != want) return false;
-        n -= want;
-    }
-    return true;
-}
-
 // A chunk body of `size` bytes is followed by a pad byte when `size` is odd.
 uint64_t padded(uint64_t size) { return size + (size & 1); }
 

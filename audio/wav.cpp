@@ -21,19 +21,6 @@ namespace {
 // sample by sample from memory.
 constexpr int64_t read_piece = 65536;
 
-bool same_id(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
-
-// Reads and drops `n` bytes. False when the file ends first.
-bool skip_bytes(FILE* f, uint64_t n) {
-    uint8_t scratch[4096];
-    while (n > 0) {
-        size_t want = n < sizeof scratch ? static_cast<size_t>(n) : sizeof scratch;
-        if (std::fread(scratch, 1, want, f) != want) return false;
-        n -= want;
-    }
-    return true;
-}
-
 // The six fields after a "fmt " chunk's size, 16 bytes.
 void parse_fmt_fields(const uint8_t* p, WavFormat* fmt) {
     fmt->format_tag = le_u16(p);

@@ -228,14 +228,9 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     double x = tm.start_pos;
     double phase = 0.0;
     for (int j = 0; j < sh.outlen; ++j) {
-        double f = sh.target_freq;
-        if (sh.pitch_freq)
-            f = series_value_at(j - 0.5, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
-                                sh.target_freq);
         const double s = x + 0.5 - 0.25 * sh.freq_step;
-        const double F =
-            series_value_at(s, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
-        f = f / ((sh.freq_avg / F) * setup.modulation + (1 - setup.modulation));
+        const double f =
+            pitch_at(sh, j - 0.5) / modulation_factor(sh, freq_at(sh, s), setup.modulation);
         if (j % 64 == 0) {
             if (j % 256 == 0) setup.genposs[j / 256] = s;
             WorkUnit u;

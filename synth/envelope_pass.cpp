@@ -20,16 +20,6 @@ constexpr int bins = spectrum_bins;
 // 1.4 harmonic spacings of a 1024-point transform at 44100 Hz, in bins per Hz.
 constexpr double harmonic_width = 1433.6;
 
-double freq_at(const RenderShared& sh, double x) {
-    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
-}
-
-double pitch_at(const RenderShared& sh, double x) {
-    if (!sh.pitch_freq) return sh.target_freq;
-    return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
-                           sh.target_freq);
-}
-
 double read(const RenderShared& sh, double x, double w) {
     return sinc_read_render(x, sh.sample, w, sh.channels, sh.sample_frames);
 }
@@ -133,7 +123,7 @@ void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
     Widths wd;
     wd.w = std::max(1.0, sh.r);
     const double fm = freq_at(sh, p + 0.5 - 0.25 * sh.freq_step);
-    const double pt = pitch_at(sh, j0 - 0.5) / ((sh.freq_avg / fm) * m + (1 - m));
+    const double pt = pitch_at(sh, j0 - 0.5) / modulation_factor(sh, fm, m);
     wd.pw = pt * harmonic_width / 44100;
     const double fs = freq_at(sh, p);
     wd.fw = fs * harmonic_width / 44100;

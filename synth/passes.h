@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "synth/kernels.h"
 
 namespace velorin {
 
@@ -66,6 +67,26 @@ struct RenderShared {
 // of the data's scale of sinc_read_f64), allocate nothing (under 64 KiB of
 // stack) and hold their lock only while adding. Any number of units
 // may run at once; only the order of the additions then varies.
+
+// The frequency list at source position x; frames marked unvoiced (1 Hz or
+// less) or 55.0 read as the list's average.
+inline double freq_at(const RenderShared& sh, double x) {
+    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
+}
+
+// The bent target frequency at output position x; the target itself without
+// a bend.
+inline double pitch_at(const RenderShared& sh, double x) {
+    if (!sh.pitch_freq) return sh.target_freq;
+    return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
+                           sh.target_freq);
+}
+
+// Dividing a target frequency by this factor, taken with the source frequency
+// f, makes the output follow the source's own pitch wobble in proportion m.
+inline double modulation_factor(const RenderShared& sh, double f, double m) {
+    return (sh.freq_avg / f) * m + (1 - m);
+}
 
 // First pass: one 128-sample grain around u.out_index, added into datbuf.
 void resampling_pass(const RenderShared& sh, const WorkUnit& u);

@@ -13,22 +13,6 @@ namespace {
 constexpr int grain_size = 128;
 constexpr int grain_half = 64;
 
-double freq_at(const RenderShared& sh, double x) {
-    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
-}
-
-double pitch_at(const RenderShared& sh, double x) {
-    if (!sh.pitch_freq) return sh.target_freq;
-    return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
-                           sh.target_freq);
-}
-
-// Divides a target frequency so that the output follows the source's own
-// pitch wobble in proportion m.
-double modulation_factor(const RenderShared& sh, double f, double m) {
-    return (sh.freq_avg / f) * m + (1 - m);
-}
-
 }  // namespace
 
 void resampling_pass(const RenderShared& sh, const WorkUnit& u) {

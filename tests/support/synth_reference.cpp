@@ -15,12 +15,12 @@ using velorin::WorkUnit;
 
 namespace {
 
-double freq_at(const RenderShared& sh, double x) {
+double ref_freq_at(const RenderShared& sh, double x) {
     return velorin::series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0,
                                     sh.freq_avg);
 }
 
-double pitch_at(const RenderShared& sh, double x) {
+double ref_pitch_at(const RenderShared& sh, double x) {
     if (!sh.pitch_freq) return sh.target_freq;
     return velorin::series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
                                     sh.target_freq);
@@ -65,18 +65,18 @@ void reference_resampling_pass(const RenderShared& sh, const WorkUnit& u) {
     const double c = velorin::aligned_source_position(
         u.src_pos, u.out_phase, sh.freq, sh.freq_count, sh.phase_table, sh.phase_frames,
         sh.freq_step, 1.0, 55.0, sh.freq_avg, sh.rate);
-    const double fc = freq_at(sh, c);
+    const double fc = ref_freq_at(sh, c);
     const double w = std::max(1.0, r);
     double a = c;
     double b = c - (u.target_freq / fc) * r;
     double grain[128];
     for (int i = 0; i < 64; ++i) {
-        const double fa = freq_at(sh, a);
-        const double fb = freq_at(sh, b);
+        const double fa = ref_freq_at(sh, a);
+        const double fb = ref_freq_at(sh, b);
         grain[64 + i] = read(sh, a, w) * sh.hann128[64 + i];
         grain[63 - i] = read(sh, b, w) * sh.hann128[63 - i];
-        const double pa = pitch_at(sh, u.out_index + i + 0.5);
-        const double pb = pitch_at(sh, u.out_index - i - 1.5);
+        const double pa = ref_pitch_at(sh, u.out_index + i + 0.5);
+        const double pb = ref_pitch_at(sh, u.out_index - i - 1.5);
         a += (pa / fa) * r / factor(sh, fa, u.modulation);
         b -= (pb / fb) * r / factor(sh, fb, u.modulation);
     }
@@ -92,10 +92,10 @@ void reference_envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
     const double r = sh.r;
     const double w = std::max(1.0, r);
     const double* s = sh.sine1024;
-    const double pt = pitch_at(sh, j0 - 0.5) /
-                      factor(sh, freq_at(sh, p + 0.5 - 0.25 * sh.freq_step), u.modulation);
+    const double pt = ref_pitch_at(sh, j0 - 0.5) /
+                      factor(sh, ref_freq_at(sh, p + 0.5 - 0.25 * sh.freq_step), u.modulation);
     const double pw = pt * 1433.6 / 44100;
-    const double fs = freq_at(sh, p);
+    const double fs = ref_freq_at(sh, p);
     const double fw = fs * 1433.6 / 44100;
 
     double d[1024], sb[1024], nb[1024] = {};
@@ -135,8 +135,8 @@ void reference_envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
         for (int i = 0; i < 1024; ++i) nb[i] = u.noise[i] * s[i];
         double fu = p, fv = p - r / u.gender;
         for (int i = 0; i < 512; ++i) {
-            const double du = (sh.rate * 0.5) / freq_at(sh, fu);
-            const double dv = (sh.rate * 0.5) / freq_at(sh, fv);
+            const double du = (sh.rate * 0.5) / ref_freq_at(sh, fu);
+            const double dv = (sh.rate * 0.5) / ref_freq_at(sh, fv);
             sb[512 + i] = (read(sh, fu - du, w) - read(sh, fu + du, w)) * s[512 + i];
             sb[511 - i] = (read(sh, fv - dv, w) - read(sh, fv + dv, w)) * s[511 - i];
             fu += r / u.gender;
