@@ -264,15 +264,15 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
         build_breath_table(setup.breath_alpha, setup.breath_shape);
     }
 
-    for (int i = 0; i < max_slots; ++i) {
-        WorkUnit& u = p.units[i];
-        u.gender = setup.gender;
-        u.breath = setup.breath;
-        u.voiced_gain = setup.voiced_gain;
-        u.noise_gain = setup.noise_gain;
-        u.no_filter = setup.no_filter ? 1 : 0;
-        u.modulation = setup.modulation;
-    }
+    // The fields every second-pass unit shares. Units are filled from this
+    // copy, never from a slot's record, which its worker may be using.
+    WorkUnit second;
+    second.gender = setup.gender;
+    second.breath = setup.breath;
+    second.voiced_gain = setup.voiced_gain;
+    second.noise_gain = setup.noise_gain;
+    second.no_filter = setup.no_filter ? 1 : 0;
+    second.modulation = setup.modulation;
     start_pool(p, envelope_breath_pass);
     if (!p.threaded) rep.threaded = false;
 
@@ -280,8 +280,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     // with its own block of the continuous noise stream.
     const int units = sh.outlen / 256 + 2;
     for (int u = 0; u < units; ++u) {
-        WorkUnit fill = p.units[0];
-        fill.noise = nullptr;
+        WorkUnit fill = second;
         if (setup.breath > 0) {
             double* block = alloc_zeroed<double>(1024);
             for (int i = 0; i < 1024; ++i) {
