@@ -7,7 +7,7 @@
 #include "synth/passes.h"
 #include "synth/render_reader.h"
 #include "synth/rfft.h"
-#include "synth/spectrum.h"
+#include "synth/smoothed_power.h"
 
 namespace velorin {
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "synth/spectrum.h"
+#include "synth/smoothed_power.h"
 #include "tests/support/synth_reference.h"
 
 using namespace velorin;

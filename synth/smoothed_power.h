@@ -1,4 +1,4 @@
-// synth/spectrum.h: power spectra of transformed blocks and their smoothing,
+// synth/smoothed_power.h: power spectra of transformed blocks and their smoothing,
 // as the second render pass uses them.
 #pragma once
 

@@ -1,5 +1,5 @@
-// synth/spectrum.cpp: power spectra of transformed blocks and their smoothing.
-#include "synth/spectrum.h"
+// synth/smoothed_power.cpp: power spectra of transformed blocks and their smoothing.
+#include "synth/smoothed_power.h"
 
 #include <cmath>
 
