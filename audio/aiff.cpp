@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audio/byte_source.h"
 #include "audio/bytes.h"
 #include "audio/grow_buffer.h"
 #include "platform/console.h"
@@ -24,13 +25,13 @@ struct Comm {
     uint32_t rate = 44100;
 };
 
-// The sample frames of an "SSND" chunk, the file positioned after its offset
-// and block size fields. The frame count is cut to what the file holds, so a
-// corrupt "COMM" cannot make us allocate more than the file supplies.
-uint8_t* read_frames(FILE* f, const Comm& c, int appended, int64_t* data_size) {
+// The sample frames of an "SSND" chunk, the source positioned after its
+// offset and block size fields. The frame count is cut to what the source
+// holds, so a corrupt "COMM" cannot make us allocate more than it supplies.
+uint8_t* read_frames(ByteSource& src, const Comm& c, int appended, int64_t* data_size) {
     const int64_t frame_bytes = int64_t(c.channels) * 2;
     GrowBuffer raw;
-    bool ok = grow_read(raw, f, int64_t(c.frames) * frame_bytes, 65536);
+    bool ok = grow_read(raw, src, int64_t(c.frames) * frame_bytes, 65536);
     const int64_t held = (raw.size + frame_bytes - 1) / frame_bytes;
     const int64_t frames = held < int64_t(c.frames) ? held : int64_t(c.frames);
     raw.size -= raw.size & 1;  // half a value at the end reads as 0, like the missing rest
@@ -63,25 +64,31 @@ uint32_t aiff_rate(const uint8_t* p) {
 uint8_t* read_aiff_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size) {
     *fmt = WavFormat{};
     *data_size = 0;
-    if (appended < 0) appended = 0;
     FILE* f = file_open(path, L"rb");
     if (!f) {
         say_wide(stdout, L"ファイルが開けません\n");
         return nullptr;
     }
+    ByteSource src = stream_source(f);
+    uint8_t* out = aiff_raw_from(src, appended, fmt, data_size);
+    std::fclose(f);
+    return out;
+}
 
+uint8_t* aiff_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size) {
+    *fmt = WavFormat{};
+    *data_size = 0;
+    if (appended < 0) appended = 0;
+    // A short header leaves zeros in place of the missing bytes, and the
+    // message shows what there was.
     uint8_t head[8] = {};
-    std::fread(head, 1, sizeof head, f);
-    if (!same_id(head, "FORM")) {
+    if (source_read(src, head, sizeof head) < 4 || !same_id(head, "FORM")) {
         say_widef(stdout, L"最初のchunkはFROMでなければなりません %x \n", le_u32(head));
-        std::fclose(f);
         return nullptr;
     }
     uint8_t form[4] = {};
-    std::fread(form, 1, sizeof form, f);
-    if (!same_id(form, "AIFF")) {
+    if (source_read(src, form, sizeof form) != sizeof form || !same_id(form, "AIFF")) {
         say_widef(stdout, L"AIFFファイルではありません %x \n", le_u32(form));
-        std::fclose(f);
         return nullptr;
     }
 
@@ -89,32 +96,31 @@ uint8_t* read_aiff_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_
     uint8_t* out = nullptr;
     for (;;) {
         uint8_t chunk[8];
-        if (std::fread(chunk, 1, sizeof chunk, f) != sizeof chunk) break;
+        if (source_read(src, chunk, sizeof chunk) != sizeof chunk) break;
         const uint32_t size = be_u32(chunk + 4);
         if (same_id(chunk, "COMM")) {
             uint8_t body[18];
-            if (std::fread(body, 1, sizeof body, f) != sizeof body) break;
+            if (source_read(src, body, sizeof body) != sizeof body) break;
             c.channels = static_cast<int16_t>(be_u16(body));
             c.frames = be_u32(body + 2);
             c.bits = static_cast<int16_t>(be_u16(body + 6));
             c.rate = aiff_rate(body + 8);
-            if (size > 18 && !skip_bytes(f, padded(size) - 18)) break;
+            if (size > 18 && !source_skip(src, padded(size) - 18)) break;
         } else if (same_id(chunk, "SSND")) {
             uint8_t body[8];
-            if (std::fread(body, 1, sizeof body, f) != sizeof body) break;
+            if (source_read(src, body, sizeof body) != sizeof body) break;
             const bool usable = c.channels >= 1 && c.channels <= max_channels && c.rate > 0;
             if (usable) {
-                // An offset past the end leaves the file with no frames to
-                // read, and read_frames cuts the count to those.
-                skip_bytes(f, be_u32(body));
-                out = read_frames(f, c, appended, data_size);
+                // An offset past the end leaves no frames to read, and
+                // read_frames cuts the count to those.
+                source_skip(src, be_u32(body));
+                out = read_frames(src, c, appended, data_size);
             }
             break;
-        } else if (!skip_bytes(f, padded(size))) {
+        } else if (!source_skip(src, padded(size))) {
             break;
         }
     }
-    std::fclose(f);
 
     if (c.bits != 16) {
         say_wide(stdout, L"16ビットフォーマットではありません\n");

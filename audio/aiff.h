@@ -16,6 +16,8 @@ namespace velorin {
 // holds is cut to the frames present (a partial last frame is padded with
 // zeros). Release with release().
 uint8_t* read_aiff_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size);
+// The same from bytes already open (no message about opening).
+uint8_t* aiff_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size);
 
 // The rate stored as an 80-bit extended float (10 bytes, big-endian), whole
 // hertz; 0 when it is out of the 32-bit range.

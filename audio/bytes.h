@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 namespace velorin {
@@ -43,16 +42,5 @@ inline void put_le_f64(uint8_t* p, double d) {
 }
 
 inline bool same_id(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
-
-// Reads and drops `n` bytes. False when the file ends first.
-inline bool skip_bytes(FILE* f, uint64_t n) {
-    uint8_t scratch[4096];
-    while (n > 0) {
-        size_t want = n < sizeof scratch ? static_cast<size_t>(n) : sizeof scratch;
-        if (std::fread(scratch, 1, want, f) != want) return false;
-        n -= want;
-    }
-    return true;
-}
 
 }  // namespace velorin

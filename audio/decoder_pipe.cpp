@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "audio/byte_source.h"
 #include "audio/bytes.h"
 #include "audio/grow_buffer.h"
 #include "platform/console.h"
@@ -67,45 +68,27 @@ bool decoder_command(const wchar_t* path, std::vector<std::wstring>* argv) {
     return false;
 }
 
-uint8_t* read_pipe_wav(const std::vector<std::wstring>& argv, int appended, WavFormat* fmt,
-                       int64_t* data_size, int wait_ms) {
+uint8_t* decoder_stream_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size) {
     *fmt = WavFormat{};
     *data_size = 0;
     if (appended < 0) appended = 0;
-    Child* child = child_start(argv);
-    if (!child) return nullptr;
-    FILE* in = child_stdout(child);
-
     uint8_t head[44];
-    if (std::fread(head, 1, sizeof head, in) != sizeof head || std::memcmp(head, "RIFF", 4) != 0 ||
-        std::memcmp(head + 8, "WAVE", 4) != 0) {
+    if (source_read(src, head, sizeof head) != sizeof head || !same_id(head, "RIFF") ||
+        !same_id(head + 8, "WAVE")) {
         say_wide(stdout, L"失敗\n");
-        child_finish(child, wait_ms);
         return nullptr;
     }
     // The first 44 bytes are taken for the canonical header, whatever chunks
     // the decoder really wrote.
     WavFormat f;
-    std::memcpy(f.id, head + 12, 4);
-    f.chunk_size = le_u32(head + 16);
-    f.format_tag = le_u16(head + 20);
-    f.channels = le_u16(head + 22);
-    f.rate = le_u32(head + 24);
-    f.byte_rate = le_u32(head + 28);
-    f.block_align = le_u16(head + 32);
-    f.bits = le_u16(head + 34);
-    if (!wav_format_usable(f)) {
-        child_finish(child, wait_ms);
-        return nullptr;
-    }
+    parse_fmt_chunk(head + 12, head + 20, &f);
+    if (!wav_format_usable(f)) return nullptr;
 
     GrowBuffer data;
-    bool ok = grow_read(data, in, -1, 1024);
+    bool ok = grow_read(data, src, -1, 1024);
     const int64_t size = data.size;
     if (ok) ok = grow_zeros(data, int64_t(appended) * f.block_align);
     if (ok) ok = grow_reserve(data, 1);
-    // The decoder's exit status is not looked at: what it wrote is the result.
-    child_finish(child, wait_ms);
     if (!ok) {
         grow_free(data);
         return nullptr;
@@ -113,6 +96,19 @@ uint8_t* read_pipe_wav(const std::vector<std::wstring>& argv, int appended, WavF
     *fmt = f;
     *data_size = size;
     return data.data;
+}
+
+uint8_t* read_pipe_wav(const std::vector<std::wstring>& argv, int appended, WavFormat* fmt,
+                       int64_t* data_size, int wait_ms) {
+    *fmt = WavFormat{};
+    *data_size = 0;
+    Child* child = child_start(argv);
+    if (!child) return nullptr;
+    ByteSource src = stream_source(child_stdout(child));
+    uint8_t* out = decoder_stream_from(src, appended, fmt, data_size);
+    // The decoder's exit status is not looked at: what it wrote is the result.
+    child_finish(child, wait_ms);
+    return out;
 }
 
 uint8_t* read_decoded(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size,

@@ -37,6 +37,10 @@ bool decoder_command(const wchar_t* path, std::vector<std::wstring>* argv);
 uint8_t* read_pipe_wav(const std::vector<std::wstring>& argv, int appended, WavFormat* fmt,
                        int64_t* data_size, int wait_ms = decoder_wait_ms);
 
+// The stream part of read_pipe_wav: header and samples from `src`, the same
+// results and messages.
+uint8_t* decoder_stream_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size);
+
 // Raw sample data of any sample the decoders can read: ".wav" through the raw
 // WAV reader, other extensions through decoder_command and read_pipe_wav.
 // Null, without a message, when no decoder applies.

@@ -3,9 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "audio/byte_source.h"
 
 namespace velorin {
 
@@ -32,11 +33,11 @@ inline bool grow_reserve(GrowBuffer& b, int64_t n) {
     return true;
 }
 
-// Reads from `f` in pieces of `piece` bytes until `limit` bytes are held (a
+// Reads from `src` in pieces of `piece` bytes until `limit` bytes are held (a
 // negative limit: until the stream ends). Growing by pieces keeps the memory in
 // step with what the stream really supplies, whatever a header claims.
 // False only when memory runs out; a short stream is not an error here.
-inline bool grow_read(GrowBuffer& b, FILE* f, int64_t limit, int64_t piece) {
+inline bool grow_read(GrowBuffer& b, ByteSource& src, int64_t limit, int64_t piece) {
     for (;;) {
         int64_t want = piece;
         if (limit >= 0) {
@@ -44,7 +45,7 @@ inline bool grow_read(GrowBuffer& b, FILE* f, int64_t limit, int64_t piece) {
             if (limit - b.size < want) want = limit - b.size;
         }
         if (!grow_reserve(b, b.size + want)) return false;
-        size_t got = std::fread(b.data + b.size, 1, static_cast<size_t>(want), f);
+        size_t got = source_read(src, b.data + b.size, static_cast<size_t>(want));
         b.size += static_cast<int64_t>(got);
         if (got < static_cast<size_t>(want)) return true;
     }

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "audio/byte_source.h"
 #include "audio/bytes.h"
 #include "audio/grow_buffer.h"
 #include "platform/console.h"
@@ -20,16 +21,6 @@ namespace {
 // Pieces in which sample data is read; the formats themselves are decoded
 // sample by sample from memory.
 constexpr int64_t read_piece = 65536;
-
-// The six fields after a "fmt " chunk's size, 16 bytes.
-void parse_fmt_fields(const uint8_t* p, WavFormat* fmt) {
-    fmt->format_tag = le_u16(p);
-    fmt->channels = le_u16(p + 2);
-    fmt->rate = le_u32(p + 4);
-    fmt->byte_rate = le_u32(p + 8);
-    fmt->block_align = le_u16(p + 12);
-    fmt->bits = le_u16(p + 14);
-}
 
 // Stored bytes per sample of the bit depths the render reader converts; 0 for
 // the others, which read nothing and give 0.
@@ -72,9 +63,9 @@ double convert_sample(const uint8_t* p, int bits, int format_tag) {
     }
 }
 
-// The render reader's "data" chunk of `size` bytes, the file positioned at
-// its body.
-double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appended,
+// The render reader's "data" chunk of `size` bytes, the source positioned
+// at its body.
+double* read_sample_data(ByteSource& src, uint32_t size, const WavFormat& fmt, int appended,
                          int64_t* ssize) {
     const int64_t frames = size / fmt.block_align;
     // Negative as a signed frame count: no sample buffer can be indexed by it.
@@ -88,7 +79,7 @@ double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appen
     const int64_t limit = bps > 0 ? need : 0;
 
     GrowBuffer raw;
-    if (!grow_read(raw, f, limit, read_piece)) {
+    if (!grow_read(raw, src, limit, read_piece)) {
         grow_free(raw);
         return nullptr;
     }
@@ -97,7 +88,7 @@ double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appen
     // block align wider than the samples) are still checked against the file.
     uint8_t scratch[4096];
     while (held < claim) {
-        const size_t got = std::fread(scratch, 1, sizeof scratch, f);
+        const size_t got = source_read(src, scratch, sizeof scratch);
         if (got == 0) break;
         held += static_cast<int64_t>(got);
     }
@@ -122,17 +113,17 @@ double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appen
 }
 
 // The raw reader's "data" chunk of `size` bytes.
-uint8_t* read_raw_data(FILE* f, uint32_t size, const WavFormat& fmt, int appended,
+uint8_t* read_raw_data(ByteSource& src, uint32_t size, const WavFormat& fmt, int appended,
                        int64_t* data_size) {
     GrowBuffer raw;
     bool ok;
     if (size == 0xFFFFFFFFu) {
         // The size was not known when the file was written: the data runs to
         // the end of the file.
-        ok = grow_read(raw, f, -1, 4096);
+        ok = grow_read(raw, src, -1, 4096);
         *data_size = raw.size;
     } else {
-        ok = grow_read(raw, f, size, read_piece);
+        ok = grow_read(raw, src, size, read_piece);
         if (ok && int64_t(size) - raw.size > max_data_shortfall) ok = false;
         if (ok) ok = grow_zeros(raw, int64_t(size) - raw.size);
         *data_size = size;
@@ -147,51 +138,93 @@ uint8_t* read_raw_data(FILE* f, uint32_t size, const WavFormat& fmt, int appende
     return raw.data;
 }
 
+// Walks the chunks after the RIFF header up to the first "data" chunk. True,
+// with the source at the chunk's body and `size` its claimed size, when a
+// "fmt " chunk came first and its format is usable. The render reader ends
+// the walk at an empty chunk (`empty_ends`), even before "data"; the raw
+// reader walks on. Neither skips a pad byte after an odd size.
+bool find_data_chunk(ByteSource& src, bool empty_ends, WavFormat* fmt, uint32_t* size) {
+    bool have_fmt = false;
+    for (;;) {
+        uint8_t chunk[8];
+        if (source_read(src, chunk, sizeof chunk) != sizeof chunk) return false;
+        *size = le_u32(chunk + 4);
+        if (*size == 0 && empty_ends) return false;
+        if (same_id(chunk, "fmt ")) {
+            // A chunk shorter than 16 bytes still gives 16: the fields run
+            // on into what follows.
+            uint8_t body[16];
+            if (source_read(src, body, sizeof body) != sizeof body) return false;
+            parse_fmt_chunk(chunk, body, fmt);
+            have_fmt = true;
+            if (*size > 16 && !source_skip(src, *size - 16)) return false;
+        } else if (same_id(chunk, "data")) {
+            return have_fmt && wav_format_usable(*fmt);
+        } else if (!source_skip(src, *size)) {
+            return false;
+        }
+    }
+}
+
 }  // namespace
+
+void parse_fmt_chunk(const uint8_t* header, const uint8_t* body, WavFormat* fmt) {
+    std::memcpy(fmt->id, header, 4);
+    fmt->chunk_size = le_u32(header + 4);
+    fmt->format_tag = le_u16(body);
+    fmt->channels = le_u16(body + 2);
+    fmt->rate = le_u32(body + 4);
+    fmt->byte_rate = le_u32(body + 8);
+    fmt->block_align = le_u16(body + 12);
+    fmt->bits = le_u16(body + 14);
+}
 
 bool wav_format_usable(const WavFormat& fmt) {
     return fmt.channels >= 1 && fmt.channels <= max_channels && fmt.block_align >= 1 &&
            fmt.block_align <= max_block_align && fmt.channels <= fmt.block_align && fmt.rate > 0;
 }
 
-double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize) {
+double* wav_samples_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* ssize) {
     *fmt = WavFormat{};
     *ssize = 0;
     if (appended < 0) appended = 0;
-    FILE* f = file_open(path, L"rb");
-    if (!f) return nullptr;
-
     uint8_t head[12] = {};
-    if (std::fread(head, 1, sizeof head, f) != sizeof head || !same_id(head, "RIFF") ||
+    if (source_read(src, head, sizeof head) != sizeof head || !same_id(head, "RIFF") ||
         !same_id(head + 8, "WAVE")) {
         say(stderr, "file format error(2).\n");
-        std::fclose(f);
         return nullptr;
     }
+    uint32_t size = 0;
+    if (!find_data_chunk(src, true, fmt, &size)) return nullptr;
+    return read_sample_data(src, size, *fmt, appended, ssize);
+}
 
-    bool have_fmt = false;
-    double* out = nullptr;
-    for (;;) {
-        uint8_t chunk[8];
-        if (std::fread(chunk, 1, sizeof chunk, f) != sizeof chunk) break;
-        const uint32_t size = le_u32(chunk + 4);
-        if (size == 0) break;  // an empty chunk ends the walk, even before "data"
-        if (same_id(chunk, "fmt ")) {
-            uint8_t body[16];
-            std::memcpy(fmt->id, chunk, 4);
-            fmt->chunk_size = size;
-            if (std::fread(body, 1, sizeof body, f) != sizeof body) break;
-            parse_fmt_fields(body, fmt);
-            have_fmt = true;
-            if (size > 16 && !skip_bytes(f, size - 16)) break;
-        } else if (same_id(chunk, "data")) {
-            if (have_fmt && wav_format_usable(*fmt))
-                out = read_sample_data(f, size, *fmt, appended, ssize);
-            break;
-        } else if (!skip_bytes(f, size)) {
-            break;  // no pad byte after an odd size: the readers never skip one
-        }
+uint8_t* wav_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size) {
+    *fmt = WavFormat{};
+    *data_size = 0;
+    if (appended < 0) appended = 0;
+    uint8_t head[12] = {};
+    const size_t got = source_read(src, head, sizeof head);
+    if (got < 4 || !same_id(head, "RIFF")) {
+        say(stderr, "file format error.\n");
+        return nullptr;
     }
+    if (got < sizeof head || !same_id(head + 8, "WAVE")) {
+        say(stderr, "file format error(2).\n");
+        return nullptr;
+    }
+    uint32_t size = 0;
+    if (!find_data_chunk(src, false, fmt, &size)) return nullptr;
+    return read_raw_data(src, size, *fmt, appended, data_size);
+}
+
+double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize) {
+    *fmt = WavFormat{};
+    *ssize = 0;
+    FILE* f = file_open(path, L"rb");
+    if (!f) return nullptr;
+    ByteSource src = stream_source(f);
+    double* out = wav_samples_from(src, appended, fmt, ssize);
     std::fclose(f);
     return out;
 }
@@ -199,47 +232,10 @@ double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int6
 uint8_t* read_wav_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size) {
     *fmt = WavFormat{};
     *data_size = 0;
-    if (appended < 0) appended = 0;
     FILE* f = file_open(path, L"rb");
     if (!f) return nullptr;
-
-    uint8_t head[12] = {};
-    const size_t got = std::fread(head, 1, sizeof head, f);
-    if (got < 4 || !same_id(head, "RIFF")) {
-        say(stderr, "file format error.\n");
-        std::fclose(f);
-        return nullptr;
-    }
-    if (got < sizeof head || !same_id(head + 8, "WAVE")) {
-        say(stderr, "file format error(2).\n");
-        std::fclose(f);
-        return nullptr;
-    }
-
-    bool have_fmt = false;
-    uint8_t* out = nullptr;
-    uint8_t id[4];
-    // Unlike the render reader, an empty chunk does not end this walk.
-    while (std::fread(id, 1, 4, f) == 4) {
-        uint8_t sz[4];
-        if (std::fread(sz, 1, 4, f) != 4) break;
-        const uint32_t size = le_u32(sz);
-        if (same_id(id, "fmt ")) {
-            uint8_t body[16];
-            std::memcpy(fmt->id, id, 4);
-            fmt->chunk_size = size;
-            if (std::fread(body, 1, sizeof body, f) != sizeof body) break;
-            parse_fmt_fields(body, fmt);
-            have_fmt = true;
-            if (size > 16 && !skip_bytes(f, size - 16)) break;
-        } else if (same_id(id, "data")) {
-            if (have_fmt && wav_format_usable(*fmt))
-                out = read_raw_data(f, size, *fmt, appended, data_size);
-            break;
-        } else if (!skip_bytes(f, size)) {
-            break;
-        }
-    }
+    ByteSource src = stream_source(f);
+    uint8_t* out = wav_raw_from(src, appended, fmt, data_size);
     std::fclose(f);
     return out;
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "audio/byte_source.h"
+
 namespace velorin {
 
 // The fields of a "fmt " chunk, in file order. Filled by every audio reader.
@@ -31,13 +33,20 @@ constexpr int64_t max_data_shortfall = int64_t(64) << 20;
 // bytes and at least one byte per channel, and a rate above 0.
 bool wav_format_usable(const WavFormat& fmt);
 
+// The fields of a "fmt " chunk from its 8-byte header (id and size) and the
+// first 16 bytes of its body.
+void parse_fmt_chunk(const uint8_t* header, const uint8_t* body, WavFormat* fmt);
+
 // Render reader. Returns (ssize + appended) * channels interleaved doubles on
 // the 16-bit scale, the appended frames 0.0, or null (with the reader's
 // message where it has one). Release with release(). Unreadable (null, no
 // message): a "data" chunk before "fmt ", an unusable format, more than
 // 2^31 - 1 frames, or a "data" chunk that claims more than max_data_shortfall
 // bytes beyond the end of the file; a smaller shortfall reads as zeros.
+// The path form opens the file and reads it by pieces; a file that cannot
+// be opened gives null without a message.
 double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize);
+double* wav_samples_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* ssize);
 
 // Raw reader for the analysis: the "data" bytes as stored, followed by
 // appended * block_align zero bytes; `data_size` gets the byte count of the
@@ -45,6 +54,7 @@ double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int6
 // unreadable files as the render reader; a data size of 0xFFFFFFFF reads to
 // the end of the file.
 uint8_t* read_wav_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size);
+uint8_t* wav_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size);
 
 // Writes `count` frames of `channels` interleaved samples each (16-bit scale;
 // `samples` holds count * channels values) as a WAV file, or to standard

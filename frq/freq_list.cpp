@@ -131,17 +131,23 @@ FreqList* read_freq_list(const wchar_t* path) {
 
     FILE* f = file_open(list_path.c_str(), L"rb");
     if (!f) return nullptr;
+    ByteSource src = stream_source(f);
+    FreqList* list = freq_list_from(src);
+    std::fclose(f);
+    return list;
+}
+
+FreqList* freq_list_from(ByteSource& src) {
     GrowBuffer bytes;
     FreqList* list = nullptr;
-    if (grow_read(bytes, f, header_size, header_size) && bytes.size == header_size) {
+    if (grow_read(bytes, src, header_size, header_size) && bytes.size == header_size) {
         // Read the frame table by pieces, so a corrupt count costs no more
         // memory than the file really holds.
         const int64_t count = static_cast<int32_t>(le_u32(bytes.data + 36));
         const int64_t want = count > 0 ? header_size + record_size * count : header_size;
-        if (grow_read(bytes, f, want, 65536)) list = decode_list(bytes.data, bytes.size);
+        if (grow_read(bytes, src, want, 65536)) list = decode_list(bytes.data, bytes.size);
     }
     grow_free(bytes);
-    std::fclose(f);
     return list;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/byte_source.h"
+
 namespace velorin {
 
 // One heap record; free_freq_list releases it with its arrays. `freq` and
@@ -41,6 +43,10 @@ bool freq_list_path(const wchar_t* path, std::wstring* list_path, bool* is_list_
 // is generated anew. Given a sample path, also null when the sample is newer
 // than a read-only list.
 FreqList* read_freq_list(const wchar_t* path);
+
+// The file's content from `src`: null for a wrong magic, a step <= 0, a count
+// <= 0 or one the bytes do not hold.
+FreqList* freq_list_from(ByteSource& src);
 
 // Writes the list beside the sample (or to the list path). The file is
 // written under a temporary name in the same folder and renamed into place,
