@@ -1,15 +1,18 @@
 // audio/wav.cpp: RIFF/WAVE readers (render and raw) and the WAV writer.
 #include "audio/wav.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "audio/byte_source.h"
 #include "audio/bytes.h"
 #include "audio/grow_buffer.h"
+#include "audio/output_file.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -292,22 +295,22 @@ int encode_sample(double x, int bits, int format, uint8_t* p) {
 }  // namespace
 
 int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int bits, int channels,
-                  int rate, int format) {
-    if (bits != 8 && bits != 16 && bits != 24 && bits != 32 && bits != 64) return -1;
-    if (count < 0 || channels < 1 || channels > 65535 || rate < 0) return -1;
+                  int rate, int format, int* error) {
+    if (error) *error = 0;
+    auto fail = [error](int code) -> int64_t {
+        if (error) *error = code;
+        return -1;
+    };
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32 && bits != 64) return fail(EINVAL);
+    if (count < 0 || channels < 1 || channels > 65535 || rate < 0) return fail(EINVAL);
     const int64_t values = count * channels;
     const int64_t data_size = int64_t(bits / 8) * count * channels;
-    if (data_size > int64_t(0xFFFFFFFFu) - 36 || (values > 0 && !samples)) return -1;
+    if (data_size > max_wav_data) return fail(EFBIG);
+    if (values > 0 && !samples) return fail(EINVAL);
 
-    const bool to_stdout = path && std::wcscmp(path, L"-") == 0;
-    FILE* f = nullptr;
-    if (to_stdout) {
-        stdout_binary();
-        f = stdout;
-    } else {
-        f = file_open(path, L"wb");
-        if (!f) return -1;
-    }
+    OutputFile file;
+    if (!output_open(path, &file)) return fail(errno);
+    FILE* f = file.stream;
 
     const uint32_t block = static_cast<uint32_t>(bits * channels / 8);
     uint8_t head[44];
@@ -335,12 +338,19 @@ int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int
                 static_cast<size_t>(encode_sample(samples[i], bits, format, &block_bytes[used]));
         ok = std::fwrite(block_bytes.data(), 1, used, f) == used;
     }
-    if (to_stdout) {
-        if (std::fflush(f) != 0) ok = false;
-    } else if (std::fclose(f) != 0) {
-        ok = false;
-    }
-    return ok ? data_size + 44 : -1;
+    const int write_error = ok ? 0 : errno;
+    if (!output_close(&file, ok)) return fail(write_error ? write_error : errno);
+    return data_size + 44;
+}
+
+bool write_note(const wchar_t* path, const double* samples, int64_t count) {
+    int error = 0;
+    if (write_wav(path, samples, count, 16, 1, 44100, 1, &error) >= 0) return true;
+    const std::string name =
+        path && std::wcscmp(path, L"-") == 0 ? std::string("standard output") : narrow_text(path);
+    const char* reason = error == EFBIG ? "too large for a WAV file" : std::strerror(error);
+    sayf(stderr, "Cannot write %s: %s\n", name.c_str(), reason);
+    return false;
 }
 
 }  // namespace velorin

@@ -56,13 +56,26 @@ double* wav_samples_from(ByteSource& src, int appended, WavFormat* fmt, int64_t*
 uint8_t* read_wav_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size);
 uint8_t* wav_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size);
 
+// The most "data" bytes a WAV file can hold: its sizes are 32-bit, and the
+// RIFF size counts 36 bytes of header besides the data.
+constexpr int64_t max_wav_data = int64_t(0xFFFFFFFFu) - 36;
+
 // Writes `count` frames of `channels` interleaved samples each (16-bit scale;
 // `samples` holds count * channels values) as a WAV file, or to standard
 // output for the path "-". `bits` is 8, 16, 24, 32 or 64; `format` 3 with 32
 // bits writes floats. A value that is not a number is written as silence.
+// The file is written whole or not at all (see OutputFile): a failed write
+// leaves no part of a file, and an earlier file at the path stays as it was.
 // Returns data size + 44, or -1 when the file cannot be created or written,
-// the bit depth is not one of those, or the data would not fit 32-bit sizes.
+// the bit depth is not one of those, or the data would not fit 32-bit sizes;
+// `error` (when given) then gets the reason as an errno value (EFBIG for the
+// size, EINVAL for bad arguments), 0 on success.
 int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int bits, int channels,
-                  int rate, int format);
+                  int rate, int format, int* error = nullptr);
+
+// The program's note: `count` samples as a 44100 Hz 16-bit mono integer WAV
+// through write_wav. False after "Cannot write %s: %s\n" (the path, or
+// "standard output" for "-", and the reason) on standard error.
+bool write_note(const wchar_t* path, const double* samples, int64_t count);
 
 }  // namespace velorin

@@ -9,6 +9,7 @@
 
 #include "audio/analysis_loader.h"
 #include "audio/wav.h"
+#include "driver/note_size.h"
 #include "driver/schedule.h"
 #include "frq/freq_gen.h"
 #include "platform/console.h"
@@ -230,6 +231,7 @@ int render_note(RenderParams& prm, RenderStats* stats) {
     convert_region(prm, &in);
     report_params(prm, in);
     if (!check_region(prm, in)) return 0;
+    if (!note_size_ok(prm.outlen, in.ssize, in.fmt.channels, physical_memory())) return exit_failed;
 
     FreqListPtr list(frequency_list(prm));
     if (!list) return 0;
@@ -349,7 +351,7 @@ int render_note(RenderParams& prm, RenderStats* stats) {
     }
     double* out = sh.outbuf;
     normalise(prm, out, outlen);
-    write_wav(prm.output_path.c_str(), out, outlen, 16, 1, 44100, 1);
+    if (!write_note(prm.output_path.c_str(), out, outlen)) return exit_failed;
     return 0;
 }
 

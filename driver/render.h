@@ -22,8 +22,13 @@ struct RenderStats {
     double passes_ms = 0.0;  // the timing line's figure
 };
 
+// The exit code of a run that loaded its input but leaves no note: the note
+// was refused as too long, or its output could not be written.
+constexpr int exit_failed = 1;
+
 // One run after parsing: returns the exit code (99 when the input cannot be
-// loaded, 0 otherwise). May switch `params.verbose` (flag G).
+// loaded, exit_failed when the note is refused or cannot be written, 0
+// otherwise). May switch `params.verbose` (flag G).
 int render_note(RenderParams& params, RenderStats* stats = nullptr);
 
 }  // namespace velorin

@@ -3,10 +3,14 @@
 
 #include "driver/params.h"
 #include "driver/render.h"
+#include "platform/platform.h"
 
 namespace velorin {
 
 int velorin_main(int argc, wchar_t** argv) {
+    // A host that stops reading the WAV stream gets an exit code, not a
+    // process ended by a signal.
+    broken_pipe_is_an_error();
     RenderParams params;
     const int code = parse_invocation(argc, argv, &params);
     if (code != 0) return code;

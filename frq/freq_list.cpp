@@ -1,7 +1,6 @@
 // frq/freq_list.cpp: the frequency list record, its file and its path rule.
 #include "frq/freq_list.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -9,6 +8,7 @@
 
 #include "audio/bytes.h"
 #include "audio/grow_buffer.h"
+#include "audio/output_file.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -49,14 +49,6 @@ FreqList* decode_list(const uint8_t* bytes, int64_t size) {
     list->sample_rate = sample_rate;
     list->freq_avg = freq_avg;
     return list;
-}
-
-// A name beside the list that no other writer uses at the same time: the
-// process id tells processes apart, the counter the writes of one process.
-std::wstring temporary_name(const std::wstring& list_path) {
-    static std::atomic<unsigned> counter{0};
-    const unsigned n = counter.fetch_add(1);
-    return list_path + L"." + std::to_wstring(process_id()) + L"." + std::to_wstring(n) + L".tmp";
 }
 
 std::vector<uint8_t> encode_list(const FreqList& list) {
@@ -165,17 +157,10 @@ int write_freq_list(const wchar_t* path, const FreqList* list) {
     if (file_status(list_path.c_str(), &st) && st.exists && !st.owner_write) return 0;
 
     const std::vector<uint8_t> bytes = encode_list(*list);
-    const std::wstring tmp = temporary_name(list_path);
-    FILE* f = file_open(tmp.c_str(), L"wb");
-    if (!f) return 0;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (std::fclose(f) != 0) ok = false;
-    if (ok) ok = file_rename(tmp.c_str(), list_path.c_str());
-    if (!ok) {
-        file_remove(tmp.c_str());
-        return 0;
-    }
-    return 1;
+    OutputFile file;
+    if (!output_open(list_path.c_str(), &file)) return 0;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file.stream) == bytes.size();
+    return output_close(&file, ok) ? 1 : 0;
 }
 
 void free_freq_list(FreqList* list) {

@@ -528,11 +528,14 @@ void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, dou
     while (q < last) {
         const bool inside = q - half >= 0 && q + block - 1 + half < sig.frames && q + block <= last;
         if (!inside) {
+            // Only the taps that fall inside the sample are visited: the
+            // others add nothing, and a width far beyond the sample (a rate of
+            // gigahertz in a corrupt header) must not cost its full length at
+            // every position.
+            const int64_t from = half - q > 0 ? half - q : 0;
+            const int64_t to = sig.frames - q + half < taps ? sig.frames - q + half : taps;
             double acc = 0.0;
-            for (int t = 0; t < taps; ++t) {
-                const int64_t i = q - half + t;
-                if (i >= 0 && i < sig.frames) acc += weights[t] * sig.raw[i];
-            }
+            for (int64_t t = from; t < to; ++t) acc += weights[t] * sig.raw[q - half + t];
             lowpassed[q] = acc / wsum * sig.scale - sig.offset;
             ++q;
             continue;

@@ -41,6 +41,9 @@ void thread_join(Thread* t);  // waits for the end, then releases the handle
 
 int processor_count();  // at least 1
 
+// The machine's installed memory in bytes; 0 when the system does not say.
+int64_t physical_memory();
+
 // --- Time -----------------------------------------------------------------
 int64_t perf_counter();    // high-resolution counter reading
 int64_t perf_frequency();  // counts per second
@@ -50,13 +53,17 @@ struct FileStatus {
     bool exists = false;
     int64_t mtime = 0;  // seconds since the epoch
     bool owner_write = false;
+    // A plain file (not a folder, a device such as "nul" or /dev/null, or a
+    // pipe): only a plain file may be replaced by renaming another over it.
+    bool regular = false;
 };
 
 // fopen with a wide path and a wide mode ("rb", "wb", ...).
 FILE* file_open(const wchar_t* path, const wchar_t* mode);
 // False when the status cannot be read (the file does not exist, among others).
 bool file_status(const wchar_t* path, FileStatus* st);
-// Moves `from` over `to`, replacing it in one step. False on failure.
+// Moves `from` over `to`, replacing it in one step. False on failure, with
+// errno telling why (on Windows too).
 bool file_rename(const wchar_t* from, const wchar_t* to);
 bool file_remove(const wchar_t* path);
 int process_id();
@@ -71,8 +78,9 @@ void locale_from_environment();
 // Starts a decoder with its standard output on a pipe. POSIX: exec of argv[0]
 // with this argument vector, no shell in between, so no character of an
 // argument has a meaning of its own. Windows: the template's command line,
-// quoted, through the command interpreter; arguments that hold a double quote
-// are refused there. Null when it cannot start.
+// CreateProcessW with the argument vector quoted by the C runtime's rules (no
+// command interpreter in between) and standard input from NUL. Null when it
+// cannot start.
 Child* child_start(const std::vector<std::wstring>& argv);
 FILE* child_stdout(Child* c);  // binary stream of the child's standard output
 // Closes the pipe, waits up to wait_ms for the child to end, then ends it by
@@ -81,6 +89,9 @@ int child_finish(Child* c, int wait_ms);
 
 // --- Standard streams -------------------------------------------------------
 void stdout_binary();  // binary mode on standard output (WAV to "-")
+// A write to a pipe whose reader is gone fails (errno EPIPE) instead of
+// ending the process by a signal. Started decoders still get the default.
+void broken_pipe_is_an_error();
 
 // Paths and arguments between the system's bytes and our wide strings. POSIX:
 // UTF-8, whatever the locale; a byte that is not valid UTF-8 travels as the

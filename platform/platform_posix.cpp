@@ -178,6 +178,13 @@ int64_t perf_counter() {
 
 int64_t perf_frequency() { return 1000000000; }
 
+int64_t physical_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page <= 0) return 0;
+    return static_cast<int64_t>(pages) * page;
+}
+
 FILE* file_open(const wchar_t* path, const wchar_t* mode) {
     if (!path || !mode) return nullptr;
     return std::fopen(narrow_text(path).c_str(), narrow_text(mode).c_str());
@@ -193,6 +200,7 @@ bool file_status(const wchar_t* path, FileStatus* st) {
     st->exists = true;
     st->mtime = static_cast<int64_t>(s.st_mtime);
     st->owner_write = (s.st_mode & S_IWUSR) != 0;
+    st->regular = S_ISREG(s.st_mode);
     return true;
 }
 
@@ -237,8 +245,19 @@ Child* child_start(const std::vector<std::wstring>& argv) {
     posix_spawn_file_actions_adddup2(&fa, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&fa, fds[1]);
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // A decoder gets the default action for a broken pipe back, whatever
+    // this process chose for itself: it is how a decoder learns that we
+    // stopped reading.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, ptrs[0], &fa, nullptr, ptrs.data(), environ);
+    int rc = posix_spawn(&pid, ptrs[0], &fa, &attr, ptrs.data(), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     close(fds[1]);
     if (rc != 0) {
@@ -284,6 +303,8 @@ int child_finish(Child* c, int wait_ms) {
 }
 
 void stdout_binary() {}  // POSIX streams are binary already
+
+void broken_pipe_is_an_error() { signal(SIGPIPE, SIG_IGN); }
 
 // UTF-8 with escaped bytes; see the header.
 std::string narrow_text(const wchar_t* text) {

@@ -7,10 +7,12 @@
 #include <sys/types.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <cwchar>
 #include <new>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -115,6 +117,13 @@ int processor_count() {
     return si.dwNumberOfProcessors > 0 ? static_cast<int>(si.dwNumberOfProcessors) : 1;
 }
 
+int64_t physical_memory() {
+    MEMORYSTATUSEX m;
+    m.dwLength = sizeof m;
+    if (!GlobalMemoryStatusEx(&m)) return 0;
+    return static_cast<int64_t>(m.ullTotalPhys);
+}
+
 int64_t perf_counter() {
     LARGE_INTEGER v;
     QueryPerformanceCounter(&v);
@@ -132,9 +141,34 @@ FILE* file_open(const wchar_t* path, const wchar_t* mode) {
     return _wfopen(path, mode);
 }
 
+namespace {
+
+// The names Windows keeps for devices in every folder, with or without an
+// extension: "nul", "con", "aux", "prn", "com1".."com9", "lpt1".."lpt9".
+bool device_name(const wchar_t* path) {
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; *p; ++p)
+        if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
+    std::wstring base;
+    for (const wchar_t* p = name; *p && *p != L'.'; ++p)
+        base += (*p >= L'A' && *p <= L'Z') ? wchar_t(*p - L'A' + L'a') : *p;
+    while (!base.empty() && (base.back() == L' ')) base.pop_back();
+    if (base == L"nul" || base == L"con" || base == L"aux" || base == L"prn") return true;
+    return base.size() == 4 && (base.compare(0, 3, L"com") == 0 || base.compare(0, 3, L"lpt") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+}  // namespace
+
 // The 64-bit call by name: on the 32-bit build the plain _wstat has a 32-bit time_t.
 bool file_status(const wchar_t* path, FileStatus* st) {
     if (!path || !st) return false;
+    if (device_name(path)) {  // exists in every folder; _wstat64 may not say so
+        *st = FileStatus{};
+        st->exists = true;
+        st->owner_write = true;
+        return true;
+    }
     struct _stat64 s;
     if (_wstat64(path, &s) != 0) {
         *st = FileStatus{};
@@ -143,13 +177,38 @@ bool file_status(const wchar_t* path, FileStatus* st) {
     st->exists = true;
     st->mtime = static_cast<int64_t>(s.st_mtime);
     st->owner_write = (s.st_mode & _S_IWRITE) != 0;
+    st->regular = (s.st_mode & _S_IFREG) != 0;
     return true;
 }
 
 // _wrename refuses an existing target on Windows; MoveFileExW replaces it.
 bool file_rename(const wchar_t* from, const wchar_t* to) {
-    if (!from || !to) return false;
-    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!from || !to) {
+        errno = EINVAL;
+        return false;
+    }
+    if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != 0) return true;
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            errno = ENOENT;
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            errno = EACCES;
+            break;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            errno = ENOSPC;
+            break;
+        case ERROR_NOT_SAME_DEVICE:
+            errno = EXDEV;
+            break;
+        default:
+            errno = EIO;
+    }
+    return false;
 }
 
 bool file_remove(const wchar_t* path) { return path && _wremove(path) == 0; }
@@ -211,6 +270,9 @@ void stdout_binary() {
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
 }
+
+// Windows has no broken-pipe signal: the write fails with EPIPE or EINVAL.
+void broken_pipe_is_an_error() {}
 
 // UTF-8 and UTF-16, with the same escape for stray bytes as on POSIX (a byte that is not
 // valid UTF-8 travels as the wide character 0xDC00 + byte), so texts round-trip alike on
