@@ -305,7 +305,7 @@ int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int
     if (count < 0 || channels < 1 || channels > 65535 || rate < 0) return fail(EINVAL);
     const int64_t values = count * channels;
     const int64_t data_size = int64_t(bits / 8) * count * channels;
-    if (data_size > max_wav_data) return fail(EFBIG);
+    if (data_size > max_wav_data) return fail(wav_too_large);
     if (values > 0 && !samples) return fail(EINVAL);
 
     OutputFile file;
@@ -348,7 +348,7 @@ bool write_note(const wchar_t* path, const double* samples, int64_t count) {
     if (write_wav(path, samples, count, 16, 1, 44100, 1, &error) >= 0) return true;
     const std::string name =
         path && std::wcscmp(path, L"-") == 0 ? std::string("standard output") : narrow_text(path);
-    const char* reason = error == EFBIG ? "too large for a WAV file" : std::strerror(error);
+    const char* reason = error == wav_too_large ? "too large for a WAV file" : std::strerror(error);
     sayf(stderr, "Cannot write %s: %s\n", name.c_str(), reason);
     return false;
 }

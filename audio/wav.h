@@ -59,6 +59,7 @@ uint8_t* wav_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* da
 // The most "data" bytes a WAV file can hold: its sizes are 32-bit, and the
 // RIFF size counts 36 bytes of header besides the data.
 constexpr int64_t max_wav_data = int64_t(0xFFFFFFFFu) - 36;
+constexpr int wav_too_large = -1;  // write_wav's reason for data beyond max_wav_data
 
 // Writes `count` frames of `channels` interleaved samples each (16-bit scale;
 // `samples` holds count * channels values) as a WAV file, or to standard
@@ -68,8 +69,8 @@ constexpr int64_t max_wav_data = int64_t(0xFFFFFFFFu) - 36;
 // leaves no part of a file, and an earlier file at the path stays as it was.
 // Returns data size + 44, or -1 when the file cannot be created or written,
 // the bit depth is not one of those, or the data would not fit 32-bit sizes;
-// `error` (when given) then gets the reason as an errno value (EFBIG for the
-// size, EINVAL for bad arguments), 0 on success.
+// `error` (when given) then gets the reason: wav_too_large for the size,
+// otherwise an errno value (EINVAL for bad arguments); 0 on success.
 int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int bits, int channels,
                   int rate, int format, int* error = nullptr);
 

@@ -102,3 +102,87 @@ TEST_F(ProcessFixture, NotesStartedTogetherShareOneListFile) {
     EXPECT_EQ(read_bytes(dir.file("voice_wav.frq")).size(), 40u + 16u * size_t(list->count));
     velorin::free_freq_list(list);
 }
+
+namespace {
+
+std::string text_of(const std::string& path) {
+    const std::vector<uint8_t> b = read_bytes(path);
+    return std::string(b.begin(), b.end());
+}
+
+std::vector<std::string> temporary_files(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().find(".tmp") != std::string::npos)
+            names.push_back(e.path().filename().string());
+    return names;
+}
+
+}  // namespace
+
+// An output that cannot be written ends the run with exit code 1 and a
+// message naming the path and the reason, and leaves no part of a file: not
+// in place of an earlier note, not as a temporary file beside it.
+TEST_F(ProcessFixture, OutputThatCannotBeWrittenIsAnError) {
+    const std::string old_note = "an earlier note";
+    write_bytes(dir.file("old.wav"), std::vector<uint8_t>(old_note.begin(), old_note.end()));
+    std::filesystem::create_directory(dir.file("folder.wav"));
+    struct Case {
+        const char* what;
+        std::string shell;    // runs the program with $V for its path, stderr to err.txt
+        const char* message;  // the start of standard error
+        const char* reason;
+    };
+    const std::string note = " voice.wav OUT A4 100 nS1 0 400 2>err.txt";
+    auto with = [&](const std::string& out) {
+        std::string s = "V='" + exe + "'; \"$V\"" + note;
+        return s.replace(s.find("OUT"), 3, out);
+    };
+    const Case cases[] = {
+        {"missing folder", with("no/such/o.wav"), "Cannot write no/such/o.wav: ",
+         "No such file or directory"},
+        {"full device", with("/dev/full"), "Cannot write /dev/full: ", "No space left on device"},
+        // A file size limit stops the write half-way, like a full disk.
+        {"write cut short", "trap '' XFSZ; ulimit -f 20; " + with("old.wav"),
+         "Cannot write old.wav: ", "File too large"},
+        {"a folder in the way", with("folder.wav"), "Cannot write folder.wav: ", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int code = -1;
+        capture(dir.path, "(" + c.shell + ")", &code);
+        EXPECT_EQ(code, 1);
+        const std::string err = text_of(dir.file("err.txt"));
+        // (The analysis of the sample speaks first.)
+        EXPECT_NE(err.find(std::string(c.message) + c.reason), std::string::npos) << err;
+        EXPECT_EQ(text_of(dir.file("old.wav")), old_note);
+        EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.wav")));
+        EXPECT_TRUE(temporary_files(dir.path).empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no")));
+}
+
+TEST_F(ProcessFixture, ClosedPipeOnStandardOutputEndsWithExitCodeOne) {
+    // The note is larger than a pipe holds, so the writer meets the closed end.
+    int code = -1;
+    capture(dir.path,
+            "{ '" + exe + "' voice.wav - A4 100 nS1 0 3000 2>err.txt; echo $? >code.txt; } | "
+            "head -c 100 >/dev/null",
+            &code);
+    EXPECT_EQ(text_of(dir.file("code.txt")), "1\n");
+    EXPECT_NE(text_of(dir.file("err.txt")).find("Cannot write standard output: Broken pipe\n"),
+              std::string::npos);
+}
+
+TEST_F(ProcessFixture, NoteTooLongForAWavFileIsRefusedAtOnce) {
+    // 2147483647 ms saturates to 2^31 - 1 output samples: 4 GiB of 16-bit data.
+    for (const char* length : {"2147483647", "1e8"}) {
+        int code = -1;
+        capture(dir.path, "'" + exe + "' voice.wav o.wav A4 100 n 0 " + length + " 2>err.txt", &code);
+        EXPECT_EQ(code, 1);
+        EXPECT_EQ(text_of(dir.file("err.txt")),
+                  "Note too long: 2147483647 samples do not fit a WAV file.\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("o.wav")));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("voice_wav.frq")));  // no analysis either
+    }
+}
