@@ -126,6 +126,9 @@ work=$(mktemp -d)
 compare="$root/$linux/tools/velorin-compare"
 "$root/$linux/tools/velorin-demo" voice "$work/voice.wav" 220 1.2 > /dev/null
 bend='+I+c+w/E/T/i/u/4/+AA#3#AFAKAOAKAFAA/7/2/y/2/7AAAFAKAOAK'
+# A sample name that a command interpreter would read as syntax ('%TEMP%'
+# expanded, '^' an escape, '&' a second command) must reach the decoder as it is.
+flac='ä 100%TEMP%^& voice.flac'
 hff='5Ckn7r66g96NKxBILfzjVTNHUXAz2CLD'
 
 for b in linux w64 w32; do
@@ -133,7 +136,7 @@ for b in linux w64 w32; do
     mkdir -p "$d/analysis" "$d/list" "$d/decoder"
     cp "$work/voice.wav" "$d/analysis/voice.wav"
     cp "$work/voice.wav" "$d/list/voice.wav"
-    cp "$work/voice.wav" "$d/decoder/ä voice.flac"
+    cp "$work/voice.wav" "$d/decoder/$flac"
     if [ $b != linux ]; then
         # The banner names the pointer width of the build; exit code 99.
         set +e
@@ -173,7 +176,7 @@ for b in linux w64 w32; do
     else
         dec=$(winpath "$root/build-$b/tests/stand-in-decoder.exe")
     fi
-    (cd "$d/decoder" && flacpath="$dec" run $b "ä voice.flac" note.wav A4 100 "G" 0 500 0 0 100 0 '!120' 'AA#10#') \
+    (cd "$d/decoder" && flacpath="$dec" run $b "$flac" note.wav A4 100 "G" 0 500 0 0 100 0 '!120' 'AA#10#') \
         > "$d/decoder.txt" 2>&1 || fail "$b render through the decoder"
     echo "$b: rendered with a list, to standard output, with a compressed bend, through the decoder"
 done
@@ -197,7 +200,7 @@ for b in w64 w32; do
     check "$b note after analysis" "$l/analysis/note.wav" "$d/analysis/note.wav"
     check "$b note with list" "$l/list/note.wav" "$d/list/note.wav"
     check "$b compressed bend" "$l/list/hff.wav" "$d/list/hff.wav"
-    check "$b list through decoder" "$l/decoder/ä voice.flac.frq" "$d/decoder/ä voice.flac.frq"
+    check "$b list through decoder" "$l/decoder/$flac.frq" "$d/decoder/$flac.frq"
     check "$b note through decoder" "$l/decoder/note.wav" "$d/decoder/note.wav"
 done
 for b in linux w64 w32; do
@@ -207,7 +210,7 @@ for b in linux w64 w32; do
     else
         fail "$b standard output differs from the file ($(stat -c %s "$d/stdout.wav") bytes)"
     fi
-    check "$b decoder list vs direct list" "$d/analysis/voice_wav.frq" "$d/decoder/ä voice.flac.frq" 0 1
+    check "$b decoder list vs direct list" "$d/analysis/voice_wav.frq" "$d/decoder/$flac.frq" 0 1
 done
 if [ $failures -ne 0 ]; then
     for f in "$work"/*/*.txt; do

@@ -13,6 +13,7 @@
 #include <cwchar>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -226,42 +227,113 @@ bool env_get(const wchar_t* name, std::wstring* value) {
 void locale_from_environment() { _wsetlocale(LC_ALL, L""); }
 
 struct Child {
+    HANDLE process;
     FILE* out;
 };
 
-// The command interpreter receives "\"a\" \"b\" ..." wrapped in one more pair of quotes:
-// with more than two quotes on its line it strips the first and the last, and the inner
-// quotes survive. An argument that holds a quote itself could end its quoting early, so
-// it is refused rather than escaped (the interpreter knows no escape for it).
+namespace {
+
+// One argument as the C runtime's command-line parser will read it back:
+// quoted when empty or holding white space or a quote; inside the quotes a
+// run of backslashes is literal unless a quote follows it, where each
+// backslash is doubled and the quote escaped, and a run at the end is
+// doubled before the closing quote. The command interpreter is not involved,
+// so '%', '^', '&' and the like are plain characters.
+std::wstring quote_argument(const std::wstring& a) {
+    if (!a.empty() && a.find_first_of(L" \t\n\v\"") == std::wstring::npos) return a;
+    std::wstring q = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t ch : a) {
+        if (ch == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(ch == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        q += ch;
+    }
+    q.append(2 * backslashes, L'\\');
+    q += L'"';
+    return q;
+}
+
+}  // namespace
+
+// The decoder is started directly, with its standard output on an anonymous
+// pipe and its standard input on NUL; only those two handles and standard
+// error are meant for it.
 Child* child_start(const std::vector<std::wstring>& argv) {
     if (argv.empty() || argv[0].empty()) return nullptr;
-    std::wstring line = L"\"";
+    std::wstring line;
     for (size_t i = 0; i < argv.size(); ++i) {
-        if (argv[i].find(L'"') != std::wstring::npos) return nullptr;
+        if (argv[i].find(L'\0') != std::wstring::npos) return nullptr;
         if (i > 0) line += L' ';
-        line += L'"';
-        line += argv[i];
-        line += L'"';
+        line += quote_argument(argv[i]);
     }
-    line += L'"';
-    // Binary mode: a text-mode pipe would end the stream at the first 0x1A byte and turn
-    // CR LF into LF inside the sample data.
-    FILE* out = _wpopen(line.c_str(), L"rb");
-    if (!out) return nullptr;
-    Child* c = new (std::nothrow) Child{out};
-    if (!c) _pclose(out);
+    SECURITY_ATTRIBUTES inherit;
+    inherit.nLength = sizeof inherit;
+    inherit.lpSecurityDescriptor = nullptr;
+    inherit.bInheritHandle = TRUE;
+    HANDLE read_end = nullptr, write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return nullptr;
+    // Our end stays ours: a decoder holding it would never see the pipe close.
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nul;
+    si.hStdOutput = write_end;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&pi, sizeof pi);
+    std::vector<wchar_t> cmd(line.begin(), line.end());
+    cmd.push_back(L'\0');
+    const BOOL started = nul != INVALID_HANDLE_VALUE &&
+                         CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &si, &pi);
+    CloseHandle(write_end);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!started) {
+        CloseHandle(read_end);
+        return nullptr;
+    }
+    CloseHandle(pi.hThread);
+    // Binary mode: a text-mode stream would end at the first 0x1A byte and
+    // turn CR LF into LF inside the sample data.
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(read_end), _O_RDONLY | _O_BINARY);
+    FILE* out = fd >= 0 ? _wfdopen(fd, L"rb") : nullptr;
+    Child* c = out ? new (std::nothrow) Child{pi.hProcess, out} : nullptr;
+    if (!c) {
+        if (out)
+            std::fclose(out);
+        else if (fd >= 0)
+            _close(fd);
+        else
+            CloseHandle(read_end);
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        CloseHandle(pi.hProcess);
+    }
     return c;
 }
 
 FILE* child_stdout(Child* c) { return c ? c->out : nullptr; }
 
-// _pclose waits for the command interpreter, and so for the decoder, without a time limit:
-// the C runtime's pipe gives no handle to the process to end it by force, so wait_ms has
-// no effect here.
 int child_finish(Child* c, int wait_ms) {
-    (void)wait_ms;
     if (!c) return -1;
-    const int status = c->out ? _pclose(c->out) : -1;
+    if (c->out) std::fclose(c->out);
+    int status = -1;
+    if (WaitForSingleObject(c->process, wait_ms < 0 ? 0 : DWORD(wait_ms)) != WAIT_OBJECT_0) {
+        TerminateProcess(c->process, 1);
+        WaitForSingleObject(c->process, INFINITE);
+    } else {
+        DWORD code = 0;
+        if (GetExitCodeProcess(c->process, &code)) status = static_cast<int>(code);
+    }
+    CloseHandle(c->process);
     delete c;
     return status;
 }

@@ -3,7 +3,7 @@
 // Called as `decoder --decode --stdout PATH`, like the real one, it copies PATH (a WAV file
 // under another name) to standard output in binary mode. Any other command line ends with
 // exit code 2, so a run that reaches the analysis proves that the quoted command line came
-// through the command interpreter intact, path with spaces and non-ASCII letters included.
+// through intact, a path with spaces, non-ASCII letters, '%', '^' and '&' included.
 #include <fcntl.h>
 #include <io.h>
 
