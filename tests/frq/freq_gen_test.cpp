@@ -312,7 +312,11 @@ INSTANTIATE_TEST_SUITE_P(
                     IdentityCase{"i24_stereo_48000", 24, 2, 48000, 0.12, true},
                     IdentityCase{"f32_96000", 32, 1, 96000, 0.06, false},
                     IdentityCase{"f64_44100", 64, 1, 44100, 0.12, true},
-                    IdentityCase{"i16_stereo_8000", 16, 2, 8000, 0.4, true}),
+                    IdentityCase{"i16_stereo_8000", 16, 2, 8000, 0.4, true},
+                    // A low-pass wider than the whole sample (as from a corrupt
+                    // rate): only the taps inside it are visited.
+                    IdentityCase{"i16_400000_lowpass_past_both_ends", 16, 1, 400000, 0.002,
+                                 false}),
     [](const testing::TestParamInfo<IdentityCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
