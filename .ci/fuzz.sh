@@ -13,6 +13,19 @@ shift || true
 jobs=${FUZZ_JOBS:-2}
 out=build-fuzz
 
+# clang with its libFuzzer and sanitizer runtimes, and python3 for the seeds.
+missing=""
+for p in clang libclang-rt-14-dev python3 cmake make; do
+    dpkg -s "$p" > /dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq $missing > /dev/null
+fi
+
 cmake -S . -B $out -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DVELORIN_FUZZ=ON -DVELORIN_TESTS=OFF > $out.log
 targets=$(sed -n 's/^set(velorin_fuzz_targets \(.*\)$/\1/p;/^    [a-z_ ]*)$/p' fuzz/CMakeLists.txt |
