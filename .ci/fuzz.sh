@@ -27,7 +27,7 @@ if [ -n "$missing" ]; then
 fi
 
 cmake -S . -B $out -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DVELORIN_FUZZ=ON -DVELORIN_TESTS=OFF > $out.log
+      -DVELORIN_FUZZ=ON -DVELORIN_TESTS=OFF > $out.log 2>&1 || { cat $out.log; exit 1; }
 targets=$(sed -n 's/^set(velorin_fuzz_targets \(.*\)$/\1/p;/^    [a-z_ ]*)$/p' fuzz/CMakeLists.txt |
           tr -d ')' | tr -s ' \n' ' ')
 [ $# -gt 0 ] && targets="$*"
