@@ -1,9 +1,12 @@
 // fuzz/fuzz_render.cpp: a whole render of a small WAV file with arbitrary
 // arguments: short notes, one worker.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "driver/params.h"
 #include "driver/render.h"
@@ -14,17 +17,26 @@ using namespace velorin;
 
 namespace {
 
-// A folder of this process's own for the sample, its list and the note.
-const std::string& work_dir() {
-    static const std::string dir = [] {
+// A folder of this process's own for the sample, its list and the note,
+// removed at exit. Plain characters: it must outlive every destructor.
+char work_path[4096];
+
+void remove_work_dir() {
+    for (const char* name : {"/in.wav", "/in_wav.frq", "/out.wav"})
+        std::remove((std::string(work_path) + name).c_str());
+    rmdir(work_path);
+}
+
+std::string work_dir() {
+    if (!work_path[0]) {
         const char* base = std::getenv("TMPDIR");
-        std::string t = std::string(base && *base ? base : "/tmp") + "/velorin-fuzz-XXXXXX";
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back(0);
-        if (!mkdtemp(buf.data())) std::abort();
-        return std::string(buf.data());
-    }();
-    return dir;
+        const std::string t = std::string(base && *base ? base : "/tmp") + "/velorin-fuzz-XXXXXX";
+        if (t.size() >= sizeof work_path) std::abort();
+        std::copy(t.begin(), t.end(), work_path);
+        if (!mkdtemp(work_path)) std::abort();
+        std::atexit(remove_work_dir);
+    }
+    return work_path;
 }
 
 }  // namespace
