@@ -31,7 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (curve[k] >= -2048 && curve[k] <= 2047 && again[k] != curve[k]) __builtin_trap();
         free_pitch_curve(again);
         free_pitch_text(plain);
-        for (int v = 1; v <= 3; ++v) free_pitch_text(encpitch(curve, order, v));
+        // The full container packing of a curve of tens of thousands of points
+        // takes most of a second under the fuzzer's instrumentation; shorter
+        // curves reach the same code.
+        if (curve[0] <= 2048)
+            for (int v = 1; v <= 3; ++v) free_pitch_text(encpitch(curve, order, v));
     }
     free_pitch_curve(curve);
 
