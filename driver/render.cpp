@@ -48,6 +48,11 @@ const wchar_t* const regenerate_notice =
     L"***      Generating frequency list file.      ***\n"
     L"*************************************************\n";
 
+// The zero frames appended to the sample: the readers look up to two kernel
+// widths past the last frame and past the region's end, and read silence
+// there instead of testing every tap.
+constexpr int appended_frames = 2048;
+
 // The loaded input and the region of it the note uses, in input samples.
 struct Input {
     Buffer<double> sample;
@@ -60,7 +65,7 @@ struct Input {
 };
 
 bool load_input(const RenderParams& prm, Input* in) {
-    in->sample.reset(read_wav_samples(prm.input_path.c_str(), 2048, &in->fmt, &in->ssize));
+    in->sample.reset(read_wav_samples(prm.input_path.c_str(), appended_frames, &in->fmt, &in->ssize));
     // A file without a rate or channels cannot be rendered either.
     return in->sample && in->fmt.rate > 0 && in->fmt.channels > 0;
 }
@@ -159,11 +164,13 @@ struct Tables {
     std::vector<double> breath_shape = std::vector<double>(1024);
 };
 
-void build_tables(Tables* t) {
+void build_tables(const RenderParams& prm, Tables* t) {
     build_twiddles(t->twiddles.data(), 1024);
     build_windows(t->hann1024.data(), t->sine1024.data(), 1024);
     build_windows(t->hann128.data(), t->sine128.data(), 128);
     build_bitrev(1024, t->bitrev.data());
+    // The second pass reads the breath shaping table only while breath runs.
+    if (prm.breath > 0) build_breath_table(prm.breath_alpha, t->breath_shape.data());
 }
 
 // Peak normalisation and volume, in place.
@@ -184,6 +191,140 @@ void normalise(const RenderParams& prm, double* out, int outlen) {
         if (v < -32768) v = -32768;
         out[i] = v;
     }
+}
+
+// The source phase table over the whole sample; null (after the message) when
+// it cannot be allocated.
+double* make_phase_table(const Input& in, const FreqList& list, int* frames) {
+    *frames = static_cast<int>(in.ssize / list.step);
+    double* table = alloc_zeroed<double>(int64_t(*frames) + 1);
+    if (!table) {
+        say(stderr, "datbuf : allocate memory error\n");
+        return nullptr;
+    }
+    build_phase_table(list.freq, list.count, list.step, list.freq_avg, in.ssize, in.fmt.rate,
+                      table, *frames);
+    return table;
+}
+
+TimeMap make_time_map(const RenderParams& prm, const Input& in) {
+    TimeMapInput tmi;
+    tmi.cons = in.cons;
+    tmi.tail = in.tail;
+    tmi.start_pos = in.start_pos;
+    tmi.end_pos = in.end_pos;
+    tmi.head_velocity = prm.head_velocity;
+    tmi.tail_velocity = prm.tail_velocity;
+    tmi.outlen = prm.outlen;
+    tmi.r = in.fmt.rate / 44100;
+    tmi.reverse = prm.reverse;
+    return build_time_map(tmi);
+}
+
+// The run's buffers: the passes' results and the schedule's bookkeeping.
+struct RunBuffers {
+    Buffer<double> datbuf;
+    Buffer<double> genposs;
+    Buffer<FirstPassUnit> grains;
+    Buffer<double> outbuf;  // empty when the second pass is skipped
+};
+
+// Allocates each buffer in turn; false (after the message) when one fails.
+bool allocate_datbuf(int outlen, RunBuffers* b) {
+    b->datbuf.reset(alloc_zeroed<double>(outlen));
+    if (b->datbuf) return true;
+    say(stderr, "datbuf : allocate memory error\n");
+    return false;
+}
+
+bool allocate_schedule_buffers(int outlen, bool second_pass, RunBuffers* b) {
+    b->genposs.reset(alloc_zeroed<double>(outlen / 256 + 8));
+    b->grains.reset(alloc_zeroed<FirstPassUnit>(first_pass_units(outlen)));
+    if (!b->genposs || !b->grains) {
+        say(stderr, "genposs : allocate memory error\n");
+        return false;
+    }
+    if (second_pass) {
+        b->outbuf.reset(alloc_zeroed<double>(outlen));
+        if (!b->outbuf) {
+            say(stderr, "outbuf : allocate memory error\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+// The second pass's gains.
+double voiced_gain_of(const RenderParams& prm) {
+    return (prm.no_filter ? 0.6 : 0.001220703125) * (prm.breath < 0.5 ? 1 : (1 - prm.breath) * 2);
+}
+double noise_gain_of(const RenderParams& prm) {
+    return (prm.breath < 0.5 ? prm.breath : 0.5) * 0.18 * 0.001220703125;
+}
+
+bool second_pass_runs(const RenderParams& prm) { return !(prm.breath <= 0 && prm.no_filter); }
+
+ScheduleSetup schedule_setup(const RenderParams& prm, bool locks, RunBuffers* b) {
+    ScheduleSetup setup;
+    setup.workers = worker_count(prm.thread_request, processor_count());
+    // Without both locks the passes may not overlap: one worker at a time.
+    if (!locks) setup.workers = 1;
+    setup.modulation = prm.modulation;
+    setup.gender = prm.gender;
+    setup.breath = prm.breath;
+    setup.voiced_gain = voiced_gain_of(prm);
+    setup.noise_gain = noise_gain_of(prm);
+    setup.no_filter = prm.no_filter;
+    setup.second_pass = second_pass_runs(prm);
+    setup.genposs = b->genposs.get();
+    setup.grains = b->grains.get();
+    return setup;
+}
+
+RenderShared shared_context(const RenderParams& prm, const Input& in, const FreqList& list,
+                            const double* phase_table, int frames, const Tables& tables,
+                            RunBuffers* b, Mutex* datbuf_lock, Mutex* outbuf_lock) {
+    RenderShared sh;
+    sh.sample = in.sample.get();
+    sh.sample_frames = in.ssize + appended_frames;
+    sh.channels = in.fmt.channels;
+    sh.rate = in.fmt.rate;
+    sh.r = in.fmt.rate / 44100;
+    sh.freq = list.freq;
+    sh.freq_count = list.count;
+    sh.freq_step = list.step;
+    sh.freq_avg = list.freq_avg;
+    sh.phase_table = phase_table;
+    sh.phase_frames = frames;
+    if (!prm.pitch_freq.empty()) {
+        sh.pitch_freq = prm.pitch_freq.data();
+        sh.pitch_count = prm.pitch_count;
+    }
+    sh.pitch_step = prm.pitch_step;
+    sh.target_freq = prm.target_freq;
+    sh.outlen = prm.outlen;
+    sh.hann128 = tables.hann128.data();
+    sh.sine1024 = tables.sine1024.data();
+    sh.twiddles = tables.twiddles.data();
+    sh.bitrev = tables.bitrev.data();
+    sh.breath_shape = tables.breath_shape.data();
+    sh.datbuf = b->datbuf.get();
+    sh.outbuf = b->outbuf ? b->outbuf.get() : b->datbuf.get();
+    sh.datbuf_lock = datbuf_lock;
+    sh.outbuf_lock = outbuf_lock;
+    return sh;
+}
+
+void report_timing(const RenderParams& prm, const ScheduleReport& rep, int64_t start_count,
+                   int workers, RenderStats* stats) {
+    const double frequency = static_cast<double>(perf_frequency());
+    const double passes_ms = static_cast<double>(rep.end_count - start_count) * 1000 / frequency;
+    if (prm.verbose)
+        sayf(stdout, "This process took  %.03lf msec with %d threads.\n", passes_ms, workers);
+    if (!stats) return;
+    stats->first_pass_ms = static_cast<double>(rep.first_end_count - start_count) * 1000 / frequency;
+    stats->second_pass_ms = static_cast<double>(rep.end_count - rep.first_end_count) * 1000 / frequency;
+    stats->passes_ms = passes_ms;
 }
 
 }  // namespace
@@ -233,123 +374,29 @@ int render_note(RenderParams& prm, RenderStats* stats) {
 
     FreqListPtr list(frequency_list(prm));
     if (!list) return 0;
+    int frames = 0;
+    Buffer<double> phase_table(make_phase_table(in, *list, &frames));
+    if (!phase_table) return 0;
+    const TimeMap tm = make_time_map(prm, in);
 
-    const double rate = in.fmt.rate;
-    const double r = rate / 44100;
-    const int frames = static_cast<int>(in.ssize / list->step);
-    Buffer<double> phase_table(alloc_zeroed<double>(int64_t(frames) + 1));
-    if (!phase_table) {
-        say(stderr, "datbuf : allocate memory error\n");
-        return 0;
-    }
-    build_phase_table(list->freq, list->count, list->step, list->freq_avg, in.ssize, rate,
-                      phase_table.get(), frames);
-
-    TimeMapInput tmi;
-    tmi.cons = in.cons;
-    tmi.tail = in.tail;
-    tmi.start_pos = in.start_pos;
-    tmi.end_pos = in.end_pos;
-    tmi.head_velocity = prm.head_velocity;
-    tmi.tail_velocity = prm.tail_velocity;
-    tmi.outlen = prm.outlen;
-    tmi.r = r;
-    tmi.reverse = prm.reverse;
-    const TimeMap tm = build_time_map(tmi);
-
-    const int outlen = prm.outlen;
-    Buffer<double> datbuf(alloc_zeroed<double>(outlen));
-    if (!datbuf) {
-        say(stderr, "datbuf : allocate memory error\n");
-        return 0;
-    }
-
+    RunBuffers buffers;
+    if (!allocate_datbuf(prm.outlen, &buffers)) return 0;
     Tables tables;
-    build_tables(&tables);
+    build_tables(prm, &tables);
 
-    const int64_t frequency = perf_frequency();
     const int64_t start_count = perf_counter();
-    const double voiced_gain =
-        (prm.no_filter ? 0.6 : 0.001220703125) * (prm.breath < 0.5 ? 1 : (1 - prm.breath) * 2);
-    const double noise_gain = (prm.breath < 0.5 ? prm.breath : 0.5) * 0.18 * 0.001220703125;
     MutexPtr datbuf_lock(mutex_create());
     MutexPtr outbuf_lock(mutex_create());
-
-    Buffer<double> genposs(alloc_zeroed<double>(outlen / 256 + 8));
-    if (!genposs) {
-        say(stderr, "genposs : allocate memory error\n");
-        return 0;
-    }
-
-    ScheduleSetup setup;
-    setup.workers = worker_count(prm.thread_request, processor_count());
-    // Without both locks the passes may not overlap: one worker at a time.
-    if (!datbuf_lock || !outbuf_lock) setup.workers = 1;
-    setup.modulation = prm.modulation;
-    setup.gender = prm.gender;
-    setup.breath = prm.breath;
-    setup.breath_alpha = prm.breath_alpha;
-    setup.voiced_gain = voiced_gain;
-    setup.noise_gain = noise_gain;
-    setup.no_filter = prm.no_filter;
-    setup.second_pass = !(prm.breath <= 0 && prm.no_filter);
-    setup.genposs = genposs.get();
-    setup.breath_shape = tables.breath_shape.data();
-
-    Buffer<double> outbuf;
-    if (setup.second_pass) {
-        outbuf.reset(alloc_zeroed<double>(outlen));
-        if (!outbuf) {
-            say(stderr, "outbuf : allocate memory error\n");
-            return 0;
-        }
-    }
-
-    RenderShared sh;
-    sh.sample = in.sample.get();
-    sh.sample_frames = in.ssize + 2048;
-    sh.channels = in.fmt.channels;
-    sh.rate = rate;
-    sh.r = r;
-    sh.freq = list->freq;
-    sh.freq_count = list->count;
-    sh.freq_step = list->step;
-    sh.freq_avg = list->freq_avg;
-    sh.phase_table = phase_table.get();
-    sh.phase_frames = frames;
-    if (!prm.pitch_freq.empty()) {
-        sh.pitch_freq = prm.pitch_freq.data();
-        sh.pitch_count = prm.pitch_count;
-    }
-    sh.pitch_step = prm.pitch_step;
-    sh.target_freq = prm.target_freq;
-    sh.outlen = outlen;
-    sh.hann128 = tables.hann128.data();
-    sh.sine1024 = tables.sine1024.data();
-    sh.twiddles = tables.twiddles.data();
-    sh.bitrev = tables.bitrev.data();
-    sh.breath_shape = tables.breath_shape.data();
-    sh.datbuf = datbuf.get();
-    sh.outbuf = setup.second_pass ? outbuf.get() : datbuf.get();
-    sh.datbuf_lock = datbuf_lock.get();
-    sh.outbuf_lock = outbuf_lock.get();
-
+    if (!allocate_schedule_buffers(prm.outlen, second_pass_runs(prm), &buffers)) return 0;
+    const ScheduleSetup setup = schedule_setup(prm, datbuf_lock && outbuf_lock, &buffers);
+    RenderShared sh = shared_context(prm, in, *list, phase_table.get(), frames, tables, &buffers,
+                                     datbuf_lock.get(), outbuf_lock.get());
     ScheduleReport rep;
     run_schedule(sh, tm, setup, &rep);
 
-    const double passes_ms = static_cast<double>(rep.end_count - start_count) * 1000 / frequency;
-    if (prm.verbose)
-        sayf(stdout, "This process took  %.03lf msec with %d threads.\n", passes_ms, setup.workers);
-    if (stats) {
-        stats->first_pass_ms =
-            static_cast<double>(rep.first_end_count - start_count) * 1000 / frequency;
-        stats->second_pass_ms =
-            static_cast<double>(rep.end_count - rep.first_end_count) * 1000 / frequency;
-        stats->passes_ms = passes_ms;
-    }
-    double* out = sh.outbuf;
-    normalise(prm, out, outlen);
-    write_wav(prm.output_path.c_str(), out, outlen, 16, 1, 44100, 1);
+    report_timing(prm, rep, start_count, setup.workers, stats);
+    normalise(prm, sh.outbuf, prm.outlen);
+    write_wav(prm.output_path.c_str(), sh.outbuf, prm.outlen, 16, 1, 44100, 1);
     return 0;
 }
 

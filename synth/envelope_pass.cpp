@@ -38,7 +38,7 @@ struct Widths {
 
 // Gives the voiced block d (windowed, time domain) the source's envelope at p,
 // stretched by the formant factor; d comes back in the time domain, times 512.
-void correct_formants(const RenderShared& sh, const WorkUnit& u, const Widths& wd, double* d) {
+void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Widths& wd, double* d) {
     const double* s = sh.sine1024;
     const double p = u.src_pos;
     const double r = sh.r;
@@ -80,7 +80,7 @@ void correct_formants(const RenderShared& sh, const WorkUnit& u, const Widths& w
 // source: the source minus itself half a period earlier and later, read at
 // the rate r / gender, tilted by the breath shaping table. Time domain, times
 // 512.
-void make_breath(const RenderShared& sh, const WorkUnit& u, const Widths& wd, double* nb) {
+void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& wd, double* nb) {
     const double* s = sh.sine1024;
     const double r = sh.r;
     const double step = r / u.gender;
@@ -115,7 +115,17 @@ void make_breath(const RenderShared& sh, const WorkUnit& u, const Widths& wd, do
 
 }  // namespace
 
-void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
+void build_breath_table(double alpha, double* table) {
+    const double a = alpha;
+    if (a <= 1) {
+        for (int k = 0; k < 1024; ++k) table[k] = (k * a * 0.04 + (1 - a)) * (2 - a);
+        return;
+    }
+    table[0] = 0;
+    for (int k = 1; k < 1024; ++k) table[k] = std::pow(k * 0.04 / ((a - 1) * 0.1 + 1), a * 0.48);
+}
+
+void envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u) {
     const int j0 = u.out_index;
     const double p = u.src_pos;
     const double m = u.modulation;

@@ -9,22 +9,26 @@
 
 namespace velorin {
 
-// One per worker slot. The main thread writes it only while the slot's idle
-// event is set; the worker reads it once its start event is set.
-struct WorkUnit {
-    int32_t out_index = 0;     // first pass: grain centre; second: block start
+// A unit of the first pass: one grain.
+struct FirstPassUnit {
+    int32_t out_index = 0;     // grain centre, output samples
     double src_pos = 0.0;      // source position, input samples
-    double out_phase = 0.0;    // first pass: output phase, cycles
-    double target_freq = 0.0;  // first pass: Hz, divided by the modulation factor
-    double gender = 1.0;       // second pass: formant factor
-    double breath = 0.0;       // second pass: breath level
-    double voiced_gain = 0.0;  // second pass
-    double noise_gain = 0.0;   // second pass
-    int32_t no_filter = 0;     // second pass: 1 skips the formant correction
-    double modulation = 0.0;   // both passes
-    double* noise = nullptr;   // second pass: 1024 values the worker frees; else null
-    int32_t slot = 0;
-    int32_t stop = 0;  // -1 ends the worker
+    double out_phase = 0.0;    // output phase, cycles
+    double target_freq = 0.0;  // Hz, divided by the modulation factor
+    double modulation = 0.0;
+};
+
+// A unit of the second pass: one 1024-sample block.
+struct SecondPassUnit {
+    int32_t out_index = 0;     // block start, output samples
+    double src_pos = 0.0;      // source position, input samples
+    double gender = 1.0;       // formant factor
+    double breath = 0.0;       // breath level
+    double voiced_gain = 0.0;
+    double noise_gain = 0.0;
+    int32_t no_filter = 0;     // 1 skips the formant correction
+    double modulation = 0.0;
+    const double* noise = nullptr;  // 1024 noise values; null: no breath
 };
 
 // Everything the passes read. The driver fills it before the workers start;
@@ -89,10 +93,14 @@ inline double modulation_factor(const RenderShared& sh, double f, double m) {
 }
 
 // First pass: one 128-sample grain around u.out_index, added into datbuf.
-void resampling_pass(const RenderShared& sh, const WorkUnit& u);
+void resampling_pass(const RenderShared& sh, const FirstPassUnit& u);
 // Second pass: one 1024-sample block starting 512 before u.out_index, with the
 // source envelope and breath, added into outbuf. Reads breath_shape and
 // u.noise only when u.breath > 0 and u.noise is not null.
-void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u);
+void envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u);
+
+// The breath shaping table (1024 entries) for the tilt `alpha` (flag a); the
+// driver builds it before the second pass starts.
+void build_breath_table(double alpha, double* table);
 
 }  // namespace velorin

@@ -15,7 +15,7 @@ constexpr int grain_half = 64;
 
 }  // namespace
 
-void resampling_pass(const RenderShared& sh, const WorkUnit& u) {
+void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     const double r = sh.r;
     const double m = u.modulation;
     const double c =

@@ -139,6 +139,7 @@ struct Counting {
     std::vector<double> freq = std::vector<double>(200, 220.0);
     std::vector<double> table = std::vector<double>(200, 0.0);
     std::vector<double> datbuf, outbuf, genposs, shape = std::vector<double>(1024);
+    std::vector<FirstPassUnit> grains;
     std::vector<double> hann = std::vector<double>(128, 0.0), sine = std::vector<double>(1024, 0.0);
     std::vector<double> twiddles = std::vector<double>(2048, 0.0);
     std::vector<int32_t> bitrev = std::vector<int32_t>(64, 0);
@@ -151,6 +152,7 @@ struct Counting {
         datbuf.assign(outlen, 0.0);
         outbuf.assign(outlen, 0.0);
         genposs.assign(outlen / 256 + 8, 0.0);
+        grains.assign(first_pass_units(outlen), FirstPassUnit());
         sh.sample = sample.data();
         sh.sample_frames = int64_t(sample.size());
         sh.freq = freq.data();
@@ -173,7 +175,7 @@ struct Counting {
         setup.workers = workers;
         setup.breath = breath;
         setup.genposs = genposs.data();
-        setup.breath_shape = shape.data();
+        setup.grains = grains.data();
     }
     ~Counting() {
         mutex_close(a);

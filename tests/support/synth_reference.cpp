@@ -11,7 +11,8 @@
 namespace velorin_test {
 
 using velorin::RenderShared;
-using velorin::WorkUnit;
+using velorin::FirstPassUnit;
+using velorin::SecondPassUnit;
 
 namespace {
 
@@ -60,7 +61,7 @@ void reference_smoothed_spectrum(const double* p, double width, double* out) {
     }
 }
 
-void reference_resampling_pass(const RenderShared& sh, const WorkUnit& u) {
+void reference_resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     const double r = sh.r;
     const double c = velorin::aligned_source_position(
         u.src_pos, u.out_phase, sh.freq, sh.freq_count, sh.phase_table, sh.phase_frames,
@@ -86,7 +87,7 @@ void reference_resampling_pass(const RenderShared& sh, const WorkUnit& u) {
     }
 }
 
-void reference_envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
+void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u) {
     const int j0 = u.out_index;
     const double p = u.src_pos;
     const double r = sh.r;

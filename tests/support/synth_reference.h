@@ -8,8 +8,9 @@
 
 namespace velorin_test {
 
-void reference_resampling_pass(const velorin::RenderShared& sh, const velorin::WorkUnit& u);
-void reference_envelope_breath_pass(const velorin::RenderShared& sh, const velorin::WorkUnit& u);
+void reference_resampling_pass(const velorin::RenderShared& sh, const velorin::FirstPassUnit& u);
+void reference_envelope_breath_pass(const velorin::RenderShared& sh,
+                                    const velorin::SecondPassUnit& u);
 
 // Smoothed spectrum written as the sum over t for each bin in turn.
 void reference_smoothed_spectrum(const double* p, double width, double* out);
