@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the packages velorin's build, tests and demo need (Debian).
 set -euo pipefail
-packages="cmake g++ g++-multilib make libgtest-dev googletest libbenchmark-dev locales
+packages="cmake g++ g++-multilib make libgtest-dev googletest libbenchmark-dev locales sox
           flac lame vorbis-tools faad"
 missing=""
 for p in $packages; do

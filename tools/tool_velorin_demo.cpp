@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     if (cmd == "voice") {
         const double f0 = argc > 3 ? std::atof(argv[3]) : 220.0;
         const double seconds = argc > 4 ? std::atof(argv[4]) : 1.5;
-        if (!(f0 > 20 && f0 < 2000) || !(seconds > 0.1 && seconds < 60)) return usage();
+        if (!(f0 > 20 && f0 < 2000) || !(seconds > 0.1 && seconds <= 600)) return usage();
         const std::vector<double> x = sung_vowel(f0, seconds);
         return write_wav(out.c_str(), x.data(), int64_t(x.size()), 16, 1, 44100, 1) < 0 ? 1 : 0;
     }
