@@ -193,17 +193,20 @@ void normalise(const RenderParams& prm, double* out, int outlen) {
     }
 }
 
-// The source phase table over the whole sample; null (after the message) when
-// it cannot be allocated.
-double* make_phase_table(const Input& in, const FreqList& list, int* frames) {
+// The source phase table, as far as the note's first pass can read it (the
+// entries past that stay 0 and are never read); null (after the message)
+// when it cannot be allocated.
+double* make_phase_table(const Input& in, const FreqList& list, const TimeMap& tm, int outlen,
+                         int* frames) {
     *frames = static_cast<int>(in.ssize / list.step);
     double* table = alloc_zeroed<double>(int64_t(*frames) + 1);
     if (!table) {
         say(stderr, "datbuf : allocate memory error\n");
         return nullptr;
     }
-    build_phase_table(list.freq, list.count, list.step, list.freq_avg, in.ssize, in.fmt.rate,
-                      table, *frames);
+    // A unit's source position is the walk's position plus 0.5 - step / 4.
+    build_phase_table_upto(list.freq, list.count, list.step, list.freq_avg, in.ssize, in.fmt.rate,
+                           table, *frames, walk_reach(tm, outlen) + 0.5);
     return table;
 }
 
@@ -374,10 +377,10 @@ int render_note(RenderParams& prm, RenderStats* stats) {
 
     FreqListPtr list(frequency_list(prm));
     if (!list) return 0;
-    int frames = 0;
-    Buffer<double> phase_table(make_phase_table(in, *list, &frames));
-    if (!phase_table) return 0;
     const TimeMap tm = make_time_map(prm, in);
+    int frames = 0;
+    Buffer<double> phase_table(make_phase_table(in, *list, tm, prm.outlen, &frames));
+    if (!phase_table) return 0;
 
     RunBuffers buffers;
     if (!allocate_datbuf(prm.outlen, &buffers)) return 0;

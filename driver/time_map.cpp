@@ -1,6 +1,10 @@
 // driver/time_map.cpp: the time map of a note.
 #include "driver/time_map.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace velorin {
 
 TimeMap build_time_map(const TimeMapInput& in) {
@@ -70,6 +74,31 @@ TimeMap build_time_map(const TimeMapInput& in) {
         tm.tail_rate = -head_rate;
     }
     return tm;
+}
+
+double walk_reach(const TimeMap& tm, int outlen) {
+    if (outlen < 1) return tm.start_pos;
+    // Samples that advance at each rate (time_map_rate's ranges), so the
+    // position is linear between these samples and the largest is one of them.
+    const auto samples_upto = [outlen](double len) {
+        if (!(len >= 0)) return 0;
+        return len >= outlen - 1 ? outlen : static_cast<int>(std::floor(len)) + 1;
+    };
+    const int n1 = samples_upto(tm.head_len);
+    const int n2 = std::max(samples_upto(tm.head_len + tm.stretch_len), n1);
+    const double x1 = tm.start_pos + n1 * tm.head_rate;
+    const double x2 = x1 + (n2 - n1) * tm.stretch_rate;
+    const double x3 = x2 + (outlen - 1 - n2) * tm.tail_rate;
+    const double last = n2 >= outlen ? (n1 >= outlen ? tm.start_pos + (outlen - 1) * tm.head_rate
+                                                      : x1 + (outlen - 1 - n1) * tm.stretch_rate)
+                                     : x3;
+    double reach = tm.start_pos;
+    if (n1 < outlen) reach = std::max(reach, x1);
+    if (n2 < outlen) reach = std::max(reach, x2);
+    reach = std::max(reach, last);
+    const double size = std::fabs(tm.start_pos) + std::fabs(reach) + 1.0;
+    reach += 2.0 + 1e-12 * outlen * size;
+    return std::isfinite(reach) ? reach : std::numeric_limits<double>::quiet_NaN();
 }
 
 }  // namespace velorin

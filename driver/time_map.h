@@ -39,4 +39,9 @@ inline double time_map_rate(const TimeMap& tm, int j) {
     return tm.tail_rate;
 }
 
+// The largest source position the walk over samples 0..outlen - 1 takes,
+// with room for the rounding of the walk's running sum; NaN when the map is
+// not finite.
+double walk_reach(const TimeMap& tm, int outlen);
+
 }  // namespace velorin

@@ -3,6 +3,7 @@
 #include "synth/kernels.h"
 
 #include <cmath>
+#include <limits>
 #include <cstring>
 
 namespace velorin {
@@ -146,11 +147,17 @@ double series_value_at(double x, const double* values, int count, int step, doub
 
 void build_phase_table(const double* freq, int count, int step, double freq_avg, int64_t ssize,
                        double rate, double* table, int frames) {
-    if (frames < 0) return;
+    build_phase_table_upto(freq, count, step, freq_avg, ssize, rate, table, frames,
+                           std::numeric_limits<double>::quiet_NaN());
+}
+
+int build_phase_table_upto(const double* freq, int count, int step, double freq_avg, int64_t ssize,
+                           double rate, double* table, int frames, double reach) {
+    if (frames < 0) return frames;
     table[0] = 0.0;  // also the whole table of a sample shorter than one step
     if (step <= 0) {
         for (int k = 1; k <= frames; ++k) table[k] = 0.0;
-        return;
+        return frames;
     }
     // The sum of series_value_at(j + 0.5 - step / 4) / rate over every sample
     // j, the terms computed as that function does, with the two entries of a
@@ -161,9 +168,26 @@ void build_phase_table(const double* freq, int count, int step, double freq_avg,
     double left = 0.0, right = 0.0;
     int64_t entry = 0;  // table entry of the next whole step
     int64_t to_entry = 0;  // samples until it
+
+    // Where to stop. A position up to `reach` anchors at frame k <= last and
+    // takes a phase of at most table[k] + step * (the most cycles per sample
+    // of any frame); the search for the aligned position then reads entries
+    // only until one tops that phase plus one cycle.
+    int64_t last = frames;
+    double most = freq_avg;
+    for (int k = 0; k <= n; ++k)
+        if (freq[k] > 1.0 && freq[k] != 55.0 && freq[k] > most) most = freq[k];
+    const double most_cycles = step * (most / rate);
+    const bool bounded = reach == reach && reach < static_cast<double>(frames) * step &&
+                         freq_avg > 0 && std::isfinite(most_cycles) && most_cycles >= 0;
+    if (bounded) last = reach < 0 ? 0 : static_cast<int64_t>(reach / step) + 1;
+    double stop_above = 0.0;  // set once entry `last` is known
+
     for (int64_t j = 0; j < ssize; ++j) {
         if (to_entry == 0) {
             if (entry <= frames) table[entry] = sum;
+            if (bounded && entry == last) stop_above = sum + most_cycles + 2.0;
+            if (bounded && entry > last && entry < frames && sum > stop_above) return static_cast<int>(entry);
             ++entry;
             to_entry = step;
         }
@@ -184,6 +208,7 @@ void build_phase_table(const double* freq, int count, int step, double freq_avg,
         sum += ((1 - f) * left + f * right) / rate;
     }
     if (frames > 0) table[frames] = table[frames - 1];
+    return frames;
 }
 
 double aligned_source_position(double p, double q, const double* freq, int count,

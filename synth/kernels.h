@@ -33,6 +33,15 @@ double series_value_at(double x, const double* values, int count, int step, doub
 void build_phase_table(const double* freq, int count, int step, double freq_avg, int64_t ssize,
                        double rate, double* table, int frames);
 
+// The first entries of the same table, as far as positions up to sample
+// position `reach` can read them through aligned_source_position: entries
+// 0..E, E the first entry past frame reach / step whose value tops every
+// phase such a position can take by two cycles (or frames). Returns E; the
+// entries past it are left as they are. Entries 0..E hold the same doubles as
+// build_phase_table gives them. A reach that is not a number builds all.
+int build_phase_table_upto(const double* freq, int count, int step, double freq_avg, int64_t ssize,
+                           double rate, double* table, int frames, double reach);
+
 // The source position near p whose source phase has the fractional part of
 // the target phase q. `freq` holds count + 1 values, `table` frames + 1;
 // neither is read outside its entries: positions past the table use its last

@@ -230,3 +230,23 @@ TEST(Schedule, OneWorkerReceivesEveryUnit) {
     EXPECT_EQ(rep.last_slot, 0);
     EXPECT_EQ(err, "i=21 tinx=0\n");
 }
+
+// The reach bounds every position the first pass's walk takes, and is close.
+TEST(TimeMap, WalkReachBoundsTheWalk) {
+    for (bool reverse : {false, true}) {
+        for (int outlen : {256, 1000, 44100}) {
+            TimeMapInput in = region(600, 400, 100, 9100, outlen);
+            in.head_velocity = 2.0;
+            in.reverse = reverse;
+            const TimeMap tm = build_time_map(in);
+            double x = tm.start_pos, most = x;
+            for (int j = 0; j < outlen; ++j) {
+                most = std::max(most, x);
+                x += time_map_rate(tm, j);
+            }
+            const double reach = walk_reach(tm, outlen);
+            EXPECT_GE(reach, most);
+            EXPECT_LT(reach, most + 4.0);
+        }
+    }
+}

@@ -138,6 +138,34 @@ TEST(PhaseTable, SameDoublesAsTheSumOfEverySample) {
     }
 }
 
+// A table built only as far as a reach gives every position up to the reach
+// the same aligned position as the whole table.
+TEST(PhaseTable, PartialTableServesEveryPositionUpToItsReach) {
+    const int frames = 400;
+    std::vector<double> freq(frames + 1);
+    for (int k = 0; k <= frames; ++k) freq[k] = k % 9 == 4 ? 0.0 : 150 + 90 * std::sin(k * 0.07);
+    const int64_t ssize = int64_t(frames) * kStep + 31;
+    std::vector<double> whole(frames + 1), part(frames + 1, 0.0);
+    build_phase_table(freq.data(), frames, kStep, 170.0, ssize, kRate, whole.data(), frames);
+    for (double reach : {-50.0, 700.0, 20000.3, 90000.0}) {
+        std::fill(part.begin(), part.end(), 0.0);
+        const int e = build_phase_table_upto(freq.data(), frames, kStep, 170.0, ssize, kRate,
+                                             part.data(), frames, reach);
+        ASSERT_LT(e, frames) << reach;
+        for (int k = 0; k <= e; ++k) ASSERT_EQ(part[k], whole[k]) << k;
+        for (double p = -10.0; p <= reach; p += 37.3)
+            for (double q : {0.0, 0.3, 0.97})
+                ASSERT_EQ(aligned_source_position(p, q, freq.data(), frames, part.data(), frames,
+                                                  kStep, 1.0, 55.0, 170.0, kRate),
+                          aligned_source_position(p, q, freq.data(), frames, whole.data(), frames,
+                                                  kStep, 1.0, 55.0, 170.0, kRate))
+                    << reach << " " << p;
+    }
+    EXPECT_EQ(build_phase_table_upto(freq.data(), frames, kStep, 170.0, ssize, kRate, part.data(),
+                                     frames, std::nan("")),
+              frames);
+}
+
 TEST(PhaseTable, SampleShorterThanOneStepHasOneEntry) {
     std::vector<double> freq = {200.0};
     std::vector<double> guarded = {-7.0, -1.0, -7.0};
