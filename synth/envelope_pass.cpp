@@ -20,10 +20,6 @@ constexpr int bins = spectrum_bins;
 // 1.4 harmonic spacings of a 1024-point transform at 44100 Hz, in bins per Hz.
 constexpr double harmonic_width = 1433.6;
 
-double read(const RenderShared& sh, double x, double w) {
-    return sinc_read_render(x, sh.sample, w, sh.channels, sh.sample_frames);
-}
-
 // Scales the amplitude of bin n of a transformed block by g.
 void scale_bin(double* x, int n, double g) {
     x[n] = x[n] * g;
@@ -44,8 +40,11 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     const double r = sh.r;
     double src[block];
     for (int i = 0; i < half; ++i) {
-        src[half + i] = read(sh, p + i * r, wd.w) * s[half + i];
-        src[half - 1 - i] = read(sh, p - (i + 1) * r, wd.w) * s[half - 1 - i];
+        const double at[2] = {p + i * r, p - (i + 1) * r};
+        double v[2];
+        sinc_read_render2(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        src[half + i] = v[0] * s[half + i];
+        src[half - 1 - i] = v[1] * s[half - 1 - i];
     }
     rfft_forward(block, d, sh.twiddles, sh.bitrev);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);
@@ -90,8 +89,11 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     for (int i = 0; i < half; ++i) {
         const double du = (sh.rate * 0.5) / freq_at(sh, fu);
         const double dv = (sh.rate * 0.5) / freq_at(sh, fv);
-        src[half + i] = (read(sh, fu - du, wd.w) - read(sh, fu + du, wd.w)) * s[half + i];
-        src[half - 1 - i] = (read(sh, fv - dv, wd.w) - read(sh, fv + dv, wd.w)) * s[half - 1 - i];
+        const double at[4] = {fu - du, fu + du, fv - dv, fv + dv};
+        double v[4];
+        sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        src[half + i] = (v[0] - v[1]) * s[half + i];
+        src[half - 1 - i] = (v[2] - v[3]) * s[half - 1 - i];
         fu += step;
         fv -= step;
     }

@@ -33,11 +33,11 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     for (int i = 0; i < grain_half; ++i) {
         const double fa = freq_at(sh, a);
         const double fb = freq_at(sh, b);
-        grain[grain_half + i] = sinc_read_render(a, sh.sample, w, sh.channels, sh.sample_frames) *
-                                sh.hann128[grain_half + i];
-        grain[grain_half - 1 - i] =
-            sinc_read_render(b, sh.sample, w, sh.channels, sh.sample_frames) *
-            sh.hann128[grain_half - 1 - i];
+        const double at[2] = {a, b};
+        double v[2];
+        sinc_read_render2(at, sh.sample, w, sh.channels, sh.sample_frames, v);
+        grain[grain_half + i] = v[0] * sh.hann128[grain_half + i];
+        grain[grain_half - 1 - i] = v[1] * sh.hann128[grain_half - 1 - i];
         const double pa = pitch_at(sh, u.out_index + i + 0.5);
         const double pb = pitch_at(sh, u.out_index - i - 1.5);
         a += (pa / fa) * r / modulation_factor(sh, fa, m);
