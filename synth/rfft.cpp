@@ -4,6 +4,11 @@
 #include <cmath>
 #include <utility>
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <emmintrin.h>
+#define VELORIN_RFFT_SSE2 1
+#endif
+
 namespace velorin {
 
 namespace {
@@ -170,6 +175,91 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
     }
 }
 
+
+#ifdef VELORIN_RFFT_SSE2
+// Two neighbouring butterflies j, j + 1 of a block share no element, so they
+// run side by side in the two lanes of a register, each with the scalar
+// loop's operations in its order. Elements that the loop walks downwards
+// (b + half - j, b + size - j) are loaded and stored with their lanes swapped.
+inline __m128d load_down(const double* a, int i) {  // a[i], a[i - 1]
+    const __m128d v = _mm_loadu_pd(a + i - 1);
+    return _mm_shuffle_pd(v, v, 1);
+}
+inline void store_down(double* a, int i, __m128d v) {
+    _mm_storeu_pd(a + i - 1, _mm_shuffle_pd(v, v, 1));
+}
+inline __m128d twiddle_pair(const double* twiddles, int j, int stride, int part) {
+    return _mm_loadh_pd(_mm_load_sd(twiddles + 2 * (j * stride) + part),
+                        twiddles + 2 * ((j + 1) * stride) + part);
+}
+#endif
+
+// The butterflies j = 1 .. quarter - 1 of the block at b of one forward stage.
+inline void forward_butterflies(double* a, int b, int half, int quarter, int size, int stride,
+                                const double* twiddles) {
+    int j = 1;
+#ifdef VELORIN_RFFT_SSE2
+    for (; j + 1 < quarter; j += 2) {
+        const __m128d c = twiddle_pair(twiddles, j, stride, 0);
+        const __m128d s = twiddle_pair(twiddles, j, stride, 1);
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const __m128d a1 = _mm_loadu_pd(a + i1), a2 = load_down(a, i2);
+        const __m128d a3 = _mm_loadu_pd(a + i3), a4 = load_down(a, i4);
+        const __m128d t1 = _mm_add_pd(_mm_mul_pd(a4, c), _mm_mul_pd(a3, s));
+        const __m128d t2 = _mm_sub_pd(_mm_mul_pd(a3, c), _mm_mul_pd(a4, s));
+        _mm_storeu_pd(a + i3, _mm_sub_pd(t1, a2));
+        store_down(a, i4, _mm_add_pd(t1, a2));
+        store_down(a, i2, _mm_sub_pd(a1, t2));
+        _mm_storeu_pd(a + i1, _mm_add_pd(a1, t2));
+    }
+#endif
+    for (; j < quarter; ++j) {
+        const double c = twiddles[2 * (j * stride)];
+        const double s = twiddles[2 * (j * stride) + 1];
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
+        const double t1 = a4 * c + a3 * s;
+        const double t2 = a3 * c - a4 * s;
+        a[i3] = t1 - a2;
+        a[i4] = t1 + a2;
+        a[i2] = a1 - t2;
+        a[i1] = a1 + t2;
+    }
+}
+
+// The same for one inverse stage.
+inline void inverse_butterflies(double* a, int b, int half, int quarter, int size, int stride,
+                                const double* twiddles) {
+    int j = 1;
+#ifdef VELORIN_RFFT_SSE2
+    for (; j + 1 < quarter; j += 2) {
+        const __m128d c = twiddle_pair(twiddles, j, stride, 0);
+        const __m128d s = twiddle_pair(twiddles, j, stride, 1);
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const __m128d a1 = _mm_loadu_pd(a + i1), a2 = load_down(a, i2);
+        const __m128d a3 = _mm_loadu_pd(a + i3), a4 = load_down(a, i4);
+        const __m128d p = _mm_add_pd(a3, a4);
+        const __m128d q = _mm_sub_pd(a1, a2);
+        _mm_storeu_pd(a + i1, _mm_add_pd(a1, a2));
+        store_down(a, i2, _mm_sub_pd(a4, a3));
+        _mm_storeu_pd(a + i3, _mm_add_pd(_mm_mul_pd(p, s), _mm_mul_pd(q, c)));
+        store_down(a, i4, _mm_sub_pd(_mm_mul_pd(p, c), _mm_mul_pd(q, s)));
+    }
+#endif
+    for (; j < quarter; ++j) {
+        const double c = twiddles[2 * (j * stride)];
+        const double s = twiddles[2 * (j * stride) + 1];
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
+        const double p = a3 + a4;
+        const double q = a1 - a2;
+        a[i1] = a1 + a2;
+        a[i2] = a4 - a3;
+        a[i3] = p * s + q * c;
+        a[i4] = p * c - q * s;
+    }
+}
+
 }  // namespace
 
 double portable_sin(double x) { return table_sin(x); }
@@ -215,18 +305,7 @@ void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitre
             const double x1 = a[b + half];
             a[b + half] = x0 - x1;
             a[b] = x0 + x1;
-            for (int j = 1; j < quarter; ++j) {
-                const double c = twiddles[2 * (j * stride)];
-                const double s = twiddles[2 * (j * stride) + 1];
-                const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-                const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
-                const double t1 = a4 * c + a3 * s;
-                const double t2 = a3 * c - a4 * s;
-                a[i3] = t1 - a2;
-                a[i4] = t1 + a2;
-                a[i2] = a1 - t2;
-                a[i1] = a1 + t2;
-            }
+            forward_butterflies(a, b, half, quarter, size, stride, twiddles);
         }
     }
 }
@@ -243,18 +322,7 @@ void rfft_inverse(int n, double* a, const double* twiddles, const int32_t* bitre
             const double x1 = a[b + half];
             a[b] = x0 + x1;
             a[b + half] = x0 - x1;
-            for (int j = 1; j < quarter; ++j) {
-                const double c = twiddles[2 * (j * stride)];
-                const double s = twiddles[2 * (j * stride) + 1];
-                const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-                const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
-                const double p = a3 + a4;
-                const double q = a1 - a2;
-                a[i1] = a1 + a2;
-                a[i2] = a4 - a3;
-                a[i3] = p * s + q * c;
-                a[i4] = p * c - q * s;
-            }
+            inverse_butterflies(a, b, half, quarter, size, stride, twiddles);
         }
     }
     bitrev_permute(n, a, bitrev);
