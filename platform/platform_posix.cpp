@@ -52,9 +52,10 @@ inline void cpu_relax() {
 #endif
 }
 
-// Rounds of watching before sleeping: the main thread waits for idle
-// workers, which finish soon; idle workers wait for the next unit.
-constexpr int spin_rounds_any = 1000;
+// Rounds of watching before sleeping. The main thread waits for an idle
+// worker, which is busy with a whole run of units, so it watches only
+// briefly; idle workers wait for the next run, which follows soon.
+constexpr int spin_rounds_any = 50;
 constexpr int spin_rounds_one = 200;
 }  // namespace
 
