@@ -296,6 +296,7 @@ RenderShared shared_context(const RenderParams& prm, const Input& in, const Freq
     sh.freq = list.freq;
     sh.freq_count = list.count;
     sh.freq_step = list.step;
+    sh.freq_step_inv = step_reciprocal(list.step);
     sh.freq_avg = list.freq_avg;
     sh.phase_table = phase_table;
     sh.phase_frames = frames;
@@ -304,6 +305,7 @@ RenderShared shared_context(const RenderParams& prm, const Input& in, const Freq
         sh.pitch_count = prm.pitch_count;
     }
     sh.pitch_step = prm.pitch_step;
+    sh.pitch_step_inv = step_reciprocal(prm.pitch_step);
     sh.target_freq = prm.target_freq;
     sh.outlen = prm.outlen;
     sh.hann128 = tables.hann128.data();

@@ -2,6 +2,7 @@
 // render passes.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -44,6 +45,7 @@ struct RenderShared {
     const double* freq = nullptr;  // frequency list: freq_count + 1 values, Hz
     int freq_count = 0;
     int freq_step = 256;
+    double freq_step_inv = 0.0;  // step_reciprocal(freq_step); 0: divide
     double freq_avg = 0.0;
 
     const double* phase_table = nullptr;  // phase_frames + 1 entries
@@ -52,6 +54,7 @@ struct RenderShared {
     const double* pitch_freq = nullptr;  // pitch_count + 1 values, Hz; null: no bend
     int pitch_count = 0;
     int pitch_step = 256;
+    double pitch_step_inv = 0.0;  // step_reciprocal(pitch_step); 0: divide
     double target_freq = 0.0;  // Hz, unbent
 
     int outlen = 0;
@@ -72,9 +75,41 @@ struct RenderShared {
 // stack) and hold their lock only while adding. Any number of units
 // may run at once; only the order of the additions then varies.
 
+// 1 / step when step is a power of two (then x * (1 / step) and x / step
+// are the same double), else 0.
+inline double step_reciprocal(int step) {
+    if (step <= 0 || (step & (step - 1)) != 0) return 0.0;
+    double r = 1.0;
+    for (int s = step; s > 1; s /= 2) r *= 0.5;
+    return r;
+}
+
+// series_value_at with the division by a power-of-two step done as a
+// multiplication by its reciprocal `inv`: the same doubles.
+inline double series_value_pow2(double x, const double* values, int count, double inv, double lo,
+                                double bad, double fallback) {
+    if (count < 0) count = 0;
+    const double u = x * inv;
+    int64_t k = 0;
+    double f = 0.0;
+    if (u >= 0.0) {
+        const double kd = std::floor(u);
+        f = std::isfinite(u) ? u - kd : 0.0;
+        k = kd >= static_cast<double>(count) ? count : static_cast<int64_t>(kd);
+    }
+    const double vl = values[k < count ? k : count];
+    const double vr = values[k + 1 < count ? k + 1 : count];
+    const double left = (!(vl > lo) || vl == bad) ? fallback : vl;
+    const double right = (!(vr > lo) || vr == bad) ? fallback : vr;
+    return (1 - f) * left + f * right;
+}
+
 // The frequency list at source position x; frames marked unvoiced (1 Hz or
 // less) or 55.0 read as the list's average.
 inline double freq_at(const RenderShared& sh, double x) {
+    if (sh.freq_step_inv > 0)
+        return series_value_pow2(x, sh.freq, sh.freq_count, sh.freq_step_inv, 1.0, 55.0,
+                                 sh.freq_avg);
     return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
 }
 
@@ -82,6 +117,9 @@ inline double freq_at(const RenderShared& sh, double x) {
 // a bend.
 inline double pitch_at(const RenderShared& sh, double x) {
     if (!sh.pitch_freq) return sh.target_freq;
+    if (sh.pitch_step_inv > 0)
+        return series_value_pow2(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step_inv, 1.0, 1.0,
+                                 sh.target_freq);
     return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
                            sh.target_freq);
 }

@@ -79,6 +79,7 @@ std::unique_ptr<SynthScene> make_scene(const std::vector<double>& source, double
     sh.freq = sc->freq.data();
     sh.freq_count = count;
     sh.freq_step = step;
+    sh.freq_step_inv = velorin::step_reciprocal(step);
     sh.freq_avg = avg;
     sh.phase_table = sc->phase_table.data();
     sh.phase_frames = count;

@@ -433,3 +433,26 @@ TEST(Passes, SampleShorterThanOneStepRenders) {
     EXPECT_GT(max_abs(sc->datbuf, 0, 64), 0.0);
     for (double v : sc->outbuf) ASSERT_TRUE(std::isfinite(v));
 }
+
+// The series lookups of the passes multiply by the reciprocal of a
+// power-of-two step; they give series_value_at's very doubles.
+TEST(SeriesLookup, PowerOfTwoStepGivesTheSameDoubles) {
+    EXPECT_EQ(step_reciprocal(256), 1.0 / 256);
+    EXPECT_EQ(step_reciprocal(720), 0.0);
+    EXPECT_EQ(step_reciprocal(0), 0.0);
+    std::vector<double> v(41);
+    for (int k = 0; k <= 40; ++k) v[k] = k % 6 == 2 ? 55.0 : k % 7 == 3 ? 0.5 : 100 + 37.1 * k;
+    for (int step : {1, 64, 128, 256, 512, 2048}) {
+        const double inv = step_reciprocal(step);
+        for (double x : {-3.0, -0.0, 0.0, 0.3, std::nan(""), 1e300, -1e300, 40.0 * step, 39.5 * step,
+                         41.0 * step + 1})
+            EXPECT_EQ(series_value_pow2(x, v.data(), 40, inv, 1.0, 55.0, 200.0),
+                      series_value_at(x, v.data(), 40, step, 1.0, 55.0, 200.0))
+                << step << " " << x;
+        for (int i = 0; i < 2000; ++i) {
+            const double x = i * step * 0.0213 + i * 1e-7;
+            ASSERT_EQ(series_value_pow2(x, v.data(), 40, inv, 1.0, 55.0, 200.0),
+                      series_value_at(x, v.data(), 40, step, 1.0, 55.0, 200.0));
+        }
+    }
+}
