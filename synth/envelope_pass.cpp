@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <emmintrin.h>
+#define VELORIN_ENVELOPE_SSE2 1
+#endif
+
 #include "synth/kernels.h"
 #include "synth/passes.h"
 #include "synth/render_reader.h"
@@ -24,6 +29,21 @@ constexpr double harmonic_width = 1433.6;
 void scale_bin(double* x, int n, double g) {
     x[n] = x[n] * g;
     if (n > 0 && n < half) x[block - n] = x[block - n] * g;
+}
+
+// g[n] = sqrt(want[n] / have[n] * pw / fw) for every bin, two bins side by
+// side where SSE2 is at hand (the same doubles). Bins where have[n] is not
+// positive get values their callers skip.
+void bin_gains(const double* want, const double* have, double pw, double fw, double* g) {
+    int n = 0;
+#ifdef VELORIN_ENVELOPE_SSE2
+    const __m128d vpw = _mm_set1_pd(pw), vfw = _mm_set1_pd(fw);
+    for (; n + 2 <= bins; n += 2) {
+        const __m128d q = _mm_div_pd(_mm_loadu_pd(want + n), _mm_loadu_pd(have + n));
+        _mm_storeu_pd(g + n, _mm_sqrt_pd(_mm_div_pd(_mm_mul_pd(q, vpw), vfw)));
+    }
+#endif
+    for (; n < bins; ++n) g[n] = std::sqrt(want[n] / have[n] * pw / fw);
 }
 
 struct Widths {
@@ -53,11 +73,11 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     power_spectrum(src, ps);
     smoothed_spectrum(ps, wd.fw, es);
     smoothed_spectrum(pd, wd.pw, ed);
+    double e[bins];
     for (int n = 0; n < bins; ++n) {
-        if (!(ed[n] > 0)) continue;
-        double e = 0.0;
+        e[n] = 0.0;
         if (u.gender == 1.0) {
-            e = es[n];
+            e[n] = es[n];
         } else {
             const double x = n * u.gender;
             // A bin that would come from at or past bin 512 is silenced; so
@@ -66,12 +86,14 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
             if (x >= 0.0 && x < half) {
                 const int k = static_cast<int>(std::floor(x));
                 const double f = x - k;
-                e = (1 - f) * es[k] + f * es[k + 1];
+                e[n] = (1 - f) * es[k] + f * es[k + 1];
             }
         }
-        const double g = std::sqrt(e / ed[n] * wd.pw / wd.fw);
-        if (std::isfinite(g)) scale_bin(d, n, g);  // unusable widths leave the bin as it is
     }
+    double g[bins];
+    bin_gains(e, ed, wd.pw, wd.fw, g);
+    for (int n = 0; n < bins; ++n)  // unusable widths leave the bin as it is
+        if (ed[n] > 0 && std::isfinite(g[n])) scale_bin(d, n, g[n]);
     rfft_inverse(block, d, sh.twiddles, sh.bitrev);
 }
 
@@ -107,10 +129,12 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     double pn[bins], en[bins];
     power_spectrum(nb, pn);
     smoothed_spectrum(pn, wd.pw, en);
+    double g[bins];
+    bin_gains(ea, en, wd.pw, wd.fw * u.gender, g);
     for (int n = 0; n < bins; ++n) {
         if (!(en[n] > 0)) continue;
-        const double g = std::sqrt(ea[n] / en[n] * wd.pw / (wd.fw * u.gender)) * sh.breath_shape[n];
-        if (std::isfinite(g)) scale_bin(nb, n, g);
+        const double gn = g[n] * sh.breath_shape[n];
+        if (std::isfinite(gn)) scale_bin(nb, n, gn);
     }
     rfft_inverse(block, nb, sh.twiddles, sh.bitrev);
 }
