@@ -117,10 +117,10 @@ int main(int argc, char** argv) {
         if (c.label == ref) rc = &c;
     const double ref_cpu = rc ? median(rc->cpu_ms) : 0.0;
     const double ref_wall = rc ? median(rc->wall_ms) : 0.0;
-    std::printf("%-28s %9s %9s %9s %9s\n", "command", "cpu ms", "wall ms", "cpu/ref", "wall/ref");
+    std::printf("%-34s %9s %9s %9s %9s\n", "command", "cpu ms", "wall ms", "cpu/ref", "wall/ref");
     for (const Command& c : cmds) {
         const double cpu = median(c.cpu_ms), wall = median(c.wall_ms);
-        std::printf("%-28s %9.1f %9.1f %9.2f %9.2f", c.label.c_str(), cpu, wall,
+        std::printf("%-34s %9.1f %9.1f %9.2f %9.2f", c.label.c_str(), cpu, wall,
                     ref_cpu > 0 ? cpu / ref_cpu : 0.0, ref_wall > 0 ? wall / ref_wall : 0.0);
         if (c.failures) std::printf("  (%d failed runs)", c.failures);
         std::printf("\n");

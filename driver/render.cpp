@@ -257,7 +257,7 @@ bool allocate_schedule_buffers(int outlen, bool second_pass, RunBuffers* b) {
     return true;
 }
 
-// The second pass's gains.
+// The second pass's gains (0.001220703125 is 5 / 4096).
 double voiced_gain_of(const RenderParams& prm) {
     return (prm.no_filter ? 0.6 : 0.001220703125) * (prm.breath < 0.5 ? 1 : (1 - prm.breath) * 2);
 }
