@@ -73,12 +73,12 @@ double convert_sample(const uint8_t* p, int bits, int format_tag) {
 }
 
 // The render reader's "data" chunk of `size` bytes, the file positioned at
-// its body.
-double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appended,
-                         int64_t* ssize) {
+// its body: the stored bytes the conversion reads, and the frame count.
+bool read_stored_data(FILE* f, uint32_t size, const WavFormat& fmt, GrowBuffer* raw,
+                      int64_t* frames_out) {
     const int64_t frames = size / fmt.block_align;
     // Negative as a signed frame count: no sample buffer can be indexed by it.
-    if (frames > INT32_MAX) return nullptr;
+    if (frames > INT32_MAX) return false;
     const int bps = stored_bytes(fmt.bits);
     const int64_t values = frames * fmt.channels;
     const int64_t need = values * bps;
@@ -87,12 +87,11 @@ double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appen
     const int64_t claim = need > int64_t(size) ? need : int64_t(size);
     const int64_t limit = bps > 0 ? need : 0;
 
-    GrowBuffer raw;
-    if (!grow_read(raw, f, limit, read_piece)) {
-        grow_free(raw);
-        return nullptr;
+    if (!grow_read(*raw, f, limit, read_piece)) {
+        grow_free(*raw);
+        return false;
     }
-    int64_t held = raw.size;
+    int64_t held = raw->size;
     // Bytes of the claim that are not converted (an unknown bit depth, a
     // block align wider than the samples) are still checked against the file.
     uint8_t scratch[4096];
@@ -102,20 +101,36 @@ double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appen
         held += static_cast<int64_t>(got);
     }
     if (claim - held > max_data_shortfall) {
-        grow_free(raw);
-        return nullptr;
+        grow_free(*raw);
+        return false;
     }
+    *frames_out = frames;
+    return true;
+}
+
+// Converts the values (interleaved samples) from..to - 1 of the stored bytes
+// into out[from..to - 1]; values the file does not hold stay as they are.
+void convert_values(const uint8_t* raw, int64_t raw_size, const WavFormat& fmt, int64_t from,
+                    int64_t to, double* out) {
+    const int bps = stored_bytes(fmt.bits);
+    if (bps <= 0) return;
+    const int64_t whole = raw_size / bps;  // samples the file really holds
+    const int64_t n = whole < to ? whole : to;
+    for (int64_t i = from < 0 ? 0 : from; i < n; ++i)
+        out[i] = convert_sample(raw + i * bps, fmt.bits, fmt.format_tag);
+}
+
+double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appended,
+                         int64_t* ssize) {
+    GrowBuffer raw;
+    int64_t frames = 0;
+    if (!read_stored_data(f, size, fmt, &raw, &frames)) return nullptr;
     double* out = alloc_zeroed<double>((frames + appended) * fmt.channels);
     if (!out) {
         grow_free(raw);
         return nullptr;
     }
-    if (bps > 0) {
-        const int64_t whole = raw.size / bps;  // samples the file really holds
-        const int64_t n = whole < values ? whole : values;
-        for (int64_t i = 0; i < n; ++i)
-            out[i] = convert_sample(raw.data + i * bps, fmt.bits, fmt.format_tag);
-    }
+    convert_values(raw.data, raw.size, fmt, 0, frames * fmt.channels, out);
     grow_free(raw);
     *ssize = frames;
     return out;
@@ -154,10 +169,11 @@ bool wav_format_usable(const WavFormat& fmt) {
            fmt.block_align <= max_block_align && fmt.channels <= fmt.block_align && fmt.rate > 0;
 }
 
-double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize) {
-    *fmt = WavFormat{};
-    *ssize = 0;
-    if (appended < 0) appended = 0;
+namespace {
+
+// Walks the chunks up to "data" as the render reader does; the file
+// positioned at the data body and its size, or null (closed).
+FILE* open_render_data(const wchar_t* path, WavFormat* fmt, uint32_t* data_size) {
     FILE* f = file_open(path, L"rb");
     if (!f) return nullptr;
 
@@ -170,7 +186,6 @@ double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int6
     }
 
     bool have_fmt = false;
-    double* out = nullptr;
     for (;;) {
         uint8_t chunk[8];
         if (std::fread(chunk, 1, sizeof chunk, f) != sizeof chunk) break;
@@ -185,15 +200,61 @@ double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int6
             have_fmt = true;
             if (size > 16 && !skip_bytes(f, size - 16)) break;
         } else if (same_id(chunk, "data")) {
-            if (have_fmt && wav_format_usable(*fmt))
-                out = read_sample_data(f, size, *fmt, appended, ssize);
+            if (have_fmt && wav_format_usable(*fmt)) {
+                *data_size = size;
+                return f;
+            }
             break;
         } else if (!skip_bytes(f, size)) {
             break;  // no pad byte after an odd size: the readers never skip one
         }
     }
     std::fclose(f);
+    return nullptr;
+}
+
+}  // namespace
+
+double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize) {
+    *fmt = WavFormat{};
+    *ssize = 0;
+    if (appended < 0) appended = 0;
+    uint32_t size = 0;
+    FILE* f = open_render_data(path, fmt, &size);
+    if (!f) return nullptr;
+    double* out = read_sample_data(f, size, *fmt, appended, ssize);
+    std::fclose(f);
     return out;
+}
+
+bool read_wav_stored(const wchar_t* path, WavFormat* fmt, int64_t* ssize, StoredSamples* out) {
+    *fmt = WavFormat{};
+    *ssize = 0;
+    *out = StoredSamples{};
+    uint32_t size = 0;
+    FILE* f = open_render_data(path, fmt, &size);
+    if (!f) return false;
+    GrowBuffer raw;
+    int64_t frames = 0;
+    const bool ok = read_stored_data(f, size, *fmt, &raw, &frames);
+    std::fclose(f);
+    if (!ok) return false;
+    if (!grow_reserve(raw, 1)) {  // a valid pointer even for no bytes at all
+        grow_free(raw);
+        return false;
+    }
+    out->raw = raw.data;
+    out->raw_size = raw.size;
+    *ssize = frames;
+    return true;
+}
+
+void convert_stored_frames(const StoredSamples& s, const WavFormat& fmt, int64_t ssize,
+                           int64_t first, int64_t last, double* out) {
+    if (first < 0) first = 0;
+    if (last > ssize) last = ssize;
+    if (first >= last || !s.raw) return;
+    convert_values(s.raw, s.raw_size, fmt, first * fmt.channels, last * fmt.channels, out);
 }
 
 uint8_t* read_wav_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size) {

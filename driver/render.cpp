@@ -3,6 +3,8 @@
 // and write.
 #include "driver/render.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -54,8 +56,14 @@ const wchar_t* const regenerate_notice =
 constexpr int appended_frames = 2048;
 
 // The loaded input and the region of it the note uses, in input samples.
+// The sample buffer is allocated whole (zeroed, so untouched pages cost
+// nothing) but converted only where the note reads; `ready_*` say where.
 struct Input {
     Buffer<double> sample;
+    Buffer<uint8_t> stored;  // the "data" bytes as stored
+    int64_t stored_size = 0;
+    int64_t ready_first[2] = {0, 0};
+    int64_t ready_last[2] = {0, 0};
     WavFormat fmt;
     int64_t ssize = 0;
     double cons = 0.0;
@@ -65,9 +73,61 @@ struct Input {
 };
 
 bool load_input(const RenderParams& prm, Input* in) {
-    in->sample.reset(read_wav_samples(prm.input_path.c_str(), appended_frames, &in->fmt, &in->ssize));
+    StoredSamples stored;
+    if (!read_wav_stored(prm.input_path.c_str(), &in->fmt, &in->ssize, &stored)) return false;
+    in->stored.reset(stored.raw);
+    in->stored_size = stored.raw_size;
+    in->sample.reset(alloc_zeroed<double>((in->ssize + appended_frames) * in->fmt.channels));
     // A file without a rate or channels cannot be rendered either.
     return in->sample && in->fmt.rate > 0 && in->fmt.channels > 0;
+}
+
+void convert_frames(Input* in, int64_t first, int64_t last) {
+    StoredSamples s;
+    s.raw = in->stored.get();
+    s.raw_size = in->stored_size;
+    convert_stored_frames(s, in->fmt, in->ssize, first, last, in->sample.get());
+}
+
+// Room around the walk's span for the reads of ordinary notes (grains,
+// blocks, breath), in input samples per input sample per second plus a few
+// blocks.
+double read_margin(double rate) { return 2.0 * rate + 8192; }
+
+// Converts the part of the input the note reads: the walk's span with the
+// margin, and the start of the sample, which the second pass's last units
+// read. When that saves little, all of it. A note that reads further is seen
+// by the passes (RenderShared::missed) and rendered again from all of it.
+void convert_note_region(Input* in, const TimeMap& tm, int outlen) {
+    const double margin = read_margin(in->fmt.rate);
+    const double lo = walk_floor(tm, outlen) - margin;
+    const double hi = walk_reach(tm, outlen) + margin;
+    const int64_t total = in->ssize + appended_frames;
+    const auto frame = [total](double x) {
+        return x <= 0 ? int64_t(0)
+                      : x >= static_cast<double>(total) ? total : static_cast<int64_t>(x);
+    };
+    in->ready_first[0] = 0;
+    in->ready_last[0] = frame(margin);
+    if (!(lo == lo && hi == hi) || frame(lo) <= in->ready_last[0] ||
+        hi - lo >= 0.5 * static_cast<double>(in->ssize)) {
+        in->ready_last[0] = total;
+    } else {
+        in->ready_first[1] = frame(lo);
+        in->ready_last[1] = frame(hi);
+        convert_frames(in, in->ready_first[1], in->ready_last[1]);
+    }
+    convert_frames(in, in->ready_first[0], in->ready_last[0]);
+    // The appended frames are zeros, converted or not.
+    for (int64_t& last : in->ready_last)
+        if (last >= in->ssize) last = total + 1;
+}
+
+// After a note read past the converted part: all of it.
+void convert_everything(Input* in) {
+    convert_frames(in, 0, in->ssize);
+    in->ready_first[0] = 0;
+    in->ready_last[0] = in->ssize + appended_frames + 1;
 }
 
 void convert_region(const RenderParams& prm, Input* in) {
@@ -290,6 +350,10 @@ RenderShared shared_context(const RenderParams& prm, const Input& in, const Freq
     RenderShared sh;
     sh.sample = in.sample.get();
     sh.sample_frames = in.ssize + appended_frames;
+    for (int k = 0; k < 2; ++k) {
+        sh.ready_first[k] = in.ready_first[k];
+        sh.ready_last[k] = in.ready_last[k];
+    }
     sh.channels = in.fmt.channels;
     sh.rate = in.fmt.rate;
     sh.r = in.fmt.rate / 44100;
@@ -318,6 +382,26 @@ RenderShared shared_context(const RenderParams& prm, const Input& in, const Freq
     sh.datbuf_lock = datbuf_lock;
     sh.outbuf_lock = outbuf_lock;
     return sh;
+}
+
+// Runs both passes; when a unit read past the converted part of the input,
+// converts all of it and runs them again from clean buffers.
+void run_passes(Input* in, RenderShared* sh, const TimeMap& tm, ScheduleSetup setup,
+                ScheduleReport* rep) {
+    std::atomic<bool> missed(false);
+    const bool partial = in->ready_last[1] > in->ready_first[1];
+    sh->missed = partial ? &missed : nullptr;
+    setup.say_counts = false;
+    run_schedule(*sh, tm, setup, rep);
+    if (missed.load()) {
+        convert_everything(in);
+        sh->missed = nullptr;
+        std::fill(sh->datbuf, sh->datbuf + sh->outlen, 0.0);
+        std::fill(sh->outbuf, sh->outbuf + sh->outlen, 0.0);
+        run_schedule(*sh, tm, setup, rep);
+    }
+    sayf(stderr, "i=%d tinx=%d\n", setup.second_pass ? rep->second_units : rep->workers,
+         rep->last_slot);
 }
 
 void report_timing(const RenderParams& prm, const ScheduleReport& rep, int64_t start_count,
@@ -380,6 +464,7 @@ int render_note(RenderParams& prm, RenderStats* stats) {
     FreqListPtr list(frequency_list(prm));
     if (!list) return 0;
     const TimeMap tm = make_time_map(prm, in);
+    convert_note_region(&in, tm, prm.outlen);
     int frames = 0;
     Buffer<double> phase_table(make_phase_table(in, *list, tm, prm.outlen, &frames));
     if (!phase_table) return 0;
@@ -397,7 +482,7 @@ int render_note(RenderParams& prm, RenderStats* stats) {
     RenderShared sh = shared_context(prm, in, *list, phase_table.get(), frames, tables, &buffers,
                                      datbuf_lock.get(), outbuf_lock.get());
     ScheduleReport rep;
-    run_schedule(sh, tm, setup, &rep);
+    run_passes(&in, &sh, tm, setup, &rep);
 
     report_timing(prm, rep, start_count, setup.workers, stats);
     normalise(prm, sh.outbuf, prm.outlen);

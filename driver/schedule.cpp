@@ -120,6 +120,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     FirstPassWork first{&sh, setup.grains};
     pool_start(p, setup.workers, run_first, &first);
     rep.threaded = p.threaded;
+    rep.workers = p.n;
     const HandOutReport h1 = pool_hand_out(p, first_pass_units(sh.outlen), walk_until, &walk);
     rep.first_units = h1.units;
     rep.first_runs = h1.runs;
@@ -129,7 +130,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
 
     if (!setup.second_pass) {
         rep.end_count = rep.first_end_count;
-        sayf(stderr, "i=%d tinx=%d\n", p.n, rep.last_slot);
+        if (setup.say_counts) sayf(stderr, "i=%d tinx=%d\n", p.n, rep.last_slot);
         pool_close(p);
         if (report) *report = rep;
         return;
@@ -152,7 +153,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     rep.second_units = h2.units;
     rep.second_runs = h2.runs;
     rep.last_slot = h2.last_slot;
-    sayf(stderr, "i=%d tinx=%d\n", rep.second_units, rep.last_slot);
+    if (setup.say_counts) sayf(stderr, "i=%d tinx=%d\n", rep.second_units, rep.last_slot);
     pool_stop(p);
     rep.end_count = perf_counter();
     pool_close(p);

@@ -76,6 +76,42 @@ TimeMap build_time_map(const TimeMapInput& in) {
     return tm;
 }
 
+namespace {
+
+// The walk's position at the samples where its rate changes, and at both
+// ends: the position is linear between them.
+int walk_corners(const TimeMap& tm, int outlen, double* x) {
+    const auto samples_upto = [outlen](double len) {
+        if (!(len >= 0)) return 0;
+        return len >= outlen - 1 ? outlen : static_cast<int>(std::floor(len)) + 1;
+    };
+    const int n1 = samples_upto(tm.head_len);
+    const int n2 = std::max(samples_upto(tm.head_len + tm.stretch_len), n1);
+    int k = 0;
+    x[k++] = tm.start_pos;
+    const double x1 = tm.start_pos + n1 * tm.head_rate;
+    const double x2 = x1 + (n2 - n1) * tm.stretch_rate;
+    if (n1 < outlen) x[k++] = x1;
+    if (n2 < outlen) x[k++] = x2;
+    x[k++] = n2 < outlen ? x2 + (outlen - 1 - n2) * tm.tail_rate
+                         : n1 < outlen ? x1 + (outlen - 1 - n1) * tm.stretch_rate
+                                       : tm.start_pos + (outlen - 1) * tm.head_rate;
+    return k;
+}
+
+}  // namespace
+
+double walk_floor(const TimeMap& tm, int outlen) {
+    if (outlen < 1) return tm.start_pos;
+    double x[4];
+    const int k = walk_corners(tm, outlen, x);
+    double low = x[0];
+    for (int i = 1; i < k; ++i) low = std::min(low, x[i]);
+    const double size = std::fabs(tm.start_pos) + std::fabs(low) + 1.0;
+    low -= 2.0 + 1e-12 * outlen * size;
+    return std::isfinite(low) ? low : std::numeric_limits<double>::quiet_NaN();
+}
+
 double walk_reach(const TimeMap& tm, int outlen) {
     if (outlen < 1) return tm.start_pos;
     // Samples that advance at each rate (time_map_rate's ranges), so the

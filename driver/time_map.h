@@ -43,5 +43,7 @@ inline double time_map_rate(const TimeMap& tm, int j) {
 // with room for the rounding of the walk's running sum; NaN when the map is
 // not finite.
 double walk_reach(const TimeMap& tm, int outlen);
+// The smallest such position, with the same room; NaN when not finite.
+double walk_floor(const TimeMap& tm, int outlen);
 
 }  // namespace velorin

@@ -59,13 +59,17 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     const double p = u.src_pos;
     const double r = sh.r;
     double src[block];
+    ReadSpan span;
     for (int i = 0; i < half; ++i) {
         const double at[2] = {p + i * r, p - (i + 1) * r};
+        span.add(at[0]);
+        span.add(at[1]);
         double v[2];
         sinc_read_render2(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
         src[half + i] = v[0] * s[half + i];
         src[half - 1 - i] = v[1] * s[half - 1 - i];
     }
+    check_reads(sh, span, wd.w);
     rfft_forward(block, d, sh.twiddles, sh.bitrev);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);
     double pd[bins], ps[bins], es[bins], ed[bins];
@@ -108,10 +112,12 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     double src[block];
     double fu = u.src_pos;
     double fv = u.src_pos - r / u.gender;
+    ReadSpan span;
     for (int i = 0; i < half; ++i) {
         const double du = (sh.rate * 0.5) / freq_at(sh, fu);
         const double dv = (sh.rate * 0.5) / freq_at(sh, fv);
         const double at[4] = {fu - du, fu + du, fv - dv, fv + dv};
+        for (double x : at) span.add(x);
         double v[4];
         sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
         src[half + i] = (v[0] - v[1]) * s[half + i];
@@ -119,6 +125,7 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
         fu += step;
         fv -= step;
     }
+    check_reads(sh, span, wd.w);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);
     double pa[bins], ea[bins];
     power_spectrum(src, pa);

@@ -2,6 +2,8 @@
 // render passes.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 
@@ -41,6 +43,14 @@ struct RenderShared {
     int channels = 1;
     double rate = 44100.0;  // input rate, Hz
     double r = 1.0;         // rate / 44100
+
+    // The frames of `sample` that hold the input when only part of it was
+    // converted (two ranges, first..last - 1 each); `missed` is then set by
+    // any unit whose reads reach input frames outside both, and the driver
+    // renders again from the whole input. Null: every frame is there.
+    std::atomic<bool>* missed = nullptr;
+    int64_t ready_first[2] = {0, 0};
+    int64_t ready_last[2] = {0, 0};
 
     const double* freq = nullptr;  // frequency list: freq_count + 1 values, Hz
     int freq_count = 0;
@@ -128,6 +138,32 @@ inline double pitch_at(const RenderShared& sh, double x) {
 // f, makes the output follow the source's own pitch wobble in proportion m.
 inline double modulation_factor(const RenderShared& sh, double f, double m) {
     return (sh.freq_avg / f) * m + (1 - m);
+}
+
+// The span of source positions a unit reads, kept while it reads them.
+struct ReadSpan {
+    double lo = 0.0, hi = 0.0;
+    bool any = false;
+    void add(double x) {
+        if (!(x == x)) return;  // the reader gives 0 for a NaN position
+        if (!any || x < lo) lo = x;
+        if (!any || x > hi) hi = x;
+        any = true;
+    }
+};
+
+// Sets *sh.missed when a unit's reads, with the kernel's reach `width` on
+// either side, touch input frames the driver has not converted.
+inline void check_reads(const RenderShared& sh, const ReadSpan& span, double width) {
+    if (!sh.missed || !span.any) return;
+    const double in_lo = std::max(span.lo - 2 * width - 1, 0.0);
+    const double in_hi = std::min(span.hi + 2 * width + 1, static_cast<double>(sh.sample_frames));
+    if (!(in_lo <= in_hi)) return;  // wholly outside the input: zeros either way
+    for (int k = 0; k < 2; ++k)
+        if (in_lo >= static_cast<double>(sh.ready_first[k]) &&
+            in_hi < static_cast<double>(sh.ready_last[k]))
+            return;
+    sh.missed->store(true, std::memory_order_relaxed);
 }
 
 // First pass: one 128-sample grain around u.out_index, added into datbuf.

@@ -30,10 +30,13 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     double a = c;
     double b = c - (u.target_freq / fc) * r;
     double grain[grain_size];
+    ReadSpan span;
     for (int i = 0; i < grain_half; ++i) {
         const double fa = freq_at(sh, a);
         const double fb = freq_at(sh, b);
         const double at[2] = {a, b};
+        span.add(a);
+        span.add(b);
         double v[2];
         sinc_read_render2(at, sh.sample, w, sh.channels, sh.sample_frames, v);
         grain[grain_half + i] = v[0] * sh.hann128[grain_half + i];
@@ -43,6 +46,8 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
         a += (pa / fa) * r / modulation_factor(sh, fa, m);
         b -= (pb / fb) * r / modulation_factor(sh, fb, m);
     }
+
+    check_reads(sh, span, w);
 
     const int first = u.out_index - grain_half;
     const int lo = std::max(0, -first);
