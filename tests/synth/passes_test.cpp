@@ -456,3 +456,32 @@ TEST(SeriesLookup, PowerOfTwoStepGivesTheSameDoubles) {
         }
     }
 }
+
+// A unit whose reads reach input frames outside the converted ranges says so;
+// reads inside one range, or wholly outside the input, do not.
+TEST(ReadCheck, ReadsOutsideTheConvertedFramesAreNoticed) {
+    RenderShared sh;
+    std::atomic<bool> missed(false);
+    sh.missed = &missed;
+    sh.sample_frames = 100000;
+    sh.ready_first[0] = 0;
+    sh.ready_last[0] = 5000;
+    sh.ready_first[1] = 40000;
+    sh.ready_last[1] = 60000;
+    struct Case {
+        double lo, hi;
+        bool missed;
+    };
+    for (const Case& c : {Case{10, 4000, false}, Case{41000, 59000, false}, Case{-900, -50, false},
+                          Case{200000, 300000, false}, Case{4000, 4997, true},
+                          Case{39990, 50000, true}, Case{3000, 45000, true},
+                          Case{59990, 200000, true}}) {
+        missed = false;
+        ReadSpan span;
+        span.add(c.lo);
+        span.add(std::nan(""));
+        span.add(c.hi);
+        check_reads(sh, span, 1.0);
+        EXPECT_EQ(missed.load(), c.missed) << c.lo << " " << c.hi;
+    }
+}
