@@ -109,9 +109,10 @@ void convert_note_region(Input* in, const TimeMap& tm, int outlen) {
     };
     in->ready_first[0] = 0;
     in->ready_last[0] = frame(margin);
-    if (!(lo == lo && hi == hi) || frame(lo) <= in->ready_last[0] ||
-        hi - lo >= 0.5 * static_cast<double>(in->ssize)) {
+    if (!(lo == lo && hi == hi) || hi - lo >= 0.5 * static_cast<double>(in->ssize)) {
         in->ready_last[0] = total;
+    } else if (frame(lo) <= in->ready_last[0]) {  // the two overlap: one range
+        in->ready_last[0] = std::max(in->ready_last[0], frame(hi));
     } else {
         in->ready_first[1] = frame(lo);
         in->ready_last[1] = frame(hi);
@@ -389,7 +390,7 @@ RenderShared shared_context(const RenderParams& prm, const Input& in, const Freq
 void run_passes(Input* in, RenderShared* sh, const TimeMap& tm, ScheduleSetup setup,
                 ScheduleReport* rep) {
     std::atomic<bool> missed(false);
-    const bool partial = in->ready_last[1] > in->ready_first[1];
+    const bool partial = in->ready_last[0] <= in->ssize || in->ready_last[1] > in->ready_first[1];
     sh->missed = partial ? &missed : nullptr;
     setup.say_counts = false;
     run_schedule(*sh, tm, setup, rep);
