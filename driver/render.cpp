@@ -98,7 +98,7 @@ double read_margin(double rate) { return 2.0 * rate + 8192; }
 // margin, and the start of the sample, which the second pass's last units
 // read. When that saves little, all of it. A note that reads further is seen
 // by the passes (RenderShared::missed) and rendered again from all of it.
-void convert_note_region(Input* in, const TimeMap& tm, int outlen) {
+void convert_what_the_note_reads(Input* in, const TimeMap& tm, int outlen) {
     const double margin = read_margin(in->fmt.rate);
     const double lo = walk_floor(tm, outlen) - margin;
     const double hi = walk_reach(tm, outlen) + margin;
@@ -131,7 +131,7 @@ void convert_everything(Input* in) {
     in->ready_last[0] = in->ssize + appended_frames + 1;
 }
 
-void convert_region(const RenderParams& prm, Input* in) {
+void region_in_samples(const RenderParams& prm, Input* in) {
     const double rate = in->fmt.rate;
     const double k = rate * 0.001;
     in->cons = prm.consonant_ms * k;
@@ -458,14 +458,14 @@ int render_note(RenderParams& prm, RenderStats* stats) {
         say(stderr, "Datei hat nicht gefunden.\n");
         return 99;
     }
-    convert_region(prm, &in);
+    region_in_samples(prm, &in);
     report_params(prm, in);
     if (!check_region(prm, in)) return 0;
 
     FreqListPtr list(frequency_list(prm));
     if (!list) return 0;
     const TimeMap tm = make_time_map(prm, in);
-    convert_note_region(&in, tm, prm.outlen);
+    convert_what_the_note_reads(&in, tm, prm.outlen);
     int frames = 0;
     Buffer<double> phase_table(make_phase_table(in, *list, tm, prm.outlen, &frames));
     if (!phase_table) return 0;
