@@ -62,8 +62,10 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     ReadSpan span;
     for (int i = 0; i < half; ++i) {
         const double at[2] = {p + i * r, p - (i + 1) * r};
-        span.add(at[0]);
-        span.add(at[1]);
+        if (sh.missed) {
+            span.add(at[0]);
+            span.add(at[1]);
+        }
         double v[2];
         sinc_read_render2(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
         src[half + i] = v[0] * s[half + i];
@@ -117,7 +119,8 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
         const double du = (sh.rate * 0.5) / freq_at(sh, fu);
         const double dv = (sh.rate * 0.5) / freq_at(sh, fv);
         const double at[4] = {fu - du, fu + du, fv - dv, fv + dv};
-        for (double x : at) span.add(x);
+        if (sh.missed)
+            for (double x : at) span.add(x);
         double v[4];
         sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
         src[half + i] = (v[0] - v[1]) * s[half + i];

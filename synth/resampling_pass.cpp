@@ -35,8 +35,10 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
         const double fa = freq_at(sh, a);
         const double fb = freq_at(sh, b);
         const double at[2] = {a, b};
-        span.add(a);
-        span.add(b);
+        if (sh.missed) {  // only a partly converted input needs the span
+            span.add(a);
+            span.add(b);
+        }
         double v[2];
         sinc_read_render2(at, sh.sample, w, sh.channels, sh.sample_frames, v);
         grain[grain_half + i] = v[0] * sh.hann128[grain_half + i];
