@@ -32,8 +32,8 @@ void scale_bin(double* x, int n, double g) {
 }
 
 // g[n] = sqrt(want[n] / have[n] * pw / fw) for every bin, two bins side by
-// side where SSE2 is at hand (the same doubles). Bins where have[n] is not
-// positive get values their callers skip.
+// side where SSE2 is at hand (the same doubles); g may be want itself. Bins
+// where have[n] is not positive get values their callers skip.
 void bin_gains(const double* want, const double* have, double pw, double fw, double* g) {
     int n = 0;
 #ifdef VELORIN_ENVELOPE_SSE2
@@ -96,7 +96,7 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
             }
         }
     }
-    double g[bins];
+    double* g = e;  // each gain replaces its bin's envelope
     bin_gains(e, ed, wd.pw, wd.fw, g);
     for (int n = 0; n < bins; ++n)  // unusable widths leave the bin as it is
         if (ed[n] > 0 && std::isfinite(g[n])) scale_bin(d, n, g[n]);
@@ -139,7 +139,7 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     double pn[bins], en[bins];
     power_spectrum(nb, pn);
     smoothed_spectrum(pn, wd.pw, en);
-    double g[bins];
+    double* g = ea;  // each gain replaces its bin's envelope
     bin_gains(ea, en, wd.pw, wd.fw * u.gender, g);
     for (int n = 0; n < bins; ++n) {
         if (!(en[n] > 0)) continue;
