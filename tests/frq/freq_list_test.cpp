@@ -292,8 +292,8 @@ FreqListPtr analyse(const std::vector<int16_t>& pcm) {
     data.resize(pcm.size() + 4096, 0);
     testing::internal::CaptureStderr();  // progress lines
     FreqListPtr list(generate_freq_list(reinterpret_cast<const uint8_t*>(data.data()),
-                                        int64_t(pcm.size()) * 2, 16, 1, 2, 44100, 1024, 256, 0, 0,
-                                        2));
+                                        int64_t(pcm.size()) * 2,
+                                        {16, 1, 2, 44100, 1024, 256, 0, 0, 2}));
     testing::internal::GetCapturedStderr();
     return list;
 }

@@ -36,14 +36,14 @@ velorin::FreqList* reference_freq_list(const uint8_t* data, int64_t bytes, int b
                                        double hi_hz);
 
 // A sample prepared for estimate_period the way the generator prepares it
-// (single-threaded, no spectrum cache); `sig` points into the vectors.
+// (single-threaded, no spectrum cache), released with the record.
 // `wide` false keeps the SSE2 lanes even where AVX is available.
 struct PreparedSignal {
-    std::vector<double> raw_block;
-    std::vector<double> lowpassed;
-    std::vector<double> taps;
-    std::vector<velorin::AnalysisWindows> windows;  // one element
     velorin::PeriodSignal sig{};
+    PreparedSignal() = default;
+    PreparedSignal(const PreparedSignal&) = delete;
+    PreparedSignal& operator=(const PreparedSignal&) = delete;
+    ~PreparedSignal();
 };
 void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, int rate, int n,
                     int step, PreparedSignal* out, bool wide = true);
