@@ -22,13 +22,7 @@ using namespace velorin_test;
 
 namespace {
 
-struct Decoded {
-    uint8_t* p = nullptr;
-    WavFormat fmt;
-    int64_t size = -1;
-    std::string out;
-    ~Decoded() { release(p); }
-};
+using Decoded = RawData;
 
 // A stand-in decoder: a shell script in the test's folder.
 std::string script(const TempDir& dir, const std::string& name, const std::string& body) {
@@ -290,10 +284,8 @@ TEST_P(RealDecoder, DecodesASyntheticVowel) {
     DecoderEnv env;
     TempDir dir;
     const std::vector<int16_t> pcm = to_i16(make_vowel(44100, 0.6, 196.0, 12000.0, 30.0));
-    write_bytes(dir.file("in.wav"), wav_bytes_i16(pcm, 1, 44100));
-    const std::string out = dir.file(std::string("voice") + c.extension);
-    ASSERT_TRUE(codec_encode(c, dir.file("in.wav"), out));
-    codec_select(c, env, dir.path);
+    const std::string out = encode_and_select(c, pcm, env, dir.path);
+    ASSERT_NE(out, "");
 
     WavFormat fmt;
     int64_t size = 0;

@@ -20,10 +20,7 @@ namespace {
 using velorin::FreqList;
 using velorin_test::analysis_bytes;
 
-struct FreqListFree {
-    void operator()(FreqList* f) const { velorin::free_freq_list(f); }
-};
-using FreqListPtr = std::unique_ptr<FreqList, FreqListFree>;
+using velorin_test::FreqListPtr;
 
 struct Input {
     std::vector<uint8_t> bytes;
