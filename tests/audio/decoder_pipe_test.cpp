@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -220,9 +221,15 @@ TEST(DecoderPipe, DecoderThatClosesItsOutputButLingersIsEnded) {
     env.set("oggdecpath",
             script(dir, "dec", "cat '" + dir.file("x.wav") + "'\nexec 1>&-\nexec sleep 60\n"));
     Decoded d;
+    const auto start = std::chrono::steady_clock::now();
     decode(dir.wfile("v.ogg"), &d, 100);
+    const auto waited = std::chrono::steady_clock::now() - start;
     ASSERT_NE(d.p, nullptr);
     EXPECT_EQ(d.size, 8);
+    // Ended after the 100 ms given, not after the default wait nor the sleep;
+    // the rest of the margin is for starting the script on a busy machine.
+    EXPECT_LT(waited, std::chrono::milliseconds(1500));
+    EXPECT_LT(100, decoder_wait_ms);
 }
 
 // --- the choice of reader for the analysis ----------------------------------------
