@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "pitch/curve.h"
 #include "pitch/dispatch.h"
-#include "pitch/pitch_curve.h"
 #include "pitch/plain.h"
 #include "platform/console.h"
 #include "platform/platform.h"
