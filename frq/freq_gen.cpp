@@ -16,7 +16,9 @@ namespace velorin {
 namespace {
 
 constexpr int64_t max_frames = 1 << 30;     // keeps positions and frame indices in 32 bits
-constexpr double close_ratio = 0.9091;      // also the lower end of a pass-two lag range
+// Two frequencies are close when min / max > 0.9091 (about 1 / 1.1); also the
+// lower end of a pass-two lag range, whose upper end is 1.1 times the period.
+constexpr double close_ratio = 0.9091;
 
 // One per pass-one thread, filled before the thread starts and read-only
 // afterwards. The thread writes freq[k] for its own frames only.
@@ -100,7 +102,7 @@ double frame_amplitude(const PeriodSignal& sig, int k) {
         const double v = amplitude_sample(sig, p) * ew[j];
         e += v * v;
     }
-    return 0.125 * std::sqrt(e);
+    return 0.125 * std::sqrt(e);  // 1/8 of the windowed energy's root
 }
 
 // Fills amp and returns the weighted average of the voiced frames: a frame

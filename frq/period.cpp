@@ -40,8 +40,9 @@ namespace {
 // position) for width b.
 double tap_weight(double offset, double b) { return sinc_tap_weight(offset * (sinc_pi / b)); }
 
-// 6.28318530717958 is the 15-digit value of the window and spectrum
-// formulas, not the full-precision 2 pi.
+// 2 pi as a 15-digit value, not the full-precision constant: the windows
+// 0.5 - 0.5 cos(i * (6.28318530717958 / N)) and the spectrum angle
+// 6.28318530717958 / lag are computed with it, and their bits depend on it.
 constexpr double window_two_pi = 6.28318530717958;
 
 constexpr int max_buffer = max_frame_length + max_frame_length / 2;  // L
@@ -464,6 +465,7 @@ void load_first_channel(const uint8_t* data, int bits, int channels, int64_t fir
 
 double lowpass_width(int rate, int bits) {
     if (bits == 8) return 1.0;  // 8-bit data is searched on the sample itself
+    // Width rate / 920 puts the low-pass edge near 460 Hz (47 at 44100 Hz).
     const double w = std::floor(rate / 920.0);
     return w < 1.0 ? 1.0 : w;
 }

@@ -121,8 +121,9 @@ void build_phase_table(const double* freq, int count, int step, double freq_avg,
     double sum = 0.0;
     for (int64_t j = 0; j < ssize; ++j) {
         if (j % step == 0 && j / step <= frames) table[j / step] = sum;
-        sum +=
-            series_value_at(j + 0.5 - 0.25 * step, freq, count, step, 1.0, 55.0, freq_avg) / rate;
+        sum += series_value_at(j + 0.5 - 0.25 * step, freq, count, step, list_unvoiced_hz,
+                               list_missing_hz, freq_avg) /
+               rate;
     }
     if (frames > 0) table[frames] = table[frames - 1];
 }
