@@ -58,7 +58,9 @@ TEST(PlatformThreads, WorkersUnderOneMutexLoseNoIncrement) {
     // The count the system gives other programs too.
 #ifdef _WIN32
     const char* n = std::getenv("NUMBER_OF_PROCESSORS");
-    if (n) EXPECT_EQ(processor_count(), std::atoi(n));
+    if (n) {
+        EXPECT_EQ(processor_count(), std::atoi(n));
+    }
 #else
     EXPECT_EQ(processor_count(),
               std::stoi(velorin_test::command_output("getconf _NPROCESSORS_ONLN")));
