@@ -427,23 +427,25 @@ bool period_depth_supported(int bits) {
     return bits == 8 || bits == 16 || bits == 24 || bits == 32 || bits == 64;
 }
 
+namespace {
+
+// The readers' scaling of their filtered value for a depth.
 void reader_scaling(int bits, double* scale, double* offset) {
     const AnalysisScaling s = analysis_scaling(bits);
     *scale = s.scale;
     *offset = s.offset;
 }
 
+// The front and back margin of `raw` the estimate needs for frame length n.
 int period_signal_pad(int n) { return n / 4 + 16; }
-
-namespace {
 
 template <double (*stored)(const uint8_t*)>
 void load_stored(const uint8_t* data, int64_t stride, int64_t first, int64_t last, double* raw) {
     for (int64_t i = first; i < last; ++i) raw[i] = stored(data + i * stride);
 }
 
-}  // namespace
-
+// Loads channel 0 of frames [first, last) into raw[first..last), as values
+// before the reader's scaling; raw is the padded array's element 0.
 void load_first_channel(const uint8_t* data, int bits, int channels, int64_t first, int64_t last,
                         double* raw) {
     const int64_t stride = static_cast<int64_t>(channels) * (bits / 8);
@@ -463,6 +465,9 @@ void load_first_channel(const uint8_t* data, int bits, int channels, int64_t fir
     }
 }
 
+// The low-pass width of the integer search (1 for 8-bit data) and the taps of
+// its read at an integer position: 4W + 1 weights at offsets -2W..2W, and
+// their sum in reading order. `weights` must hold lowpass_tap_count(width).
 double lowpass_width(int rate, int bits) {
     if (bits == 8) return 1.0;  // 8-bit data is searched on the sample itself
     // Width rate / 920 puts the low-pass edge near 460 Hz (47 at 44100 Hz).
@@ -485,6 +490,9 @@ double build_lowpass_taps(double width, double* weights) {
     return wsum;
 }
 
+// lowpassed[q] for q in [first, last), from sig.raw through sig.taps; equals
+// the reader at the integer position q bit for bit. Pure; threads may fill
+// disjoint ranges.
 void lowpass_range(const PeriodSignal& sig, int64_t first, int64_t last, double* lowpassed) {
     const double* weights = sig.taps;
     const int taps = sig.tap_count;
@@ -512,7 +520,6 @@ void lowpass_range(const PeriodSignal& sig, int64_t first, int64_t last, double*
     }
 }
 
-namespace {
 
 // Enough slots for the lags a voice visits (its period, multiples, vibrato);
 // lags beyond the pool are computed per frame, still exactly.

@@ -104,29 +104,6 @@ void release_period_signal(PeriodSignal* sig);  // leaves an empty signal
 // the same bits as the SSE2 ones, only sooner.
 bool period_wide_lanes();
 
-// The readers' scaling of their filtered value for a depth.
-void reader_scaling(int bits, double* scale, double* offset);
-
-// The front and back margin of `raw` the estimate needs for frame length n.
-int period_signal_pad(int n);
-
-// Loads channel 0 of frames [first, last) into raw[first..last), as values
-// before the reader's scaling; raw is the padded array's element 0.
-void load_first_channel(const uint8_t* data, int bits, int channels, int64_t first, int64_t last,
-                        double* raw);
-
-// The low-pass width of the integer search (1 for 8-bit data) and the taps of
-// its read at an integer position: 4W + 1 weights at offsets -2W..2W, and
-// their sum in reading order. `weights` must hold lowpass_tap_count(width).
-double lowpass_width(int rate, int bits);
-int lowpass_tap_count(double width);
-double build_lowpass_taps(double width, double* weights);
-
-// lowpassed[q] for q in [first, last), from sig.raw through sig.taps; equals
-// the reader at the integer position q bit for bit. Pure; threads may fill
-// disjoint ranges.
-void lowpass_range(const PeriodSignal& sig, int64_t first, int64_t last, double* lowpassed);
-
 // The fundamental frequency in Hz at frame position p, searching lags
 // min_lag..max_lag; 0 when no period was found. Mode 1 (first pass) also
 // rejects frames with too many candidate minima; mode 2 does not. Allocates
