@@ -11,12 +11,16 @@
 # 2 bad usage.
 set -euo pipefail
 
-if [ $# -ne 1 ] || [ "$1" = --help ] || [ "$1" = -h ]; then
-    echo "usage: tools/check_outputs.sh BUILD_DIR" >&2
-    [ $# -eq 1 ] && [ "$1" = --help ] && exit 0
+usage="usage: tools/check_outputs.sh BUILD_DIR"
+if [ $# -eq 1 ] && { [ "$1" = --help ] || [ "$1" = -h ]; }; then
+    echo "$usage"
+    exit 0
+fi
+if [ $# -ne 1 ]; then
+    echo "$usage" >&2
     exit 2
 fi
-build=$(cd "$1" && pwd)
+build=$(cd "$1" 2> /dev/null && pwd) || { echo "check_outputs: no build folder $1" >&2; exit 1; }
 velorin=$build/velorin
 demo=$build/tools/velorin-demo
 pitch=$build/tools/velorin-pitch
