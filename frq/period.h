@@ -84,7 +84,8 @@ struct PeriodSignal {
     double offset;
     SpectrumCache* spectra;     // null: every spectrum computes its own values
     bool wide;                  // use AVX lanes (only where period_wide_lanes() said so)
-    // The integer search's low-pass taps (see build_lowpass_taps).
+    // The integer search's low-pass taps: 4W + 1 weights at offsets -2W..2W
+    // (W the low-pass width) and their sum in reading order.
     const double* taps;
     int tap_count;
     double tap_sum;
