@@ -118,9 +118,10 @@ inline double series_value_pow2(double x, const double* values, int count, doubl
 // less) or 55.0 read as the list's average.
 inline double freq_at(const RenderShared& sh, double x) {
     if (sh.freq_step_inv > 0)
-        return series_value_pow2(x, sh.freq, sh.freq_count, sh.freq_step_inv, 1.0, 55.0,
-                                 sh.freq_avg);
-    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
+        return series_value_pow2(x, sh.freq, sh.freq_count, sh.freq_step_inv, list_unvoiced_hz,
+                                 list_missing_hz, sh.freq_avg);
+    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, list_unvoiced_hz,
+                           list_missing_hz, sh.freq_avg);
 }
 
 // The bent target frequency at output position x; the target itself without
