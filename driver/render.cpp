@@ -82,6 +82,9 @@ bool load_input(const RenderParams& prm, Input* in) {
     return in->sample && in->fmt.rate > 0 && in->fmt.channels > 0;
 }
 
+// r: input samples per output sample at natural speed.
+double rate_ratio(const Input& in) { return static_cast<double>(in.fmt.rate) / 44100; }
+
 void convert_frames(Input* in, int64_t first, int64_t last) {
     StoredSamples s;
     s.raw = in->stored.get();
@@ -280,7 +283,7 @@ TimeMap make_time_map(const RenderParams& prm, const Input& in) {
     tmi.head_velocity = prm.head_velocity;
     tmi.tail_velocity = prm.tail_velocity;
     tmi.outlen = prm.outlen;
-    tmi.r = in.fmt.rate / 44100;
+    tmi.r = rate_ratio(in);
     tmi.reverse = prm.reverse;
     return build_time_map(tmi);
 }
@@ -357,7 +360,7 @@ RenderShared shared_context(const RenderParams& prm, const Input& in, const Freq
     }
     sh.channels = in.fmt.channels;
     sh.rate = in.fmt.rate;
-    sh.r = in.fmt.rate / 44100;
+    sh.r = rate_ratio(in);
     sh.freq = list.freq;
     sh.freq_count = list.count;
     sh.freq_step = list.step;
