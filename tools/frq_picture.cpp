@@ -31,7 +31,7 @@ namespace {
 
 // Layout of the picture, in SVG units.
 constexpr int svg_w = 1000, svg_h = 560;
-constexpr int left = 64, right = 16, plot_w = svg_w - left - right;
+constexpr int left = 84, right = 16, plot_w = svg_w - left - right;
 constexpr int wave_top = 34, wave_h = 100;
 constexpr int spec_top = 150, spec_h = 330;
 constexpr int img_w = 800, img_h = 256;  // spectrogram pixels, stretched to the panel
@@ -143,6 +143,9 @@ std::string spectrogram_png(const SampleWave& w, const Scale& sc) {
             top = std::max(top, v);
         }
     }
+    // A quiet sample stays dark: the scale's top is never more than 40 dB below a
+    // full-scale sine's peak.
+    top = std::max(top, 20.0 * std::log10(n / 4.0) - 40.0);
     std::vector<uint8_t> rgb(size_t(img_w) * img_h * 3);
     for (size_t i = 0; i < db.size(); ++i) colour(1.0 + (db[i] - top) / range_db, &rgb[i * 3]);
     std::string png;
