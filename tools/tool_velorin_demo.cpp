@@ -5,9 +5,10 @@
 //   velorin-demo jump OUT.wav [F0_HZ] [SECONDS]    the vowel, an octave up for 30 ms midway
 //   velorin-demo noise OUT.wav [SECONDS]           breath-like noise
 //   velorin-demo silence OUT.wav [SECONDS]         digital silence
-//   velorin-demo join [--overlap MS] OUT.wav IN.wav ...
+//   velorin-demo join [--overlap MS] [--trim MS] OUT.wav IN.wav ...
 //       the notes one after another, each overlapping the one before by MS
-//       milliseconds (default 0) under an equal-power crossfade; then the click
+//       milliseconds (default 0) under an equal-power crossfade, the last --trim
+//       milliseconds of every note left out (default 0); then the click
 //       check: the energy above 8 kHz around each join against the notes'
 //       steady parts (exit 1 when a join is more than 3 dB above them)
 #include <algorithm>
@@ -68,7 +69,7 @@ int usage() {
         "       velorin-demo jump OUT.wav [F0_HZ] [SECONDS]\n"
         "       velorin-demo noise OUT.wav [SECONDS]\n"
         "       velorin-demo silence OUT.wav [SECONDS]\n"
-        "       velorin-demo join [--overlap MS] OUT.wav IN.wav ...\n",
+        "       velorin-demo join [--overlap MS] [--trim MS] OUT.wav IN.wav ...\n",
         stderr);
     return 2;
 }
@@ -119,10 +120,12 @@ double mean_square(const std::vector<double>& y, long from, long to) {
     return to > from ? e / double(to - from) : 0.0;
 }
 
-int join_notes(const std::wstring& out, double overlap_ms, int first, int argc, char** argv) {
+int join_notes(const std::wstring& out, double overlap_ms, double trim_ms, int first, int argc,
+               char** argv) {
     using namespace velorin;
     const int rate = 44100;
     const long overlap = std::lround(overlap_ms * rate / 1000.0);
+    const long trim = std::lround(trim_ms * rate / 1000.0);
     std::vector<double> all;
     std::vector<long> starts, lengths;  // where each note begins in the phrase, and its length
     for (int i = first; i < argc; ++i) {
@@ -133,6 +136,7 @@ int join_notes(const std::wstring& out, double overlap_ms, int first, int argc, 
             std::fprintf(stderr, "velorin-demo: cannot read %s\n", argv[i]);
             return 1;
         }
+        frames = std::max<int64_t>(1, frames - trim);
         // Equal power: the outgoing note under a cosine, the incoming one under a sine.
         const long ov = all.empty() ? 0 : std::min({overlap, long(frames), long(all.size())});
         const long at = long(all.size()) - ov;
@@ -178,15 +182,16 @@ int main(int argc, char** argv) {
     const std::string cmd = argv[1];
     if (cmd == "join") {
         int first = 2;
-        double overlap_ms = 0.0;
-        if (std::strcmp(argv[2], "--overlap") == 0) {
-            if (argc < 5) return usage();
-            overlap_ms = std::atof(argv[3]);
-            if (!(overlap_ms >= 0 && overlap_ms <= 1000)) return usage();
-            first = 4;
+        double overlap_ms = 0.0, trim_ms = 0.0;
+        while (first + 1 < argc && (std::strcmp(argv[first], "--overlap") == 0 ||
+                                    std::strcmp(argv[first], "--trim") == 0)) {
+            const double v = std::atof(argv[first + 1]);
+            if (!(v >= 0 && v <= 1000)) return usage();
+            (argv[first][2] == 'o' ? overlap_ms : trim_ms) = v;
+            first += 2;
         }
         if (argc < first + 2) return usage();
-        return join_notes(widen_text(argv[first]), overlap_ms, first + 1, argc, argv);
+        return join_notes(widen_text(argv[first]), overlap_ms, trim_ms, first + 1, argc, argv);
     }
     const std::wstring out = widen_text(argv[2]);
     if (cmd == "noise" || cmd == "silence") {
