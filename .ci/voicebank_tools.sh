@@ -68,7 +68,7 @@ done
 echo "plots: $k written, each parsed by xmllint"
 
 # Release packages: exactly the programs and the text.
-bash tools/package.sh
+VELORIN_PACKAGE_LINUX_BUILD="$build" bash tools/package.sh
 version=$(sed -n 's/^project(velorin VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
 for arch in x64 x86; do
     z="dist/velorin-$version-windows-$arch.zip"

@@ -6,7 +6,7 @@
 #       bin/velorin, bin/velorin-pitch, bin/velorin-frq and README.txt
 # The version is the one in CMakeLists.txt (project(velorin VERSION ...)). Windows
 # programs are cross-built with mingw-w64 in build-w64/ and build-w32/ (reused when
-# present), the Linux programs in build-package/.
+# present), the Linux programs in $VELORIN_PACKAGE_LINUX_BUILD (default build-package/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(velorin VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -79,12 +79,13 @@ package_windows w64 windows-x64
 build_windows w32 cmake/mingw-i686.cmake
 package_windows w32 windows-x86
 
-if [ ! -f build-package/CMakeCache.txt ]; then
-    cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DVELORIN_TESTS=OFF > /dev/null
+linux=${VELORIN_PACKAGE_LINUX_BUILD:-build-package}
+if [ ! -f "$linux/CMakeCache.txt" ]; then
+    cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=Release -DVELORIN_TESTS=OFF > /dev/null
 fi
-cmake --build build-package -j"$jobs" --target velorin velorin-pitch velorin-frq > /dev/null
+cmake --build "$linux" -j"$jobs" --target velorin velorin-pitch velorin-frq > /dev/null
 dir="$stage/velorin-$version-linux-x86_64"
-cmake --install build-package --prefix "$dir" --strip > /dev/null
+cmake --install "$linux" --prefix "$dir" --strip > /dev/null
 readme linux > "$dir/README.txt"
 tar -C "$stage" -czf "$dist/velorin-$version-linux-x86_64.tar.gz" "velorin-$version-linux-x86_64"
 echo "dist/velorin-$version-linux-x86_64.tar.gz"
