@@ -44,15 +44,21 @@ cpu=$(awk -v a="$(cat "$work/after.txt")" -v b="$before" 'BEGIN { printf "%.3f",
 
 # 2. The whole folder at once, from no lists.
 find "$work/bank" -name '*.frq' -delete
+load=$(cut -d ' ' -f 1-3 /proc/loadavg)
+children_cpu > "$work/before.txt"
 t0=$(now)
 "$frq" analyse "$work/bank" > "$work/run1.txt" 2> /dev/null || true
 wall=$(awk -v a="$(now)" -v b="$t0" 'BEGIN { printf "%.3f", a - b }')
+children_cpu > "$work/after.txt"
+folder_cpu=$(awk -v a="$(cat "$work/after.txt")" -v b="$(cat "$work/before.txt")" 'BEGIN { printf "%.3f", a - b }')
 bound=$(awk -v c="$cpu" -v p="$procs" 'BEGIN { printf "%.3f", 1.2 * c / p }')
 echo "samples:                       ${#samples[@]}"
 echo "processors:                    $procs"
 echo "CPU time, each sample alone:   $cpu s (added up)"
 echo "wall time, whole folder:       $wall s"
 echo "bound 1.2 x CPU / processors:  $bound s"
+echo "CPU time, whole folder:        $folder_cpu s (processors busy $(awk -v c="$folder_cpu" -v w="$wall" -v p="$procs" 'BEGIN { printf "%.0f", 100 * c / (w * p) }') % of the wall time)"
+echo "load average before the run:   $load (other work on the machine slows the wall time)"
 if awk -v w="$wall" -v b="$bound" 'BEGIN { exit !(w <= b) }'; then
     echo "wall time within the bound"
 else

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CLI/CLI.hpp"
+#include "audio/analysis_loader.h"
 #include "audio/bytes.h"
 #include "audio/decoder_pipe.h"
 #include "driver/render.h"
@@ -43,14 +44,8 @@ double seconds_since(int64_t start) {
 
 // --- Samples and their lists ------------------------------------------------
 
-// A sample is what velorin's analysis loader reads: ".wav", ".aif", ".aiff", and the
-// compressed forms whose decoder variable is set.
-bool is_sample(const std::wstring& path) {
-    const std::wstring ext = lower_extension(path.c_str());
-    if (ext == L".wav" || ext == L".aif" || ext == L".aiff") return true;
-    std::vector<std::wstring> argv;
-    return decoder_command(path.c_str(), &argv);
-}
+// A sample is what velorin's analysis loader reads.
+bool is_sample(const std::wstring& path) { return analysis_reads(path.c_str()); }
 
 std::wstring join_path(const std::wstring& folder, const std::wstring& name) {
     if (folder.empty()) return name;

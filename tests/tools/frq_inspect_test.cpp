@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <utility>
 #include <memory>
 #include <vector>
 
+#include "audio/analysis_loader.h"
 #include "tools/frq_inspect.h"
 
 namespace {
@@ -90,6 +93,23 @@ TEST(FrqNoteName, NearestNoteAndCents) {
     EXPECT_EQ(note_name(55.0), "A1 +0 cents");
     EXPECT_EQ(note_name(0.0), "-");
     EXPECT_EQ(note_name(1.0), "-");
+}
+
+}  // namespace
+
+namespace {
+
+// The samples velorin-frq takes from a folder: those the analysis loader reads.
+TEST(AnalysisReads, ByExtensionAndDecoderVariable) {
+    unsetenv("flacpath");
+    const std::pair<const wchar_t*, bool> without[] = {
+        {L"a.wav", true}, {L"B.WAV", true}, {L"c.aif", true}, {L"d.AIFF", true},
+        {L"e.flac", false}, {L"a_wav.frq", false}, {L"noext", false}, {L"dir.wav/x.txt", false}};
+    for (const auto& c : without) EXPECT_EQ(velorin::analysis_reads(c.first), c.second) << c.first;
+    setenv("flacpath", "/bin/true", 1);
+    EXPECT_TRUE(velorin::analysis_reads(L"e.flac"));
+    EXPECT_FALSE(velorin::analysis_reads(L"e.mp3"));
+    unsetenv("flacpath");
 }
 
 }  // namespace
