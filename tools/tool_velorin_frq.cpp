@@ -258,6 +258,13 @@ void draw_progress(Analysis* a) {
 void analyse_one(Analysis* a, const std::wstring& path) {
     std::string reason;
     ListPtr list(obtain_freq_list(path.c_str()));
+    const std::wstring ext = lower_extension(path.c_str());
+    if (interrupt_requested() && ext != L".wav" && ext != L".aif" && ext != L".aiff") {
+        // Ctrl-C on a terminal reaches the decoder too, which may have stopped early:
+        // a list of part of the sample is no list, so none is left.
+        if (list) file_remove(list_path_of(path).c_str());
+        return;
+    }
     if (!list) {
         reason = analysis_fault(path);
     } else {
