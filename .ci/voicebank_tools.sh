@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # .ci/voicebank_tools.sh: velorin-frq end to end on a generated voicebank: analyse, a
 # second run that analyses nothing, the report page loaded in a real browser (Chromium,
-# headless) with every sample's row and picture, every plot parsed as XML; then the
-# release packages built and their contents checked.
+# headless) with every sample's row and picture, every plot parsed as XML; the demo
+# phrase without clicks; then the release packages built and their contents checked.
 # The Linux build is taken from $VELORIN_LINUX_BUILD (default build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -66,6 +66,12 @@ for s in "${samples[@]}"; do
     xmllint --noout "$work/plots/$k.svg" || fail "plot of $s is not well-formed XML"
 done
 echo "plots: $k written, each parsed by xmllint"
+
+# The demo: velorin's own notes joined without a click (its join checks every joint).
+bash tools/demo.sh > "$work/demo.txt" 2>&1 || { tail -n 12 "$work/demo.txt"; fail "demo"; }
+tail -n 1 "$work/demo.txt"
+sed 's/^/  /' out/demo/joins.txt
+grep -q '<tr class="sample' out/demo/report.html || fail "demo report page"
 
 # Release packages: exactly the programs and the text.
 VELORIN_PACKAGE_LINUX_BUILD="$build" bash tools/package.sh
