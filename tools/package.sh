@@ -28,16 +28,16 @@ velorin$exe is a voice resampler for singing-synthesis hosts: the host starts it
 once per note, with the sample, the note's pitch, length, flags and pitch bend.
 
 Pointing a host at velorin
-  In the host's project or preferences, choose ${bin}velorin$exe as the resampler
-  (the "resampler" or "tool 2" setting), giving its full path, for example
-  $example. Nothing needs installing: the programs
-  need no other files beside them. velorin writes a frequency list beside
-  every sample it analyses (voice.wav -> voice_wav.frq).
+  In the host's project settings or preferences, set the resampler to the full
+  path of ${bin}velorin$exe, for example $example.
+  Nothing needs installing: the programs need no other files beside them.
+  velorin writes a frequency list beside every sample it analyses
+  (voice.wav -> voice_wav.frq).
 
 Compressed samples
   For .flac, .mp3, .ogg, .aac and .m4a samples, name the decoder in an
   environment variable: flacpath (flac), lamepath (lame), oggdecpath (oggdec),
-  faadpath (faad) or nerodecpath (neroAacDec), set to the decoder's full path.
+  faadpath (faad) or nerodecpath, set to the decoder's full path.
   velorin starts it with the sample's path and reads a WAV stream from it.
 
 The tools
