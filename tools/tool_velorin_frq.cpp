@@ -165,7 +165,7 @@ std::string analysis_fault(const std::wstring& path) {
 FreqList* load_list(const std::wstring& path, std::string* why) {
     FileStatus st;
     if (!file_status(path.c_str(), &st) || st.folder) {
-        *why = "no such file";
+        *why = st.folder ? "a folder, not a sample or a list" : "no such file";
         return nullptr;
     }
     const std::wstring list = is_list_path(path) ? path : list_path_of(path);
