@@ -8,11 +8,12 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build build -j"$(nproc)" --target velorin velorin-demo velorin-pitch velorin-frq > /dev/null
 
 demo=out/demo
-mkdir -p "$demo"
-rm -f "$demo"/voice_wav.frq "$demo"/note*.wav
-build/tools/velorin-demo voice "$demo/voice.wav" 220 1.5
-build/tools/velorin-frq analyse "$demo" > /dev/null 2>&1
-build/tools/velorin-frq report "$demo" -o "$demo/report.html" > /dev/null
+bank=$demo/voicebank
+mkdir -p "$bank"
+rm -f "$bank"/*.frq "$demo"/note*.wav
+build/tools/velorin-demo voice "$bank/voice.wav" 220 1.5
+build/tools/velorin-frq analyse "$bank" > /dev/null 2>&1
+build/tools/velorin-frq report "$bank" -o "$demo/report.html" > /dev/null
 
 now() { date +%s.%N; }
 started=$(now)
@@ -26,7 +27,7 @@ rm -f "$demo/velorin.log"
 render() {  # pitch, length ms, flags, bend; flag n keeps velorin's console report quiet,
             # its worker lines on standard error go to the log
     i=$((i + 1))
-    build/velorin "$demo/voice.wav" "$demo/note$i.wav" "$1" 100 "n$3" 100 "$2" 80 100 100 0 !120 "$4" \
+    build/velorin "$bank/voice.wav" "$demo/note$i.wav" "$1" 100 "n$3" 100 "$2" 80 100 100 0 !120 "$4" \
         2>> "$demo/velorin.log"
 }
 render C4 400 "" "$scoop"
@@ -48,8 +49,8 @@ build/tools/velorin-demo join --overlap 30 --trim 5 "$demo/phrase.wav" \
 elapsed=$(awk -v a="$(now)" -v b="$started" 'BEGIN { printf "%.2f", a - b }')
 
 echo
-echo "Demo voice sample:      $demo/voice.wav"
-echo "Its frequency list:     $demo/voice_wav.frq"
+echo "Demo voice sample:      $bank/voice.wav"
+echo "Its frequency list:     $bank/voice_wav.frq"
 echo "Report page:            $demo/report.html"
 echo "Rendered notes:         $demo/note1.wav .. $demo/note$i.wav"
 echo "The phrase, all notes:  $demo/phrase.wav"
