@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -95,7 +96,12 @@ std::vector<std::wstring> gather(const std::vector<std::wstring>& paths,
                                     "compressed form whose decoder variable is set)"});
         }
     }
-    return samples;
+    // A sample named twice (alone and in its folder) is analysed once.
+    std::vector<std::wstring> once;
+    std::set<std::wstring> seen;
+    for (const std::wstring& p : samples)
+        if (seen.insert(p).second) once.push_back(p);
+    return once;
 }
 
 std::wstring list_path_of(const std::wstring& path) {

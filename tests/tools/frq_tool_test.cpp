@@ -104,8 +104,8 @@ TEST_F(FrqTool, AnalyseWritesVelorinsListsThenKeepsThemUnlessForced) {
     r = run({"analyse", "bank"});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("nothing to analyse: all 3 lists are up to date"), std::string::npos) << r.out;
-    r = run({"analyse", "--force", "bank/a 220.wav", "bank"});
-    EXPECT_NE(r.out.find("analysed 4, up to date 0"), std::string::npos) << r.out;
+    r = run({"analyse", "--force", "bank/a 220.wav", "bank"});  // a sample named twice counts once
+    EXPECT_NE(r.out.find("analysed 3, up to date 0"), std::string::npos) << r.out;
 }
 
 TEST_F(FrqTool, BadInputIsReportedAndNothingIsDamaged) {
