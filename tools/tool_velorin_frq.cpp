@@ -37,7 +37,7 @@ using ListPtr = std::unique_ptr<FreqList, ListFree>;
 
 std::string utf8(const std::wstring& w) { return narrow_text(w.c_str()); }
 
-void tellf_wide(FILE* stream, const std::wstring& text) { tell_wide(stream, text.c_str()); }
+void tell_text(FILE* stream, const std::wstring& text) { tell_wide(stream, text.c_str()); }
 
 double seconds_since(int64_t start) {
     return double(perf_counter() - start) / double(perf_frequency());
@@ -284,11 +284,11 @@ void analyse_one(Analysis* a, const std::wstring& path) {
     ++a->done;
     if (reason.empty()) {
         ++a->analysed;
-        if (!a->terminal) tellf_wide(stderr, L"analysed " + path + L"\n");
+        if (!a->terminal) tell_text(stderr, L"analysed " + path + L"\n");
     } else {
         a->failures.push_back({path, reason});
         if (a->terminal) tell(stderr, "\n");
-        tellf_wide(stderr, L"failed " + path + L": " + widen_text(reason.c_str()) + L"\n");
+        tell_text(stderr, L"failed " + path + L": " + widen_text(reason.c_str()) + L"\n");
         a->drawn = 0;
     }
     if (a->terminal) draw_progress(a);
@@ -335,7 +335,7 @@ int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force
     }
     a.failures = failures;
     for (const Failure& f : failures)
-        tellf_wide(stderr, L"failed " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
+        tell_text(stderr, L"failed " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
     a.terminal = stream_is_terminal(stderr);
     a.lock = mutex_create();
     if (!a.lock) {
@@ -363,7 +363,7 @@ int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force
                   a.analysed, a.up_to_date, a.failures.size(), seconds_since(a.start), jobs);
     tell(stdout, line);
     for (const Failure& f : a.failures)
-        tellf_wide(stdout, L"  failed: " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
+        tell_text(stdout, L"  failed: " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
     if (stopped) {
         const size_t left = a.todo.size() - a.done;
         tell(stderr, ("interrupted: " + std::to_string(left) + " samples not analysed\n").c_str());
@@ -381,7 +381,7 @@ std::string hz_text(double hz) {
 }
 
 void print_info(const std::wstring& path, const FreqList& l, const ListSummary& s) {
-    tellf_wide(stdout, path + L"\n");
+    tell_text(stdout, path + L"\n");
     char buf[256];
     std::snprintf(buf, sizeof buf, "  frames      %d, step %d samples (%.2f ms at %d Hz)\n", s.count,
                   s.step, l.sample_rate > 0 ? 1000.0 * s.step / l.sample_rate : 0.0, l.sample_rate);
@@ -431,7 +431,7 @@ int info_command(const std::vector<std::wstring>& files, bool csv) {
         std::string why;
         ListPtr l(load_list(p, &why));
         if (!l) {
-            tellf_wide(stderr, L"velorin-frq: " + p + L": " + widen_text(why.c_str()) + L"\n");
+            tell_text(stderr, L"velorin-frq: " + p + L": " + widen_text(why.c_str()) + L"\n");
             rc = 1;
             continue;
         }
@@ -456,7 +456,7 @@ int fix_command(const std::vector<std::wstring>& files, bool dry_run) {
             const std::string why = lp.empty() ? "the path is too long for a list path"
                                     : file_status(lp.c_str(), &st) ? list_fault(lp)
                                                                    : "it has no frequency list";
-            tellf_wide(stderr, L"velorin-frq: " + p + L": " + widen_text(why.c_str()) + L"\n");
+            tell_text(stderr, L"velorin-frq: " + p + L": " + widen_text(why.c_str()) + L"\n");
             rc = 1;
             continue;
         }
@@ -470,17 +470,17 @@ int fix_command(const std::vector<std::wstring>& files, bool dry_run) {
             char buf[200];
             std::snprintf(buf, sizeof buf, "  frame %d at %.1f ms: %s -> %s\n", f.frame,
                           frame_ms(*l, f.frame), hz_text(before).c_str(), hz_text(after).c_str());
-            if (changed == 1) tellf_wide(stdout, lp + (dry_run ? L" (dry run)\n" : L"\n"));
+            if (changed == 1) tell_text(stdout, lp + (dry_run ? L" (dry run)\n" : L"\n"));
             tell(stdout, buf);
             l->freq[f.frame] = after;
         }
         if (changed == 0) {
-            tellf_wide(stdout, lp + L": nothing to fix\n");
+            tell_text(stdout, lp + L": nothing to fix\n");
             continue;
         }
         if (dry_run) continue;
         if (write_freq_list(lp.c_str(), l.get()) != 1) {
-            tellf_wide(stderr, L"velorin-frq: " + lp + L": the list cannot be written (read-only?)\n");
+            tell_text(stderr, L"velorin-frq: " + lp + L": the list cannot be written (read-only?)\n");
             rc = 1;
             continue;
         }
@@ -523,7 +523,7 @@ int plot_command(const std::wstring& file, std::wstring out) {
     std::string why;
     const std::string svg = picture(file, &why, nullptr);
     if (svg.empty()) {
-        tellf_wide(stderr, L"velorin-frq: " + file + L": " + widen_text(why.c_str()) + L"\n");
+        tell_text(stderr, L"velorin-frq: " + file + L": " + widen_text(why.c_str()) + L"\n");
         return 1;
     }
     if (out.empty()) {
@@ -531,10 +531,10 @@ int plot_command(const std::wstring& file, std::wstring out) {
         out = out.substr(0, out.size() - 4) + L".svg";
     }
     if (!write_text_file(out, svg)) {
-        tellf_wide(stderr, L"velorin-frq: " + out + L": cannot be written\n");
+        tell_text(stderr, L"velorin-frq: " + out + L": cannot be written\n");
         return 1;
     }
-    tellf_wide(stdout, out + L"\n");
+    tell_text(stdout, out + L"\n");
     return 0;
 }
 
@@ -542,16 +542,16 @@ int report_command(const std::wstring& folder, const std::wstring& out) {
     interrupt_watch();
     FileStatus st;
     if (!file_status(folder.c_str(), &st) || !st.folder) {
-        tellf_wide(stderr, L"velorin-frq: " + folder + L": not a folder\n");
+        tell_text(stderr, L"velorin-frq: " + folder + L": not a folder\n");
         return 1;
     }
     std::vector<Failure> failures;
     std::vector<std::wstring> samples;
     walk(folder, &samples, &failures);
     for (const Failure& f : failures)
-        tellf_wide(stderr, L"velorin-frq: " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
+        tell_text(stderr, L"velorin-frq: " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
     if (samples.empty()) {
-        tellf_wide(stderr, L"velorin-frq: " + folder + L": no samples in this folder\n");
+        tell_text(stderr, L"velorin-frq: " + folder + L": no samples in this folder\n");
         return 1;
     }
     std::vector<ReportRow> rows;
@@ -568,10 +568,10 @@ int report_command(const std::wstring& folder, const std::wstring& out) {
     }
     sort_worst_first(&rows);
     if (!write_text_file(out, report_html(utf8(folder), rows))) {
-        tellf_wide(stderr, L"velorin-frq: " + out + L": cannot be written\n");
+        tell_text(stderr, L"velorin-frq: " + out + L": cannot be written\n");
         return 1;
     }
-    tellf_wide(stdout, out + L"\n");
+    tell_text(stdout, out + L"\n");
     return 0;
 }
 
