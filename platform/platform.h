@@ -22,6 +22,8 @@ Event* event_create(bool signalled);  // null on failure
 void event_set(Event* e);
 void event_reset(Event* e);
 bool event_wait(Event* e);  // waits without time-out; false on failure
+// Waits at most `ms` milliseconds; true when the event is signalled.
+bool event_wait_ms(Event* e, int ms);
 // Waits until one of the events is signalled and returns the lowest
 // signalled index; -1 on failure (bad arguments or a failed system call).
 int wait_any(Event* const* events, int count);

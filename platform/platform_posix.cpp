@@ -124,6 +124,26 @@ bool event_wait(Event* e) {
     return wait_events(one, 1, spin_rounds_one) == 0;
 }
 
+bool event_wait_ms(Event* e, int ms) {
+    if (!e) return false;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    Waiter& self = this_waiter();
+    std::unique_lock<std::mutex> g(event_lock());
+    while (!e->signalled.load(std::memory_order_acquire)) {
+        e->waiters.push_back(&self);
+        const bool timed_out = self.cv.wait_until(g, limit) == std::cv_status::timeout;
+        std::vector<Waiter*>& ws = e->waiters;
+        for (size_t j = 0; j < ws.size(); ++j) {
+            if (ws[j] == &self) {
+                ws.erase(ws.begin() + long(j));
+                break;
+            }
+        }
+        if (timed_out) break;
+    }
+    return e->signalled.load(std::memory_order_acquire);
+}
+
 int wait_any(Event* const* events, int count) {
     if (!events || count <= 0) return -1;
     for (int i = 0; i < count; ++i)

@@ -40,6 +40,10 @@ bool event_wait(Event* e) {
     return e && WaitForSingleObject(handle_of(e), INFINITE) == WAIT_OBJECT_0;
 }
 
+bool event_wait_ms(Event* e, int ms) {
+    return e && WaitForSingleObject(handle_of(e), static_cast<DWORD>(ms < 0 ? 0 : ms)) == WAIT_OBJECT_0;
+}
+
 // WaitForMultipleObjects reports the smallest index among the signalled objects, which is
 // the "lowest signalled index" that callers rely on.
 int wait_any(Event* const* events, int count) {

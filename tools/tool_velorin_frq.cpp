@@ -220,7 +220,9 @@ struct Analysis {
     bool terminal = false;
     int64_t start = 0;
     Mutex* lock = nullptr;
+    Event* finished = nullptr;  // set when the last worker ends
     // Guarded by lock:
+    int running = 0;  // workers
     size_t next = 0;
     size_t done = 0;
     size_t analysed = 0;
@@ -300,6 +302,7 @@ void analysis_worker(void* arg) {
     for (;;) {
         mutex_lock(a->lock);
         if (a->next >= a->todo.size() || interrupt_requested()) {
+            if (--a->running == 0) event_set(a->finished);
             mutex_unlock(a->lock);
             return;
         }
@@ -338,7 +341,8 @@ int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force
         tell_text(stderr, L"failed " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
     a.terminal = stream_is_terminal(stderr);
     a.lock = mutex_create();
-    if (!a.lock) {
+    a.finished = event_create(false);
+    if (!a.lock || !a.finished) {
         tell(stderr, "velorin-frq: out of resources\n");
         return 1;
     }
@@ -351,11 +355,32 @@ int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force
     } else {
         if (a.terminal) draw_progress(&a);
         std::vector<Thread*> threads;
-        for (int i = 1; i < jobs; ++i) threads.push_back(thread_start(analysis_worker, &a));
-        analysis_worker(&a);
-        for (Thread* t : threads) thread_join(t);  // null (not started) is ignored
+        a.running = jobs;
+        for (int i = 0; i < jobs; ++i) {
+            Thread* t = thread_start(analysis_worker, &a);
+            if (t) {
+                threads.push_back(t);
+            } else {
+                mutex_lock(a.lock);
+                if (--a.running == 0) event_set(a.finished);
+                mutex_unlock(a.lock);
+            }
+        }
+        if (threads.empty()) {
+            a.running = 1;
+            analysis_worker(&a);  // no thread could start: this one does the work
+        }
+        // The clock on the progress line moves on while the samples take their time.
+        while (!event_wait_ms(a.finished, 500)) {
+            if (!a.terminal) continue;
+            mutex_lock(a.lock);
+            draw_progress(&a);
+            mutex_unlock(a.lock);
+        }
+        for (Thread* t : threads) thread_join(t);
         if (a.terminal) tell(stderr, "\n");
     }
+    event_close(a.finished);
     mutex_close(a.lock);
     const bool stopped = interrupt_requested();
     char line[160];

@@ -1,5 +1,5 @@
-// tests/platform/folders_test.cpp: folders, file times and the temporary-file registry,
-// as both system layers must provide them.
+// tests/platform/folders_test.cpp: folders, file times, the temporary-file registry and
+// waits with a time limit, as both system layers must provide them.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -57,6 +57,18 @@ TEST(PlatformFolders, TemporaryFileSlotsAreReusedAndBounded) {
     temp_file_forget(again);
     EXPECT_EQ(temp_file_register(std::wstring(5000, L'a').c_str()), -1);
     EXPECT_FALSE(interrupt_requested());
+}
+
+TEST(PlatformFolders, TimedWaitEndsAtItsLimitOrWhenSignalled) {
+    Event* e = event_create(false);
+    ASSERT_TRUE(e);
+    const int64_t start = perf_counter();
+    EXPECT_FALSE(event_wait_ms(e, 30));
+    EXPECT_GE(double(perf_counter() - start) / double(perf_frequency()), 0.025);
+    event_set(e);
+    EXPECT_TRUE(event_wait_ms(e, 10000));
+    event_close(e);
+    EXPECT_FALSE(event_wait_ms(nullptr, 1));
 }
 
 }  // namespace
