@@ -611,7 +611,8 @@ std::vector<std::wstring> wide_all(const std::vector<std::string>& v) {
 const char description[] =
     "velorin-frq: the frequency lists of a voicebank, with velorin's own analysis.\n"
     "Results go to standard output, messages and progress to standard error.\n"
-    "Exit 0 on success, 1 when anything failed, 2 for bad usage.";
+    "Exit 0 on success, 1 when anything failed, 2 for bad usage, 130 when interrupted\n"
+    "(Ctrl-C: the samples in progress are finished; a second Ctrl-C stops at once).";
 
 int frq_tool_main(const std::vector<std::string>& args) {
     locale_from_environment();
