@@ -289,16 +289,25 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
     // The pitch curve: one polyline per run of voiced frames; suspicious frames circled.
     s += "<g class=\"pitch\" fill=\"none\" stroke=\"#00e0ff\" stroke-width=\"1.6\">\n";
     const double frame_s = list.sample_rate > 0 ? double(list.step) / list.sample_rate : 0.0;
-    std::string points;
+    std::string points, first_x, first_y;
+    int in_run = 0;
     auto flush = [&]() {
-        if (!points.empty()) s += "<polyline points=\"" + points + "\"/>\n";
+        if (in_run == 1)  // a lone voiced frame: a dot
+            s += "<circle cx=\"" + first_x + "\" cy=\"" + first_y + "\" r=\"1.5\" fill=\"#00e0ff\"/>\n";
+        else if (in_run > 1)
+            s += "<polyline points=\"" + points + "\"/>\n";
         points.clear();
+        in_run = 0;
     };
     for (int k = 0; k < list.count; ++k) {
         const double hz = list.freq[k];
         if (!frame_voiced(hz) || !std::isfinite(hz)) {
             flush();
             continue;
+        }
+        if (in_run++ == 0) {
+            first_x = num(xt(k * frame_s));
+            first_y = num(yf(hz));
         }
         points += num(xt(k * frame_s)) + "," + num(yf(hz)) + " ";
     }
