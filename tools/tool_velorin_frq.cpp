@@ -418,7 +418,7 @@ void print_info(const std::wstring& path, const FreqList& l, const ListSummary& 
                   s.voiced, s.count);
     tell(stdout, buf);
     if (s.voiced > 0) {
-        std::snprintf(buf, sizeof buf, "  voiced pitch  lowest %s, median %s, highest %s\n",
+        std::snprintf(buf, sizeof buf, "  pitch       lowest %s, median %s, highest %s (voiced frames)\n",
                       hz_text(s.lowest).c_str(), hz_text(s.median).c_str(), hz_text(s.highest).c_str());
         tell(stdout, buf);
     }
