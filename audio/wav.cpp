@@ -9,6 +9,7 @@
 
 #include "audio/bytes.h"
 #include "audio/grow_buffer.h"
+#include "audio/samples.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -47,28 +48,6 @@ int stored_bytes(int bits) {
             return 8;
         default:
             return 0;
-    }
-}
-
-double convert_sample(const uint8_t* p, int bits, int format_tag) {
-    switch (bits) {
-        case 8:
-            return (p[0] - 127.5) * 256;
-        case 16:
-            return static_cast<int16_t>(le_u16(p));
-        case 24: {
-            int32_t x =
-                static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16);
-            if (x & 0x800000) x -= 0x1000000;  // sign from bit 23
-            return x * 0.00390625;
-        }
-        case 32:
-            if (format_tag == 1) return static_cast<int32_t>(le_u32(p)) * 0.0000152587890625;
-            return le_f32(p) * 32767.5;
-        case 64:
-            return le_f64(p) * 32767.5;
-        default:
-            return 0.0;
     }
 }
 
@@ -114,7 +93,7 @@ double* read_sample_data(FILE* f, uint32_t size, const WavFormat& fmt, int appen
         const int64_t whole = raw.size / bps;  // samples the file really holds
         const int64_t n = whole < values ? whole : values;
         for (int64_t i = 0; i < n; ++i)
-            out[i] = convert_sample(raw.data + i * bps, fmt.bits, fmt.format_tag);
+            out[i] = render_sample_value(raw.data + i * bps, fmt.bits, fmt.format_tag);
     }
     grow_free(raw);
     *ssize = frames;
@@ -251,6 +230,7 @@ int encode_sample(double x, int bits, int format, uint8_t* p) {
     if (std::isnan(x)) x = 0.0;  // not a number: silence
     switch (bits) {
         case 8: {
+            // 128.5: the reader's centre 127.5 plus 1/2, so truncation rounds.
             double t = x * 0.00390625 + 128.5;
             if (t > 255) t = 255;
             if (t < 0) t = 0;
@@ -275,7 +255,7 @@ int encode_sample(double x, int bits, int format, uint8_t* p) {
         }
         case 32: {
             if (format == 3) {
-                const float v = static_cast<float>(x / 32767.5);
+                const float v = static_cast<float>(x / float_full_scale_render);
                 uint32_t u;
                 std::memcpy(&u, &v, sizeof u);
                 put_le_u32(p, u);
@@ -288,7 +268,7 @@ int encode_sample(double x, int bits, int format, uint8_t* p) {
             return 4;
         }
         default:  // 64
-            put_le_f64(p, x / 32767.5);
+            put_le_f64(p, x / float_full_scale_render);
             return 8;
     }
 }

@@ -211,8 +211,9 @@ FreqList* obtain_freq_list(const wchar_t* input_path) {
     if (!data) return nullptr;
     int n = 0, step = 0;
     analysis_frame(static_cast<int>(fmt.rate), &n, &step);
-    FreqList* list = generate_freq_list(data.get(), bytes, fmt.bits, fmt.channels,
-                                        fmt.block_align, static_cast<int>(fmt.rate), n, step, 0, 0);
+    FreqList* list = generate_freq_list(
+        data.get(), bytes,
+        {fmt.bits, fmt.channels, fmt.block_align, static_cast<int>(fmt.rate), n, step});
     if (!list) return nullptr;
     write_freq_list(input_path, list);
     return list;

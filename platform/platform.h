@@ -116,8 +116,13 @@ void stdout_binary();  // binary mode on standard output (WAV to "-")
 // Paths and arguments between the system's bytes and our wide strings. POSIX:
 // UTF-8, whatever the locale; a byte that is not valid UTF-8 travels as the
 // wide character 0xDC00 + byte and comes back unchanged, so every path given
-// on the command line round-trips. Windows: the system is wide already.
+// on the command line round-trips. Windows: the system is wide already; the
+// same conversion (with surrogate pairs) serves texts that arrive as bytes.
 std::string narrow_text(const wchar_t* text);
 std::wstring widen_text(const char* text);
+
+// A POSIX entry point's arguments through widen_text, handed to wide_main;
+// returns its result.
+int main_with_wide_args(int argc, char** argv, int (*wide_main)(int, wchar_t**));
 
 }  // namespace velorin

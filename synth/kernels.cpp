@@ -3,42 +3,13 @@
 #include "synth/kernels.h"
 
 #include <cmath>
-#include <cstring>
+
+#include "audio/samples.h"
+#include "synth/sinc_weight.h"
 
 namespace velorin {
 
 namespace {
-
-// Deliberately not M_PI: this value is used in the kernel argument and in
-// the |h| test, and the full-precision constant changes the output.
-constexpr double sinc_pi = 3.14159265358979;
-
-// Reciprocals of (2n)(2n+1), n = 1..19: each Taylor term of sin(h)/h is the
-// previous one times -h^2 / ((2n)(2n+1)). Stored as reciprocals so a term
-// costs two multiplications; the rounding of 1/d is part of the result.
-constexpr double series_rcp[19] = {
-    1.0 / 6.0,   1.0 / 20.0,   1.0 / 42.0,   1.0 / 72.0,   1.0 / 110.0,  1.0 / 156.0, 1.0 / 210.0,
-    1.0 / 272.0, 1.0 / 342.0,  1.0 / 420.0,  1.0 / 506.0,  1.0 / 600.0,  1.0 / 702.0, 1.0 / 812.0,
-    1.0 / 930.0, 1.0 / 1056.0, 1.0 / 1190.0, 1.0 / 1332.0, 1.0 / 1482.0,
-};
-
-// sin(h)/h through its Taylor series: 14 terms (up to a^13/27!) inside the
-// main lobe, 20 terms (up to a^19/39!) outside, with a = h^2. Gives exactly 1
-// at h = 0.
-double sinc_series(double h) {
-    const double a = h * h;
-    const int terms = std::fabs(h) <= sinc_pi ? 14 : 20;
-    double sum = 1.0;
-    double term = 1.0;
-    for (int n = 1; n < terms; ++n) {
-        term = term * (a * series_rcp[n - 1]);
-        if (n & 1)
-            sum -= term;
-        else
-            sum += term;
-    }
-    return sum;
-}
 
 // The tap range of a read at x with width b, or false when no tap can fall
 // inside [0, frames), x is not a finite number or b is NaN or absurdly large.
@@ -66,7 +37,7 @@ double sinc_read(double x, double b, int channels, int64_t frames, Load load) {
     double wsum = 0.0;
     for (int64_t i = first; i <= last; ++i) {
         const double h = (static_cast<double>(i) - x) * k;
-        const double w = std::cos(h * 0.25) * sinc_series(h);
+        const double w = sinc_tap_weight(h);
         wsum += w;
         if (i >= 0 && i < frames) acc += w * load(i);
     }
@@ -109,28 +80,23 @@ double sinc_read_i16(double x, const int16_t* data, double width, int channels, 
 
 double sinc_read_u8(double x, const uint8_t* data, double width, int channels, int64_t frames) {
     const double v = sinc_read(x, width, channels, frames,
-                               [=](int64_t i) { return static_cast<double>(data[i * channels]); });
-    return v * 256.0 - 32640.0;
+                               [=](int64_t i) { return stored_u8(data + i * channels); });
+    const AnalysisScaling s = analysis_scaling(8);
+    return v * s.scale - s.offset;
 }
 
 double sinc_read_i24(double x, const uint8_t* data, double width, int channels, int64_t frames) {
-    const double v = sinc_read(x, width, channels, frames, [=](int64_t i) {
-        const uint8_t* p = data + i * channels * 3;
-        uint32_t u = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-        int32_t s = static_cast<int32_t>(u);
-        if (u & 0x800000u) s -= 0x1000000;  // sign from bit 23
-        return static_cast<double>(s);
-    });
-    return v * 0.00390625;
+    const double v = sinc_read(x, width, channels, frames,
+                               [=](int64_t i) { return stored_i24(data + i * channels * 3); });
+    return v * analysis_scaling(24).scale;
 }
 
 double sinc_read_f32(double x, const float* data, double width, int channels, int64_t frames) {
-    const double v = sinc_read(x, width, channels, frames, [=](int64_t i) {
-        float s;
-        std::memcpy(&s, data + i * channels, sizeof s);  // raw data need not be aligned
-        return static_cast<double>(s);
-    });
-    return v * 32768.0;
+    // Through the bytes: raw data need not be aligned.
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data);
+    const double v = sinc_read(x, width, channels, frames,
+                               [=](int64_t i) { return stored_f32(bytes + i * channels * 4); });
+    return v * analysis_scaling(32).scale;
 }
 
 double series_value_at(double x, const double* values, int count, int step, double lo, double bad,
@@ -155,8 +121,9 @@ void build_phase_table(const double* freq, int count, int step, double freq_avg,
     double sum = 0.0;
     for (int64_t j = 0; j < ssize; ++j) {
         if (j % step == 0 && j / step <= frames) table[j / step] = sum;
-        sum +=
-            series_value_at(j + 0.5 - 0.25 * step, freq, count, step, 1.0, 55.0, freq_avg) / rate;
+        sum += series_value_at(j + 0.5 - 0.25 * step, freq, count, step, list_unvoiced_hz,
+                               list_missing_hz, freq_avg) /
+               rate;
     }
     if (frames > 0) table[frames] = table[frames - 1];
 }

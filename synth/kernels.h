@@ -20,6 +20,12 @@ double sinc_read_u8(double x, const uint8_t* data, double width, int channels, i
 double sinc_read_i24(double x, const uint8_t* data, double width, int channels, int64_t frames);
 double sinc_read_f32(double x, const float* data, double width, int channels, int64_t frames);
 
+// How the synthesis reads a frequency list's `freq` (lo and bad below): an
+// entry at or below 1 Hz is unvoiced, and an entry of exactly 55 Hz counts as
+// missing as well; both read as the list's average frequency.
+constexpr double list_unvoiced_hz = 1.0;
+constexpr double list_missing_hz = 55.0;
+
 // The interpolated value of a frame series (count + 1 values, one every
 // `step` samples) at sample position x. A value <= lo or == bad (or NaN)
 // is invalid and reads as `fallback`. Positions before 0 read entry 0,

@@ -23,12 +23,7 @@ struct Samples {
     ~Samples() { release(p); }
 };
 
-struct Raw {
-    uint8_t* p = nullptr;
-    WavFormat fmt;
-    int64_t size = -1;
-    ~Raw() { release(p); }
-};
+using Raw = RawData;
 
 void load(const TempDir& dir, const std::vector<uint8_t>& file, int appended, Samples* s) {
     write_bytes(dir.file("in.wav"), file);
