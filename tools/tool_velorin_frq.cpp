@@ -671,14 +671,18 @@ int frq_tool_main(const std::vector<std::string>& args) {
 
 }  // namespace
 
-// Arguments reach the parser as UTF-8 (on POSIX the bytes as given), and every path
-// goes back to a wide string through the platform's conversion.
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
+// Arguments reach the parser as UTF-8 (the platform's conversion, which gives every
+// path back exactly), and every path goes back to a wide string the same way.
+namespace {
+int frq_wide_main(int argc, wchar_t** argv) {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) args.push_back(velorin::narrow_text(argv[i]));
     return frq_tool_main(args);
 }
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return frq_wide_main(argc, argv); }
 #else
-int main(int argc, char** argv) { return frq_tool_main(std::vector<std::string>(argv, argv + argc)); }
+int main(int argc, char** argv) { return velorin::main_with_wide_args(argc, argv, frq_wide_main); }
 #endif

@@ -22,20 +22,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using velorin::FreqList;
-using velorin_test::file_exists;
 using velorin_test::read_bytes;
+using velorin_test::shell_quoted;
 
-std::string program(const char* name) {
-    const char* dir = std::getenv("VELORIN_BIN_DIR");
-    if (!dir) return std::string();
-    const std::string p = std::string(dir) + "/tools/" + name;
-    return file_exists(p) ? p : std::string();
-}
-
-std::string shell_quoted(const std::string& s) {
-    std::string q = "'";
-    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+// A program of this build; the tests fail when it is missing (CMake builds it first).
+std::string program(const char* name, std::string* why = nullptr) {
+    std::string ignored;
+    return velorin_test::built_program(std::string("tools/") + name, why ? why : &ignored);
 }
 
 std::string text_of(const std::string& path) {
@@ -57,7 +50,9 @@ struct ToolRun {
 class FrqTool : public testing::Test {
    protected:
     void SetUp() override {
-        if (program("velorin-frq").empty()) GTEST_SKIP() << "velorin-frq not built here (VELORIN_BIN_DIR)";
+        std::string why;
+        ASSERT_FALSE(program("velorin-frq", &why).empty()) << why;
+        ASSERT_FALSE(program("velorin-demo", &why).empty()) << why;
         velorin::console_mute(true);
     }
     void TearDown() override { velorin::console_mute(false); }
@@ -164,7 +159,6 @@ TEST_F(FrqTool, BadInputIsReportedAndNothingIsDamaged) {
 
 TEST_F(FrqTool, InfoFindsAnOctaveJumpAndFixRepairsItInPlace) {
     // The demo's vowel, and the same with 30 ms an octave up in the middle.
-    if (program("velorin-demo").empty()) GTEST_SKIP();
     ASSERT_EQ(run({"voice", "steady.wav", "220", "0.8"}, "velorin-demo").code, 0);
     ASSERT_EQ(run({"jump", "jump.wav", "220", "0.8"}, "velorin-demo").code, 0);
     ToolRun r = run({"info", "steady.wav", "jump.wav"});
@@ -258,7 +252,6 @@ TEST_F(FrqTool, InterruptedAnalysisLeavesNoTornListsOrTemporaryFiles) {
 
 // The demo's join: butted notes click, an equal-power crossfade does not.
 TEST_F(FrqTool, CrossfadedJoinsDoNotClick) {
-    if (program("velorin-demo").empty()) GTEST_SKIP();
     write_vowel(dir.file("n1.wav"), 220.0, 0.3);
     write_vowel(dir.file("n2.wav"), 277.0, 0.3);
     ToolRun butted = run({"join", "p.wav", "n1.wav", "n2.wav", "n1.wav"}, "velorin-demo");
