@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "audio/analysis_loader.h"
-#include "audio/bytes.h"
+#include "audio/samples.h"
 #include "platform/mem.h"
 #include "synth/rfft.h"
 
@@ -44,26 +44,6 @@ std::string fmt(const char* format, double a) {
 }
 
 std::string num(double v) { return fmt("%.1f", v); }
-
-double sample_value(const uint8_t* p, const WavFormat& f) {
-    if (f.format_tag == 3 && f.bits == 32) {
-        float v;
-        const uint32_t u = le_u32(p);
-        std::memcpy(&v, &u, 4);
-        return v;
-    }
-    if (f.format_tag == 3 && f.bits == 64) return le_f64(p);
-    switch (f.bits) {
-    case 8: return (double(p[0]) - 128.0) / 128.0;
-    case 16: return double(int16_t(uint16_t(p[0] | (p[1] << 8)))) / 32768.0;
-    case 24: {
-        int32_t v = int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24);
-        return double(v) / 2147483648.0;
-    }
-    case 32: return double(int32_t(le_u32(p))) / 2147483648.0;
-    default: return 0.0;
-    }
-}
 
 struct Scale {  // the logarithmic frequency axis of the spectrogram panel
     double lo = 50.0, hi = 5000.0;
@@ -186,7 +166,9 @@ bool load_wave(const wchar_t* path, SampleWave* wave) {
     if (ok) {
         const int64_t frames = bytes / f.block_align;
         wave->x.resize(size_t(frames));
-        for (int64_t k = 0; k < frames; ++k) wave->x[size_t(k)] = sample_value(data + k * f.block_align, f);
+        // The render reader's value of each stored sample, on a -1..1 scale.
+        for (int64_t k = 0; k < frames; ++k)
+            wave->x[size_t(k)] = render_sample_value(data + k * f.block_align, f.bits, f.format_tag) / 32768.0;
     }
     release(data);
     return ok;
