@@ -160,16 +160,20 @@ int write_freq_list(const wchar_t* path, const FreqList* list) {
 
     const std::vector<uint8_t> bytes = encode_list(*list);
     const std::wstring tmp = temporary_name(list_path);
+    // Known to the interruption handler, so that a process ended while the list is
+    // written leaves no temporary file behind.
+    const int slot = temp_file_register(tmp.c_str());
     FILE* f = file_open(tmp.c_str(), L"wb");
-    if (!f) return 0;
+    if (!f) {
+        temp_file_forget(slot);
+        return 0;
+    }
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     if (std::fclose(f) != 0) ok = false;
     if (ok) ok = file_rename(tmp.c_str(), list_path.c_str());
-    if (!ok) {
-        file_remove(tmp.c_str());
-        return 0;
-    }
-    return 1;
+    if (!ok) file_remove(tmp.c_str());
+    temp_file_forget(slot);
+    return ok ? 1 : 0;
 }
 
 void free_freq_list(FreqList* list) {

@@ -1,5 +1,6 @@
 // platform/platform_posix.cpp: the operating-system services on Linux and
 // other POSIX systems.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +15,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <thread>
 
@@ -122,6 +125,26 @@ bool event_wait(Event* e) {
     return wait_events(one, 1, spin_rounds_one) == 0;
 }
 
+bool event_wait_ms(Event* e, int ms) {
+    if (!e) return false;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    Waiter& self = this_waiter();
+    std::unique_lock<std::mutex> g(event_lock());
+    while (!e->signalled.load(std::memory_order_acquire)) {
+        e->waiters.push_back(&self);
+        const bool timed_out = self.cv.wait_until(g, limit) == std::cv_status::timeout;
+        std::vector<Waiter*>& ws = e->waiters;
+        for (size_t j = 0; j < ws.size(); ++j) {
+            if (ws[j] == &self) {
+                ws.erase(ws.begin() + long(j));
+                break;
+            }
+        }
+        if (timed_out) break;
+    }
+    return e->signalled.load(std::memory_order_acquire);
+}
+
 int wait_any(Event* const* events, int count) {
     if (!events || count <= 0) return -1;
     for (int i = 0; i < count; ++i)
@@ -194,6 +217,7 @@ bool file_status(const wchar_t* path, FileStatus* st) {
     st->exists = true;
     st->mtime = static_cast<int64_t>(s.st_mtime);
     st->owner_write = (s.st_mode & S_IWUSR) != 0;
+    st->folder = S_ISDIR(s.st_mode);
     return true;
 }
 
@@ -204,6 +228,94 @@ bool file_rename(const wchar_t* from, const wchar_t* to) {
 bool file_remove(const wchar_t* path) { return std::remove(narrow_text(path).c_str()) == 0; }
 
 int process_id() { return static_cast<int>(getpid()); }
+
+bool file_set_mtime(const wchar_t* path, int64_t mtime) {
+    if (!path) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // access time unchanged
+    times[1].tv_sec = static_cast<time_t>(mtime);
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, narrow_text(path).c_str(), times, 0) == 0;
+}
+
+bool folder_list(const wchar_t* path, std::vector<FolderEntry>* entries) {
+    if (!path || !entries) return false;
+    entries->clear();
+    const std::string dir = narrow_text(path);
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    while (const dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        FolderEntry fe;
+        fe.name = widen_text(e->d_name);
+        bool folder = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat s;  // follows links, as opening the entry would
+            folder = ::stat((dir + "/" + e->d_name).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+        }
+        fe.folder = folder;
+        entries->push_back(fe);
+    }
+    closedir(d);
+    std::sort(entries->begin(), entries->end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+wchar_t path_separator() { return L'/'; }
+
+bool stream_is_terminal(FILE* stream) { return stream && isatty(fileno(stream)) == 1; }
+
+// The interruption flag and the temporary files a second interruption removes.
+// The handler only reads slots whose state says they are complete, and uses
+// nothing but unlink and _exit, which are safe in a signal handler.
+namespace {
+constexpr int temp_slots = 64;
+constexpr int temp_path_bytes = 2048;
+volatile sig_atomic_t interrupt_count = 0;
+std::atomic<int> temp_state[temp_slots];  // 0 free, 1 being filled, 2 registered
+char temp_paths[temp_slots][temp_path_bytes];
+
+void on_interrupt(int) {
+    interrupt_count = interrupt_count + 1;
+    if (interrupt_count < 2) return;
+    for (int i = 0; i < temp_slots; ++i)
+        if (temp_state[i].load() == 2) unlink(temp_paths[i]);
+    _exit(130);
+}
+}  // namespace
+
+void interrupt_watch() {
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+bool interrupt_requested() { return interrupt_count > 0; }
+
+int temp_file_register(const wchar_t* path) {
+    if (!path) return -1;
+    const std::string bytes = narrow_text(path);
+    if (bytes.size() >= size_t(temp_path_bytes)) return -1;
+    for (int i = 0; i < temp_slots; ++i) {
+        int expected = 0;
+        if (!temp_state[i].compare_exchange_strong(expected, 1)) continue;
+        std::memcpy(temp_paths[i], bytes.c_str(), bytes.size() + 1);
+        temp_state[i].store(2);
+        return i;
+    }
+    return -1;
+}
+
+void temp_file_forget(int slot) {
+    if (slot >= 0 && slot < temp_slots) temp_state[slot].store(0);
+}
 
 bool env_get(const wchar_t* name, std::wstring* value) {
     const char* v = std::getenv(narrow_text(name).c_str());

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <clocale>
 #include <cstdlib>
 #include <cwchar>
@@ -36,6 +38,10 @@ void event_reset(Event* e) {
 
 bool event_wait(Event* e) {
     return e && WaitForSingleObject(handle_of(e), INFINITE) == WAIT_OBJECT_0;
+}
+
+bool event_wait_ms(Event* e, int ms) {
+    return e && WaitForSingleObject(handle_of(e), static_cast<DWORD>(ms < 0 ? 0 : ms)) == WAIT_OBJECT_0;
 }
 
 // WaitForMultipleObjects reports the smallest index among the signalled objects, which is
@@ -143,6 +149,7 @@ bool file_status(const wchar_t* path, FileStatus* st) {
     st->exists = true;
     st->mtime = static_cast<int64_t>(s.st_mtime);
     st->owner_write = (s.st_mode & _S_IWRITE) != 0;
+    st->folder = (s.st_mode & _S_IFDIR) != 0;
     return true;
 }
 
@@ -205,6 +212,92 @@ int child_finish(Child* c, int wait_ms) {
     const int status = c->out ? _pclose(c->out) : -1;
     delete c;
     return status;
+}
+
+bool file_set_mtime(const wchar_t* path, int64_t mtime) {
+    if (!path) return false;
+    HANDLE h = CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    // 100-nanosecond intervals since 1601.
+    const uint64_t t = static_cast<uint64_t>(mtime + 11644473600LL) * 10000000ULL;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(t);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    const bool ok = SetFileTime(h, nullptr, nullptr, &ft) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+bool folder_list(const wchar_t* path, std::vector<FolderEntry>* entries) {
+    if (!path || !entries) return false;
+    entries->clear();
+    std::wstring pattern = path;
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0) continue;
+        FolderEntry fe;
+        fe.name = fd.cFileName;
+        fe.folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entries->push_back(fe);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(entries->begin(), entries->end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+wchar_t path_separator() { return L'\\'; }
+
+bool stream_is_terminal(FILE* stream) {
+    if (!stream) return false;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+// The interruption flag and the temporary files a second interruption removes. The
+// console handler runs on a thread of its own, so it may use any call.
+namespace {
+constexpr int temp_slots = 64;
+constexpr int temp_path_chars = 1024;
+std::atomic<int> interrupt_count{0};
+std::atomic<int> temp_state[temp_slots];  // 0 free, 1 being filled, 2 registered
+wchar_t temp_paths[temp_slots][temp_path_chars];
+
+BOOL WINAPI on_console_event(DWORD) {
+    if (interrupt_count.fetch_add(1) == 0) return TRUE;
+    for (int i = 0; i < temp_slots; ++i)
+        if (temp_state[i].load() == 2) DeleteFileW(temp_paths[i]);
+    ExitProcess(130);
+    return TRUE;
+}
+}  // namespace
+
+void interrupt_watch() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+bool interrupt_requested() { return interrupt_count.load() > 0; }
+
+int temp_file_register(const wchar_t* path) {
+    if (!path) return -1;
+    const size_t n = std::wcslen(path);
+    if (n >= size_t(temp_path_chars)) return -1;
+    for (int i = 0; i < temp_slots; ++i) {
+        int expected = 0;
+        if (!temp_state[i].compare_exchange_strong(expected, 1)) continue;
+        std::wmemcpy(temp_paths[i], path, n + 1);
+        temp_state[i].store(2);
+        return i;
+    }
+    return -1;
+}
+
+void temp_file_forget(int slot) {
+    if (slot >= 0 && slot < temp_slots) temp_state[slot].store(0);
 }
 
 void stdout_binary() {
