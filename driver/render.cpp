@@ -13,6 +13,7 @@
 #include "audio/wav.h"
 #include "driver/schedule.h"
 #include "frq/freq_gen.h"
+#include "frq/period.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -107,8 +108,9 @@ void convert_what_the_note_reads(Input* in, const TimeMap& tm, int outlen) {
     const double hi = walk_reach(tm, outlen) + margin;
     const int64_t total = in->ssize + appended_frames;
     const auto frame = [total](double x) {
-        return x <= 0 ? int64_t(0)
-                      : x >= static_cast<double>(total) ? total : static_cast<int64_t>(x);
+        return x <= 0                            ? int64_t(0)
+               : x >= static_cast<double>(total) ? total
+                                                 : static_cast<int64_t>(x);
     };
     in->ready_first[0] = 0;
     in->ready_last[0] = frame(margin);
@@ -321,12 +323,17 @@ bool allocate_schedule_buffers(int outlen, bool second_pass, RunBuffers* b) {
     return true;
 }
 
-// The second pass's gains (0.001220703125 is 5 / 4096).
+// The second pass's gains. A filtered block went through the forward and
+// inverse transforms, which together scale it by 512; 0.001220703125 =
+// 0.625 / 512 (exact in binary) undoes that and sets the filtered level.
+constexpr double filtered_block_gain = 0.001220703125;
+
 double voiced_gain_of(const RenderParams& prm) {
-    return (prm.no_filter ? 0.6 : 0.001220703125) * (prm.breath < 0.5 ? 1 : (1 - prm.breath) * 2);
+    return (prm.no_filter ? 0.6 : filtered_block_gain) *
+           (prm.breath < 0.5 ? 1 : (1 - prm.breath) * 2);
 }
 double noise_gain_of(const RenderParams& prm) {
-    return (prm.breath < 0.5 ? prm.breath : 0.5) * 0.18 * 0.001220703125;
+    return (prm.breath < 0.5 ? prm.breath : 0.5) * 0.18 * filtered_block_gain;
 }
 
 bool second_pass_runs(const RenderParams& prm) { return !(prm.breath <= 0 && prm.no_filter); }
@@ -415,8 +422,10 @@ void report_timing(const RenderParams& prm, const ScheduleReport& rep, int64_t s
     if (prm.verbose)
         sayf(stdout, "This process took  %.03lf msec with %d threads.\n", passes_ms, workers);
     if (!stats) return;
-    stats->first_pass_ms = static_cast<double>(rep.first_end_count - start_count) * 1000 / frequency;
-    stats->second_pass_ms = static_cast<double>(rep.end_count - rep.first_end_count) * 1000 / frequency;
+    stats->first_pass_ms =
+        static_cast<double>(rep.first_end_count - start_count) * 1000 / frequency;
+    stats->second_pass_ms =
+        static_cast<double>(rep.end_count - rep.first_end_count) * 1000 / frequency;
     stats->passes_ms = passes_ms;
 }
 
@@ -441,7 +450,7 @@ void analysis_frame(int rate, int* n, int* step) {
 FreqList* obtain_freq_list(const wchar_t* input_path) {
     WavFormat fmt;
     int64_t bytes = 0;
-    Buffer<uint8_t> data(read_for_analysis(input_path, 4096, &fmt, &bytes));
+    Buffer<uint8_t> data(read_for_analysis(input_path, analysis_zero_frames, &fmt, &bytes));
     if (!data) return nullptr;
     int n = 0, step = 0;
     analysis_frame(static_cast<int>(fmt.rate), &n, &step);

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "synth/sinc_weight.h"
+
 #if defined(__SSE2__) || defined(__x86_64__)
 #include <immintrin.h>
 #define VELORIN_READER_SSE2 1
@@ -11,9 +13,6 @@
 namespace velorin {
 
 namespace {
-
-// Same constant as the exact readers' kernel argument.
-constexpr double sinc_pi = 3.14159265358979;
 
 // The kernel K(h) = cos(h / 4) * sin(h) / h is even and lives on |h| <= 2 *
 // sinc_pi. The table cuts that range into `intervals` equal pieces and holds,
@@ -224,10 +223,9 @@ void read_width_one2(const double* x, const double* data, int channels, const in
     const __m128d s1 = _mm_set_pd(q[channels], p[channels]);
     const __m128d s2 = _mm_set_pd(q[2 * channels], p[2 * channels]);
     const __m128d s3 = _mm_set_pd(q[3 * channels], p[3 * channels]);
-    const __m128d acc =
-        _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(wm1, s0), _mm_mul_pd(w0, s1)),
-                              _mm_mul_pd(w1, s2)),
-                   _mm_mul_pd(w2, s3));
+    const __m128d acc = _mm_add_pd(
+        _mm_add_pd(_mm_add_pd(_mm_mul_pd(wm1, s0), _mm_mul_pd(w0, s1)), _mm_mul_pd(w1, s2)),
+        _mm_mul_pd(w2, s3));
     _mm_storeu_pd(out, _mm_div_pd(acc, wsum));
 }
 #endif
@@ -281,9 +279,9 @@ __attribute__((target("avx"), noinline)) void read_width_one4(const double* x, c
     const double* p[4];
     for (int i = 0; i < 4; ++i) p[i] = data + first[i] * channels;
     const __m256d acc = _mm256_add_pd(
-        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(wm1, tap4(p, 0)),
-                                    _mm256_mul_pd(w0, tap4(p, channels))),
-                      _mm256_mul_pd(w1, tap4(p, 2 * channels))),
+        _mm256_add_pd(
+            _mm256_add_pd(_mm256_mul_pd(wm1, tap4(p, 0)), _mm256_mul_pd(w0, tap4(p, channels))),
+            _mm256_mul_pd(w1, tap4(p, 2 * channels))),
         _mm256_mul_pd(w2, tap4(p, 3 * channels)));
     _mm256_storeu_pd(out, _mm256_div_pd(acc, wsum));
 }
