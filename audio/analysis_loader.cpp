@@ -2,6 +2,7 @@
 #include "audio/analysis_loader.h"
 
 #include <string>
+#include <vector>
 
 #include "audio/aiff.h"
 #include "audio/decoder_pipe.h"
@@ -16,6 +17,14 @@ uint8_t* read_for_analysis(const wchar_t* path, int appended, WavFormat* fmt, in
     if (ext == L".wav") return read_wav_raw(path, appended, fmt, data_size);
     if (ext == L".aif" || ext == L".aiff") return read_aiff_raw(path, appended, fmt, data_size);
     return read_decoded(path, appended, fmt, data_size);
+}
+
+bool analysis_reads(const wchar_t* path) {
+    if (!path) return false;
+    const std::wstring ext = lower_extension(path);
+    if (ext == L".wav" || ext == L".aif" || ext == L".aiff") return true;
+    std::vector<std::wstring> argv;
+    return decoder_command(path, &argv);
 }
 
 }  // namespace velorin

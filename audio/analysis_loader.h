@@ -15,4 +15,9 @@ namespace velorin {
 // decoders. Release the result with release().
 uint8_t* read_for_analysis(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size);
 
+// True when read_for_analysis has a reader for the path by its extension: ".wav",
+// ".aif", ".aiff", or a compressed form whose decoder variable is set. Tools that
+// choose the samples of a folder ask this.
+bool analysis_reads(const wchar_t* path);
+
 }  // namespace velorin

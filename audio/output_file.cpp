@@ -36,10 +36,17 @@ bool output_open(const wchar_t* path, OutputFile* out) {
         return false;
     }
     const bool in_place = exists && !st.regular;
-    if (!in_place) out->temporary = temporary_name(out->path);
+    if (!in_place) {
+        out->temporary = temporary_name(out->path);
+        out->slot = temp_file_register(out->temporary.c_str());
+    }
     out->stream = file_open(in_place ? path : out->temporary.c_str(), L"wb");
     if (!out->stream) {
+        const int saved = errno;
+        temp_file_forget(out->slot);
+        out->slot = -1;
         out->temporary.clear();
+        errno = saved;
         return false;
     }
     return true;
@@ -64,6 +71,8 @@ bool output_close(OutputFile* out, bool ok) {
             ok = false;
         }
         if (!ok) file_remove(out->temporary.c_str());
+        temp_file_forget(out->slot);
+        out->slot = -1;
         out->temporary.clear();
     }
     errno = saved;

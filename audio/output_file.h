@@ -9,7 +9,9 @@ namespace velorin {
 // A file under construction. A plain file is written under a temporary name
 // in the same folder and renamed over its path when complete, so a reader
 // sees the old file or the new one, never part of one, and a failed write
-// leaves an earlier file as it was. Standard output (the path "-") and paths
+// leaves an earlier file as it was; the temporary file is known to the
+// interruption handler, so a process ended meanwhile leaves none behind.
+// Standard output (the path "-") and paths
 // that are not plain files (a device such as "nul" or /dev/null, a pipe) are
 // written in place.
 struct OutputFile {
@@ -17,6 +19,7 @@ struct OutputFile {
     std::wstring path;
     std::wstring temporary;  // empty when written in place
     bool to_stdout = false;
+    int slot = -1;  // the temporary file's registration for an interruption
 };
 
 // A name beside `path` that no other writer uses at the same time: the

@@ -13,6 +13,7 @@
 #include "audio/bytes.h"
 #include "audio/grow_buffer.h"
 #include "audio/output_file.h"
+#include "audio/samples.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -44,35 +45,13 @@ int stored_bytes(int bits) {
     }
 }
 
-double convert_sample(const uint8_t* p, int bits, int format_tag) {
-    switch (bits) {
-        case 8:
-            return (p[0] - 127.5) * 256;
-        case 16:
-            return static_cast<int16_t>(le_u16(p));
-        case 24: {
-            int32_t x =
-                static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16);
-            if (x & 0x800000) x -= 0x1000000;  // sign from bit 23
-            return x * 0.00390625;
-        }
-        case 32:
-            if (format_tag == 1) return static_cast<int32_t>(le_u32(p)) * 0.0000152587890625;
-            return le_f32(p) * 32767.5;
-        case 64:
-            return le_f64(p) * 32767.5;
-        default:
-            return 0.0;
-    }
-}
-
-// The render reader's "data" chunk of `size` bytes, the source positioned
-// at its body.
-double* read_sample_data(ByteSource& src, uint32_t size, const WavFormat& fmt, int appended,
-                         int64_t* ssize) {
+// The render reader's "data" chunk of `size` bytes, the source positioned at
+// its body: the stored bytes the conversion reads, and the frame count.
+bool read_stored_data(ByteSource& src, uint32_t size, const WavFormat& fmt, GrowBuffer* raw,
+                      int64_t* frames_out) {
     const int64_t frames = size / fmt.block_align;
     // Negative as a signed frame count: no sample buffer can be indexed by it.
-    if (frames > INT32_MAX) return nullptr;
+    if (frames > INT32_MAX) return false;
     const int bps = stored_bytes(fmt.bits);
     const int64_t values = frames * fmt.channels;
     const int64_t need = values * bps;
@@ -81,12 +60,11 @@ double* read_sample_data(ByteSource& src, uint32_t size, const WavFormat& fmt, i
     const int64_t claim = need > int64_t(size) ? need : int64_t(size);
     const int64_t limit = bps > 0 ? need : 0;
 
-    GrowBuffer raw;
-    if (!grow_read(raw, src, limit, read_piece)) {
-        grow_free(raw);
-        return nullptr;
+    if (!grow_read(*raw, src, limit, read_piece)) {
+        grow_free(*raw);
+        return false;
     }
-    int64_t held = raw.size;
+    int64_t held = raw->size;
     // Bytes of the claim that are not converted (an unknown bit depth, a
     // block align wider than the samples) are still checked against the file.
     uint8_t scratch[4096];
@@ -96,20 +74,36 @@ double* read_sample_data(ByteSource& src, uint32_t size, const WavFormat& fmt, i
         held += static_cast<int64_t>(got);
     }
     if (claim - held > max_data_shortfall) {
-        grow_free(raw);
-        return nullptr;
+        grow_free(*raw);
+        return false;
     }
+    *frames_out = frames;
+    return true;
+}
+
+// Converts the values (interleaved samples) from..to - 1 of the stored bytes
+// into out[from..to - 1]; values the file does not hold stay as they are.
+void convert_values(const uint8_t* raw, int64_t raw_size, const WavFormat& fmt, int64_t from,
+                    int64_t to, double* out) {
+    const int bps = stored_bytes(fmt.bits);
+    if (bps <= 0) return;
+    const int64_t whole = raw_size / bps;  // samples the file really holds
+    const int64_t n = whole < to ? whole : to;
+    for (int64_t i = from < 0 ? 0 : from; i < n; ++i)
+        out[i] = render_sample_value(raw + i * bps, fmt.bits, fmt.format_tag);
+}
+
+double* read_sample_data(ByteSource& src, uint32_t size, const WavFormat& fmt, int appended,
+                         int64_t* ssize) {
+    GrowBuffer raw;
+    int64_t frames = 0;
+    if (!read_stored_data(src, size, fmt, &raw, &frames)) return nullptr;
     double* out = alloc_zeroed<double>((frames + appended) * fmt.channels);
     if (!out) {
         grow_free(raw);
         return nullptr;
     }
-    if (bps > 0) {
-        const int64_t whole = raw.size / bps;  // samples the file really holds
-        const int64_t n = whole < values ? whole : values;
-        for (int64_t i = 0; i < n; ++i)
-            out[i] = convert_sample(raw.data + i * bps, fmt.bits, fmt.format_tag);
-    }
+    convert_values(raw.data, raw.size, fmt, 0, frames * fmt.channels, out);
     grow_free(raw);
     *ssize = frames;
     return out;
@@ -187,19 +181,72 @@ bool wav_format_usable(const WavFormat& fmt) {
            fmt.block_align <= max_block_align && fmt.channels <= fmt.block_align && fmt.rate > 0;
 }
 
-double* wav_samples_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* ssize) {
-    *fmt = WavFormat{};
-    *ssize = 0;
-    if (appended < 0) appended = 0;
+namespace {
+
+// The RIFF header and the chunks up to "data" as the render reader walks
+// them; true with the source at the data body and its size.
+bool render_data_from(ByteSource& src, WavFormat* fmt, uint32_t* data_size) {
     uint8_t head[12] = {};
     if (source_read(src, head, sizeof head) != sizeof head || !same_id(head, "RIFF") ||
         !same_id(head + 8, "WAVE")) {
         say(stderr, "file format error(2).\n");
-        return nullptr;
+        return false;
     }
+    return find_data_chunk(src, true, fmt, data_size);
+}
+
+}  // namespace
+
+double* wav_samples_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* ssize) {
+    *fmt = WavFormat{};
+    *ssize = 0;
+    if (appended < 0) appended = 0;
     uint32_t size = 0;
-    if (!find_data_chunk(src, true, fmt, &size)) return nullptr;
+    if (!render_data_from(src, fmt, &size)) return nullptr;
     return read_sample_data(src, size, *fmt, appended, ssize);
+}
+
+double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize) {
+    *fmt = WavFormat{};
+    *ssize = 0;
+    FILE* f = file_open(path, L"rb");
+    if (!f) return nullptr;
+    ByteSource src = stream_source(f);
+    double* out = wav_samples_from(src, appended, fmt, ssize);
+    std::fclose(f);
+    return out;
+}
+
+bool read_wav_stored(const wchar_t* path, WavFormat* fmt, int64_t* ssize, StoredSamples* out) {
+    *fmt = WavFormat{};
+    *ssize = 0;
+    *out = StoredSamples{};
+    FILE* f = file_open(path, L"rb");
+    if (!f) return false;
+    ByteSource src = stream_source(f);
+    uint32_t size = 0;
+    GrowBuffer raw;
+    int64_t frames = 0;
+    const bool ok =
+        render_data_from(src, fmt, &size) && read_stored_data(src, size, *fmt, &raw, &frames);
+    std::fclose(f);
+    if (!ok) return false;
+    if (!grow_reserve(raw, 1)) {  // a valid pointer even for no bytes at all
+        grow_free(raw);
+        return false;
+    }
+    out->raw = raw.data;
+    out->raw_size = raw.size;
+    *ssize = frames;
+    return true;
+}
+
+void convert_stored_frames(const StoredSamples& s, const WavFormat& fmt, int64_t ssize,
+                           int64_t first, int64_t last, double* out) {
+    if (first < 0) first = 0;
+    if (last > ssize) last = ssize;
+    if (first >= last || !s.raw) return;
+    convert_values(s.raw, s.raw_size, fmt, first * fmt.channels, last * fmt.channels, out);
 }
 
 uint8_t* wav_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size) {
@@ -221,17 +268,6 @@ uint8_t* wav_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* da
     return read_raw_data(src, size, *fmt, appended, data_size);
 }
 
-double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize) {
-    *fmt = WavFormat{};
-    *ssize = 0;
-    FILE* f = file_open(path, L"rb");
-    if (!f) return nullptr;
-    ByteSource src = stream_source(f);
-    double* out = wav_samples_from(src, appended, fmt, ssize);
-    std::fclose(f);
-    return out;
-}
-
 uint8_t* read_wav_raw(const wchar_t* path, int appended, WavFormat* fmt, int64_t* data_size) {
     *fmt = WavFormat{};
     *data_size = 0;
@@ -250,6 +286,7 @@ int encode_sample(double x, int bits, int format, uint8_t* p) {
     if (std::isnan(x)) x = 0.0;  // not a number: silence
     switch (bits) {
         case 8: {
+            // 128.5: the reader's centre 127.5 plus 1/2, so truncation rounds.
             double t = x * 0.00390625 + 128.5;
             if (t > 255) t = 255;
             if (t < 0) t = 0;
@@ -274,7 +311,7 @@ int encode_sample(double x, int bits, int format, uint8_t* p) {
         }
         case 32: {
             if (format == 3) {
-                const float v = static_cast<float>(x / 32767.5);
+                const float v = static_cast<float>(x / float_full_scale_render);
                 uint32_t u;
                 std::memcpy(&u, &v, sizeof u);
                 put_le_u32(p, u);
@@ -287,7 +324,7 @@ int encode_sample(double x, int bits, int format, uint8_t* p) {
             return 4;
         }
         default:  // 64
-            put_le_f64(p, x / 32767.5);
+            put_le_f64(p, x / float_full_scale_render);
             return 8;
     }
 }

@@ -48,6 +48,20 @@ void parse_fmt_chunk(const uint8_t* header, const uint8_t* body, WavFormat* fmt)
 double* read_wav_samples(const wchar_t* path, int appended, WavFormat* fmt, int64_t* ssize);
 double* wav_samples_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* ssize);
 
+// The render reader in two steps, for a caller that converts only the part
+// of a long sample that it needs. read_wav_stored reads the "data" bytes with
+// read_wav_samples's checks and messages (false where that returns null);
+// convert_stored_frames then writes frames first..last - 1 (clamped to
+// 0..ssize) into `out`, a buffer laid out as read_wav_samples's (frame i at
+// out[i * channels]), with the very values read_wav_samples gives them.
+struct StoredSamples {
+    uint8_t* raw = nullptr;  // release() it
+    int64_t raw_size = 0;
+};
+bool read_wav_stored(const wchar_t* path, WavFormat* fmt, int64_t* ssize, StoredSamples* out);
+void convert_stored_frames(const StoredSamples& s, const WavFormat& fmt, int64_t ssize,
+                           int64_t first, int64_t last, double* out);
+
 // Raw reader for the analysis: the "data" bytes as stored, followed by
 // appended * block_align zero bytes; `data_size` gets the byte count of the
 // data proper. Null on failure. Release with release(). The same rules for

@@ -41,7 +41,7 @@ void BM_generate_and_write(benchmark::State& state, double seconds, int threads)
     int count = 0;
     for (auto _ : state) {
         velorin::FreqList* list = velorin::generate_freq_list(
-            bytes.data(), data_bytes(seconds), 16, 1, 2, rate, 1024, 256, 0, 0, threads);
+            bytes.data(), data_bytes(seconds), {16, 1, 2, rate, 1024, 256, 0, 0, threads});
         if (!list || !velorin::write_freq_list(path.c_str(), list)) state.SkipWithError("failed");
         count = list ? list->count : 0;
         velorin::free_freq_list(list);

@@ -17,14 +17,15 @@
 
 namespace {
 
-using velorin::WorkUnit;
+using velorin::FirstPassUnit;
+using velorin::SecondPassUnit;
 
 // A one-second note at 262 Hz from a one-second 44.1 kHz vowel at 200 Hz
 // with vibrato; breath 0.5, gender 1.0, as the program renders it by default.
 struct Note {
     std::unique_ptr<velorin_test::SynthScene> scene;
-    std::vector<WorkUnit> first;
-    std::vector<WorkUnit> second;
+    std::vector<FirstPassUnit> first;
+    std::vector<SecondPassUnit> second;
     std::vector<std::vector<double>> noise;
 };
 
@@ -43,7 +44,7 @@ const Note& note() {
         x.second =
             velorin_test::second_pass_units(*x.scene, genposs, 0.5, 1.0, false, 0.0, &x.noise);
         // The second pass reads a finished datbuf.
-        for (const WorkUnit& u : x.first) velorin::resampling_pass(x.scene->sh, u);
+        for (const FirstPassUnit& u : x.first) velorin::resampling_pass(x.scene->sh, u);
         return x;
     }();
     return n;
@@ -80,21 +81,21 @@ BENCHMARK(BM_sinc_read_render);
 
 void BM_resampling_unit(benchmark::State& state) {
     const Note& n = note();
-    const WorkUnit& u = n.first[n.first.size() / 2];
+    const FirstPassUnit& u = n.first[n.first.size() / 2];
     for (auto _ : state) velorin::resampling_pass(n.scene->sh, u);
 }
 BENCHMARK(BM_resampling_unit);
 
 void BM_envelope_unit(benchmark::State& state) {
     const Note& n = note();
-    const WorkUnit& u = n.second[n.second.size() / 2];
+    const SecondPassUnit& u = n.second[n.second.size() / 2];
     for (auto _ : state) velorin::envelope_breath_pass(n.scene->sh, u);
 }
 BENCHMARK(BM_envelope_unit);
 
 void BM_reference_envelope_unit(benchmark::State& state) {
     const Note& n = note();
-    const WorkUnit& u = n.second[n.second.size() / 2];
+    const SecondPassUnit& u = n.second[n.second.size() / 2];
     for (auto _ : state) velorin_test::reference_envelope_breath_pass(n.scene->sh, u);
 }
 BENCHMARK(BM_reference_envelope_unit)->Unit(benchmark::kMillisecond);
@@ -102,7 +103,7 @@ BENCHMARK(BM_reference_envelope_unit)->Unit(benchmark::kMillisecond);
 void BM_first_pass_1s(benchmark::State& state) {
     const Note& n = note();
     for (auto _ : state)
-        for (const WorkUnit& u : n.first) velorin::resampling_pass(n.scene->sh, u);
+        for (const FirstPassUnit& u : n.first) velorin::resampling_pass(n.scene->sh, u);
     state.counters["units"] = static_cast<double>(n.first.size());
 }
 BENCHMARK(BM_first_pass_1s)->Unit(benchmark::kMillisecond);
@@ -110,7 +111,7 @@ BENCHMARK(BM_first_pass_1s)->Unit(benchmark::kMillisecond);
 void BM_second_pass_1s(benchmark::State& state) {
     const Note& n = note();
     for (auto _ : state)
-        for (const WorkUnit& u : n.second) velorin::envelope_breath_pass(n.scene->sh, u);
+        for (const SecondPassUnit& u : n.second) velorin::envelope_breath_pass(n.scene->sh, u);
     state.counters["units"] = static_cast<double>(n.second.size());
 }
 BENCHMARK(BM_second_pass_1s)->Unit(benchmark::kMillisecond);
@@ -119,14 +120,14 @@ BENCHMARK(BM_second_pass_1s)->Unit(benchmark::kMillisecond);
 void BM_reference_first_pass_1s(benchmark::State& state) {
     const Note& n = note();
     for (auto _ : state)
-        for (const WorkUnit& u : n.first) velorin_test::reference_resampling_pass(n.scene->sh, u);
+        for (const FirstPassUnit& u : n.first) velorin_test::reference_resampling_pass(n.scene->sh, u);
 }
 BENCHMARK(BM_reference_first_pass_1s)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_reference_second_pass_1s(benchmark::State& state) {
     const Note& n = note();
     for (auto _ : state)
-        for (const WorkUnit& u : n.second)
+        for (const SecondPassUnit& u : n.second)
             velorin_test::reference_envelope_breath_pass(n.scene->sh, u);
 }
 BENCHMARK(BM_reference_second_pass_1s)->Unit(benchmark::kMillisecond)->Iterations(3);

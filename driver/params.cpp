@@ -8,7 +8,9 @@
 #include <cwctype>
 #include <memory>
 
-#include "pitch/pitch_curve.h"
+#include "pitch/curve.h"
+#include "pitch/dispatch.h"
+#include "pitch/plain.h"
 #include "platform/console.h"
 #include "platform/platform.h"
 #include "platform/wstrconv.h"

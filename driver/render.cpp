@@ -3,6 +3,8 @@
 // and write.
 #include "driver/render.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "driver/note_size.h"
 #include "driver/schedule.h"
 #include "frq/freq_gen.h"
+#include "frq/period.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -49,9 +52,20 @@ const wchar_t* const regenerate_notice =
     L"***      Generating frequency list file.      ***\n"
     L"*************************************************\n";
 
+// The zero frames appended to the sample: the readers look up to two kernel
+// widths past the last frame and past the region's end, and read silence
+// there instead of testing every tap.
+constexpr int appended_frames = 2048;
+
 // The loaded input and the region of it the note uses, in input samples.
+// The sample buffer is allocated whole (zeroed, so untouched pages cost
+// nothing) but converted only where the note reads; `ready_*` say where.
 struct Input {
     Buffer<double> sample;
+    Buffer<uint8_t> stored;  // the "data" bytes as stored
+    int64_t stored_size = 0;
+    int64_t ready_first[2] = {0, 0};
+    int64_t ready_last[2] = {0, 0};
     WavFormat fmt;
     int64_t ssize = 0;
     double cons = 0.0;
@@ -61,12 +75,69 @@ struct Input {
 };
 
 bool load_input(const RenderParams& prm, Input* in) {
-    in->sample.reset(read_wav_samples(prm.input_path.c_str(), 2048, &in->fmt, &in->ssize));
+    StoredSamples stored;
+    if (!read_wav_stored(prm.input_path.c_str(), &in->fmt, &in->ssize, &stored)) return false;
+    in->stored.reset(stored.raw);
+    in->stored_size = stored.raw_size;
+    in->sample.reset(alloc_zeroed<double>((in->ssize + appended_frames) * in->fmt.channels));
     // A file without a rate or channels cannot be rendered either.
     return in->sample && in->fmt.rate > 0 && in->fmt.channels > 0;
 }
 
-void convert_region(const RenderParams& prm, Input* in) {
+// r: input samples per output sample at natural speed.
+double rate_ratio(const Input& in) { return static_cast<double>(in.fmt.rate) / 44100; }
+
+void convert_frames(Input* in, int64_t first, int64_t last) {
+    StoredSamples s;
+    s.raw = in->stored.get();
+    s.raw_size = in->stored_size;
+    convert_stored_frames(s, in->fmt, in->ssize, first, last, in->sample.get());
+}
+
+// Room around the walk's span for the reads of ordinary notes (grains,
+// blocks, breath), in input samples per input sample per second plus a few
+// blocks.
+double read_margin(double rate) { return 2.0 * rate + 8192; }
+
+// Converts the part of the input the note reads: the walk's span with the
+// margin, and the start of the sample, which the second pass's last units
+// read. When that saves little, all of it. A note that reads further is seen
+// by the passes (RenderShared::missed) and rendered again from all of it.
+void convert_what_the_note_reads(Input* in, const TimeMap& tm, int outlen) {
+    const double margin = read_margin(in->fmt.rate);
+    const double lo = walk_floor(tm, outlen) - margin;
+    const double hi = walk_reach(tm, outlen) + margin;
+    const int64_t total = in->ssize + appended_frames;
+    const auto frame = [total](double x) {
+        return x <= 0                            ? int64_t(0)
+               : x >= static_cast<double>(total) ? total
+                                                 : static_cast<int64_t>(x);
+    };
+    in->ready_first[0] = 0;
+    in->ready_last[0] = frame(margin);
+    if (!(lo == lo && hi == hi) || hi - lo >= 0.5 * static_cast<double>(in->ssize)) {
+        in->ready_last[0] = total;
+    } else if (frame(lo) <= in->ready_last[0]) {  // the two overlap: one range
+        in->ready_last[0] = std::max(in->ready_last[0], frame(hi));
+    } else {
+        in->ready_first[1] = frame(lo);
+        in->ready_last[1] = frame(hi);
+        convert_frames(in, in->ready_first[1], in->ready_last[1]);
+    }
+    convert_frames(in, in->ready_first[0], in->ready_last[0]);
+    // The appended frames are zeros, converted or not.
+    for (int64_t& last : in->ready_last)
+        if (last >= in->ssize) last = total + 1;
+}
+
+// After a note read past the converted part: all of it.
+void convert_everything(Input* in) {
+    convert_frames(in, 0, in->ssize);
+    in->ready_first[0] = 0;
+    in->ready_last[0] = in->ssize + appended_frames + 1;
+}
+
+void region_in_samples(const RenderParams& prm, Input* in) {
     const double rate = in->fmt.rate;
     const double k = rate * 0.001;
     in->cons = prm.consonant_ms * k;
@@ -160,11 +231,13 @@ struct Tables {
     std::vector<double> breath_shape = std::vector<double>(1024);
 };
 
-void build_tables(Tables* t) {
+void build_tables(const RenderParams& prm, Tables* t) {
     build_twiddles(t->twiddles.data(), 1024);
     build_windows(t->hann1024.data(), t->sine1024.data(), 1024);
     build_windows(t->hann128.data(), t->sine128.data(), 128);
     build_bitrev(1024, t->bitrev.data());
+    // The second pass reads the breath shaping table only while breath runs.
+    if (prm.breath > 0) build_breath_table(prm.breath_alpha, t->breath_shape.data());
 }
 
 // Peak normalisation and volume, in place.
@@ -185,6 +258,176 @@ void normalise(const RenderParams& prm, double* out, int outlen) {
         if (v < -32768) v = -32768;
         out[i] = v;
     }
+}
+
+// The source phase table, as far as the note's first pass can read it (the
+// entries past that stay 0 and are never read); null (after the message)
+// when it cannot be allocated.
+double* make_phase_table(const Input& in, const FreqList& list, const TimeMap& tm, int outlen,
+                         int* frames) {
+    *frames = static_cast<int>(in.ssize / list.step);
+    double* table = alloc_zeroed<double>(int64_t(*frames) + 1);
+    if (!table) {
+        say(stderr, "datbuf : allocate memory error\n");
+        return nullptr;
+    }
+    // A unit's source position is the walk's position plus 0.5 - step / 4.
+    build_phase_table_upto(list.freq, list.count, list.step, list.freq_avg, in.ssize, in.fmt.rate,
+                           table, *frames, walk_reach(tm, outlen) + 0.5);
+    return table;
+}
+
+TimeMap make_time_map(const RenderParams& prm, const Input& in) {
+    TimeMapInput tmi;
+    tmi.cons = in.cons;
+    tmi.tail = in.tail;
+    tmi.start_pos = in.start_pos;
+    tmi.end_pos = in.end_pos;
+    tmi.head_velocity = prm.head_velocity;
+    tmi.tail_velocity = prm.tail_velocity;
+    tmi.outlen = prm.outlen;
+    tmi.r = rate_ratio(in);
+    tmi.reverse = prm.reverse;
+    return build_time_map(tmi);
+}
+
+// The run's buffers: the passes' results and the schedule's bookkeeping.
+struct RunBuffers {
+    Buffer<double> datbuf;
+    Buffer<double> genposs;
+    Buffer<FirstPassUnit> grains;
+    Buffer<double> outbuf;  // empty when the second pass is skipped
+};
+
+// Allocates each buffer in turn; false (after the message) when one fails.
+bool allocate_datbuf(int outlen, RunBuffers* b) {
+    b->datbuf.reset(alloc_zeroed<double>(outlen));
+    if (b->datbuf) return true;
+    say(stderr, "datbuf : allocate memory error\n");
+    return false;
+}
+
+bool allocate_schedule_buffers(int outlen, bool second_pass, RunBuffers* b) {
+    b->genposs.reset(alloc_zeroed<double>(outlen / 256 + 8));
+    b->grains.reset(alloc_zeroed<FirstPassUnit>(first_pass_units(outlen)));
+    if (!b->genposs || !b->grains) {
+        say(stderr, "genposs : allocate memory error\n");
+        return false;
+    }
+    if (second_pass) {
+        b->outbuf.reset(alloc_zeroed<double>(outlen));
+        if (!b->outbuf) {
+            say(stderr, "outbuf : allocate memory error\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+// The second pass's gains. A filtered block went through the forward and
+// inverse transforms, which together scale it by 512; 0.001220703125 =
+// 0.625 / 512 (exact in binary) undoes that and sets the filtered level.
+constexpr double filtered_block_gain = 0.001220703125;
+
+double voiced_gain_of(const RenderParams& prm) {
+    return (prm.no_filter ? 0.6 : filtered_block_gain) *
+           (prm.breath < 0.5 ? 1 : (1 - prm.breath) * 2);
+}
+double noise_gain_of(const RenderParams& prm) {
+    return (prm.breath < 0.5 ? prm.breath : 0.5) * 0.18 * filtered_block_gain;
+}
+
+bool second_pass_runs(const RenderParams& prm) { return !(prm.breath <= 0 && prm.no_filter); }
+
+ScheduleSetup schedule_setup(const RenderParams& prm, bool locks, RunBuffers* b) {
+    ScheduleSetup setup;
+    setup.workers = worker_count(prm.thread_request, processor_count());
+    // Without both locks the passes may not overlap: one worker at a time.
+    if (!locks) setup.workers = 1;
+    setup.modulation = prm.modulation;
+    setup.gender = prm.gender;
+    setup.breath = prm.breath;
+    setup.voiced_gain = voiced_gain_of(prm);
+    setup.noise_gain = noise_gain_of(prm);
+    setup.no_filter = prm.no_filter;
+    setup.second_pass = second_pass_runs(prm);
+    setup.genposs = b->genposs.get();
+    setup.grains = b->grains.get();
+    return setup;
+}
+
+RenderShared shared_context(const RenderParams& prm, const Input& in, const FreqList& list,
+                            const double* phase_table, int frames, const Tables& tables,
+                            RunBuffers* b, Mutex* datbuf_lock, Mutex* outbuf_lock) {
+    RenderShared sh;
+    sh.sample = in.sample.get();
+    sh.sample_frames = in.ssize + appended_frames;
+    for (int k = 0; k < 2; ++k) {
+        sh.ready_first[k] = in.ready_first[k];
+        sh.ready_last[k] = in.ready_last[k];
+    }
+    sh.channels = in.fmt.channels;
+    sh.rate = in.fmt.rate;
+    sh.r = rate_ratio(in);
+    sh.freq = list.freq;
+    sh.freq_count = list.count;
+    sh.freq_step = list.step;
+    sh.freq_step_inv = step_reciprocal(list.step);
+    sh.freq_avg = list.freq_avg;
+    sh.phase_table = phase_table;
+    sh.phase_frames = frames;
+    if (!prm.pitch_freq.empty()) {
+        sh.pitch_freq = prm.pitch_freq.data();
+        sh.pitch_count = prm.pitch_count;
+    }
+    sh.pitch_step = prm.pitch_step;
+    sh.pitch_step_inv = step_reciprocal(prm.pitch_step);
+    sh.target_freq = prm.target_freq;
+    sh.outlen = prm.outlen;
+    sh.hann128 = tables.hann128.data();
+    sh.sine1024 = tables.sine1024.data();
+    sh.twiddles = tables.twiddles.data();
+    sh.bitrev = tables.bitrev.data();
+    sh.breath_shape = tables.breath_shape.data();
+    sh.datbuf = b->datbuf.get();
+    sh.outbuf = b->outbuf ? b->outbuf.get() : b->datbuf.get();
+    sh.datbuf_lock = datbuf_lock;
+    sh.outbuf_lock = outbuf_lock;
+    return sh;
+}
+
+// Runs both passes; when a unit read past the converted part of the input,
+// converts all of it and runs them again from clean buffers.
+void run_passes(Input* in, RenderShared* sh, const TimeMap& tm, ScheduleSetup setup,
+                ScheduleReport* rep) {
+    std::atomic<bool> missed(false);
+    const bool partial = in->ready_last[0] <= in->ssize || in->ready_last[1] > in->ready_first[1];
+    sh->missed = partial ? &missed : nullptr;
+    setup.say_counts = false;
+    run_schedule(*sh, tm, setup, rep);
+    if (missed.load()) {
+        convert_everything(in);
+        sh->missed = nullptr;
+        std::fill(sh->datbuf, sh->datbuf + sh->outlen, 0.0);
+        std::fill(sh->outbuf, sh->outbuf + sh->outlen, 0.0);
+        run_schedule(*sh, tm, setup, rep);
+    }
+    sayf(stderr, "i=%d tinx=%d\n", setup.second_pass ? rep->second_units : rep->workers,
+         rep->last_slot);
+}
+
+void report_timing(const RenderParams& prm, const ScheduleReport& rep, int64_t start_count,
+                   int workers, RenderStats* stats) {
+    const double frequency = static_cast<double>(perf_frequency());
+    const double passes_ms = static_cast<double>(rep.end_count - start_count) * 1000 / frequency;
+    if (prm.verbose)
+        sayf(stdout, "This process took  %.03lf msec with %d threads.\n", passes_ms, workers);
+    if (!stats) return;
+    stats->first_pass_ms =
+        static_cast<double>(rep.first_end_count - start_count) * 1000 / frequency;
+    stats->second_pass_ms =
+        static_cast<double>(rep.end_count - rep.first_end_count) * 1000 / frequency;
+    stats->passes_ms = passes_ms;
 }
 
 }  // namespace
@@ -208,12 +451,13 @@ void analysis_frame(int rate, int* n, int* step) {
 FreqList* obtain_freq_list(const wchar_t* input_path) {
     WavFormat fmt;
     int64_t bytes = 0;
-    Buffer<uint8_t> data(read_for_analysis(input_path, 4096, &fmt, &bytes));
+    Buffer<uint8_t> data(read_for_analysis(input_path, analysis_zero_frames, &fmt, &bytes));
     if (!data) return nullptr;
     int n = 0, step = 0;
     analysis_frame(static_cast<int>(fmt.rate), &n, &step);
-    FreqList* list = generate_freq_list(data.get(), bytes, fmt.bits, fmt.channels,
-                                        fmt.block_align, static_cast<int>(fmt.rate), n, step, 0, 0);
+    FreqList* list = generate_freq_list(
+        data.get(), bytes,
+        {fmt.bits, fmt.channels, fmt.block_align, static_cast<int>(fmt.rate), n, step});
     if (!list) return nullptr;
     write_freq_list(input_path, list);
     return list;
@@ -228,130 +472,37 @@ int render_note(RenderParams& prm, RenderStats* stats) {
         say(stderr, "Datei hat nicht gefunden.\n");
         return 99;
     }
-    convert_region(prm, &in);
+    region_in_samples(prm, &in);
     report_params(prm, in);
     if (!check_region(prm, in)) return 0;
     if (!note_size_ok(prm.outlen, in.ssize, in.fmt.channels, physical_memory())) return exit_failed;
 
     FreqListPtr list(frequency_list(prm));
     if (!list) return 0;
+    const TimeMap tm = make_time_map(prm, in);
+    convert_what_the_note_reads(&in, tm, prm.outlen);
+    int frames = 0;
+    Buffer<double> phase_table(make_phase_table(in, *list, tm, prm.outlen, &frames));
+    if (!phase_table) return 0;
 
-    const double rate = in.fmt.rate;
-    const double r = rate / 44100;
-    const int frames = static_cast<int>(in.ssize / list->step);
-    Buffer<double> phase_table(alloc_zeroed<double>(int64_t(frames) + 1));
-    if (!phase_table) {
-        say(stderr, "datbuf : allocate memory error\n");
-        return 0;
-    }
-    build_phase_table(list->freq, list->count, list->step, list->freq_avg, in.ssize, rate,
-                      phase_table.get(), frames);
-
-    TimeMapInput tmi;
-    tmi.cons = in.cons;
-    tmi.tail = in.tail;
-    tmi.start_pos = in.start_pos;
-    tmi.end_pos = in.end_pos;
-    tmi.head_velocity = prm.head_velocity;
-    tmi.tail_velocity = prm.tail_velocity;
-    tmi.outlen = prm.outlen;
-    tmi.r = r;
-    tmi.reverse = prm.reverse;
-    const TimeMap tm = build_time_map(tmi);
-
-    const int outlen = prm.outlen;
-    Buffer<double> datbuf(alloc_zeroed<double>(outlen));
-    if (!datbuf) {
-        say(stderr, "datbuf : allocate memory error\n");
-        return 0;
-    }
-
+    RunBuffers buffers;
+    if (!allocate_datbuf(prm.outlen, &buffers)) return 0;
     Tables tables;
-    build_tables(&tables);
+    build_tables(prm, &tables);
 
-    const int64_t frequency = perf_frequency();
     const int64_t start_count = perf_counter();
-    const double voiced_gain =
-        (prm.no_filter ? 0.6 : 0.001220703125) * (prm.breath < 0.5 ? 1 : (1 - prm.breath) * 2);
-    const double noise_gain = (prm.breath < 0.5 ? prm.breath : 0.5) * 0.18 * 0.001220703125;
     MutexPtr datbuf_lock(mutex_create());
     MutexPtr outbuf_lock(mutex_create());
-
-    Buffer<double> genposs(alloc_zeroed<double>(outlen / 256 + 8));
-    if (!genposs) {
-        say(stderr, "genposs : allocate memory error\n");
-        return 0;
-    }
-
-    ScheduleSetup setup;
-    setup.workers = worker_count(prm.thread_request, processor_count());
-    // Without both locks the passes may not overlap: one worker at a time.
-    if (!datbuf_lock || !outbuf_lock) setup.workers = 1;
-    setup.modulation = prm.modulation;
-    setup.gender = prm.gender;
-    setup.breath = prm.breath;
-    setup.breath_alpha = prm.breath_alpha;
-    setup.voiced_gain = voiced_gain;
-    setup.noise_gain = noise_gain;
-    setup.no_filter = prm.no_filter;
-    setup.second_pass = !(prm.breath <= 0 && prm.no_filter);
-    setup.genposs = genposs.get();
-    setup.breath_shape = tables.breath_shape.data();
-
-    Buffer<double> outbuf;
-    if (setup.second_pass) {
-        outbuf.reset(alloc_zeroed<double>(outlen));
-        if (!outbuf) {
-            say(stderr, "outbuf : allocate memory error\n");
-            return 0;
-        }
-    }
-
-    RenderShared sh;
-    sh.sample = in.sample.get();
-    sh.sample_frames = in.ssize + 2048;
-    sh.channels = in.fmt.channels;
-    sh.rate = rate;
-    sh.r = r;
-    sh.freq = list->freq;
-    sh.freq_count = list->count;
-    sh.freq_step = list->step;
-    sh.freq_avg = list->freq_avg;
-    sh.phase_table = phase_table.get();
-    sh.phase_frames = frames;
-    if (!prm.pitch_freq.empty()) {
-        sh.pitch_freq = prm.pitch_freq.data();
-        sh.pitch_count = prm.pitch_count;
-    }
-    sh.pitch_step = prm.pitch_step;
-    sh.target_freq = prm.target_freq;
-    sh.outlen = outlen;
-    sh.hann128 = tables.hann128.data();
-    sh.sine1024 = tables.sine1024.data();
-    sh.twiddles = tables.twiddles.data();
-    sh.bitrev = tables.bitrev.data();
-    sh.breath_shape = tables.breath_shape.data();
-    sh.datbuf = datbuf.get();
-    sh.outbuf = setup.second_pass ? outbuf.get() : datbuf.get();
-    sh.datbuf_lock = datbuf_lock.get();
-    sh.outbuf_lock = outbuf_lock.get();
-
+    if (!allocate_schedule_buffers(prm.outlen, second_pass_runs(prm), &buffers)) return 0;
+    const ScheduleSetup setup = schedule_setup(prm, datbuf_lock && outbuf_lock, &buffers);
+    RenderShared sh = shared_context(prm, in, *list, phase_table.get(), frames, tables, &buffers,
+                                     datbuf_lock.get(), outbuf_lock.get());
     ScheduleReport rep;
-    run_schedule(sh, tm, setup, &rep);
+    run_passes(&in, &sh, tm, setup, &rep);
 
-    const double passes_ms = static_cast<double>(rep.end_count - start_count) * 1000 / frequency;
-    if (prm.verbose)
-        sayf(stdout, "This process took  %.03lf msec with %d threads.\n", passes_ms, setup.workers);
-    if (stats) {
-        stats->first_pass_ms =
-            static_cast<double>(rep.first_end_count - start_count) * 1000 / frequency;
-        stats->second_pass_ms =
-            static_cast<double>(rep.end_count - rep.first_end_count) * 1000 / frequency;
-        stats->passes_ms = passes_ms;
-    }
-    double* out = sh.outbuf;
-    normalise(prm, out, outlen);
-    if (!write_note(prm.output_path.c_str(), out, outlen)) return exit_failed;
+    report_timing(prm, rep, start_count, setup.workers, stats);
+    normalise(prm, sh.outbuf, prm.outlen);
+    if (!write_note(prm.output_path.c_str(), sh.outbuf, prm.outlen)) return exit_failed;
     return 0;
 }
 

@@ -1,12 +1,10 @@
-// driver/schedule.cpp: the worker pool and the main thread's hand-out loops.
+// driver/schedule.cpp: the main thread's side of both passes: the time walk
+// that makes the first pass's units, the noise stream, and the hand-out.
 #include "driver/schedule.h"
-
-#include <cmath>
 
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
-#include "synth/kernels.h"
 
 namespace velorin {
 
@@ -18,198 +16,88 @@ int worker_count(int thread_request, int processors) {
     return 2 * processors;
 }
 
-void build_breath_table(double alpha, double* table) {
-    const double a = alpha;
-    if (a <= 1) {
-        for (int k = 0; k < 1024; ++k) table[k] = (k * a * 0.04 + (1 - a)) * (2 - a);
-        return;
-    }
-    table[0] = 0;
-    for (int k = 1; k < 1024; ++k) table[k] = std::pow(k * 0.04 / ((a - 1) * 0.1 + 1), a * 0.48);
-}
-
-TimeMap build_time_map(const TimeMapInput& in) {
-    TimeMap tm;
-    const double r = in.r;
-    const double cons = in.cons;
-    const double tail = in.tail;
-    const double L = in.end_pos - in.start_pos;
-    tm.start_pos = in.start_pos;
-    tm.end_pos = in.end_pos;
-    double O = cons / in.head_velocity / r;
-    double P = tail / in.tail_velocity / r;
-    double Q = in.outlen - O - P;
-
-    if (tail == 0) {
-        if (r * Q > L - cons) {
-            tm.stretch_rate = (L - cons) / Q;  // the middle is slowed to fill the note
-        } else if (Q > 0) {
-            tm.stretch_rate = r;  // natural speed; the used region gets shorter
-            tm.end_pos = tm.start_pos + cons + r * Q;
-        } else {
-            tm.stretch_rate = r;
-            tm.end_pos = tm.start_pos + (Q + O) * in.head_velocity * r;
-        }
-        tm.head_rate = r * in.head_velocity;
-        tm.tail_rate = r;
-    } else if (cons == 0) {
-        // A tail without a consonant: the region is anchored at its end.
-        if (Q > 0) {
-            tm.start_pos = tm.end_pos - r * Q - tail;
-        } else {
-            tm.start_pos = tm.end_pos - (P + O) * in.tail_velocity * r;
-        }
-        tm.stretch_rate = r;
-        tm.head_rate = r;
-        tm.tail_rate = r * in.tail_velocity;
-    } else {
-        // The stretch region never gets fewer than 256 output samples: both
-        // fixed regions shrink by the same factor to make room.
-        if (Q < 256) {
-            const double s = (in.outlen - 256) / (P + O);
-            O *= s;
-            P *= s;
-            Q = 256;
-        }
-        tm.stretch_rate = (L - cons - tail) / Q;
-        // With a note of exactly 256 samples both fixed regions shrink to
-        // nothing; their rate is then the region's natural one, which keeps
-        // the rates finite (a region of length 0 plays at most one sample).
-        tm.head_rate = O > 0 ? cons / O : r * in.head_velocity;
-        tm.tail_rate = P > 0 ? tail / P : r * in.tail_velocity;
-    }
-    tm.head_len = O;
-    tm.stretch_len = Q;
-    tm.tail_len = P;
-
-    if (in.reverse) {
-        // Read backward from the end of the used region: the tail comes
-        // first and the consonant last, both reversed.
-        const double head_rate = tm.head_rate;
-        tm.start_pos = tm.end_pos;
-        tm.head_len = P;
-        tm.tail_len = O;
-        tm.head_rate = -tm.tail_rate;
-        tm.stretch_rate = -tm.stretch_rate;
-        tm.tail_rate = -head_rate;
-    }
-    return tm;
-}
-
 namespace {
 
-constexpr int max_slots = 64;
-
-struct Pool;
-
-struct WorkerArg {
-    Pool* pool;
-    int slot;
-};
-
-struct Pool {
+// The first pass's walk over every output sample: the source position moves
+// by the time map's rate, the output phase by the target frequency. It runs
+// on the main thread ahead of the hand-out and fills the units' table.
+struct TimeWalk {
     const RenderShared* sh = nullptr;
-    void (*pass)(const RenderShared&, const WorkUnit&) = nullptr;
-    int n = 0;
-    bool threaded = false;  // false: units run on the calling thread
-    WorkUnit units[max_slots];
-    Event* start[max_slots] = {};
-    Event* idle[max_slots] = {};
-    Thread* threads[max_slots] = {};
-    WorkerArg args[max_slots];
+    const TimeMap* tm = nullptr;
+    double modulation = 0.0;
+    double* genposs = nullptr;
+    FirstPassUnit* units = nullptr;
+    int j = 0;            // next output sample
+    double x = 0.0;       // source position of sample j
+    double phase = 0.0;   // output phase of sample j, cycles
+    int made = 0;         // units filled
 };
 
-void run_unit(const Pool& p, WorkUnit& u) {
-    p.pass(*p.sh, u);
-    if (u.noise) {
-        release(u.noise);
-        u.noise = nullptr;
-    }
-}
-
-void worker_proc(void* arg) {
-    WorkerArg* a = static_cast<WorkerArg*>(arg);
-    Pool& p = *a->pool;
-    const int i = a->slot;
-    for (;;) {
-        if (!event_wait(p.start[i])) return;
-        WorkUnit& u = p.units[i];
-        if (u.stop == -1) return;
-        run_unit(p, u);
-        event_reset(p.start[i]);
-        event_set(p.idle[i]);
-    }
-}
-
-void close_events(Pool& p) {
-    for (int i = 0; i < max_slots; ++i) {
-        event_close(p.start[i]);
-        event_close(p.idle[i]);
-        p.start[i] = p.idle[i] = nullptr;
-    }
-}
-
-// Waits for every slot's last unit, then ends its thread.
-void stop_pool(Pool& p) {
-    if (!p.threaded) return;
-    for (int t = 0; t < p.n; ++t) {
-        if (!p.threads[t]) continue;
-        event_wait(p.idle[t]);
-        p.units[t].stop = -1;
-        event_set(p.start[t]);
-        thread_join(p.threads[t]);
-        p.threads[t] = nullptr;
-    }
-}
-
-// Starts the pool's threads for one pass. The events are created once, for
-// the first pass, and reused by the second. When an event or a thread cannot
-// be had, the threads already started are stopped and the pass runs on the
-// calling thread.
-void start_pool(Pool& p, void (*pass)(const RenderShared&, const WorkUnit&)) {
-    p.pass = pass;
-    p.threaded = true;
-    for (int i = 0; i < p.n && p.threaded; ++i) {
-        if (!p.start[i]) p.start[i] = event_create(false);
-        if (!p.idle[i]) p.idle[i] = event_create(true);
-        if (!p.start[i] || !p.idle[i]) {
-            p.threaded = false;
-            break;
+void walk_until(void* ctx, int end) {
+    TimeWalk& w = *static_cast<TimeWalk*>(ctx);
+    const RenderShared& sh = *w.sh;
+    while (w.made < end && w.j < sh.outlen) {
+        const int j = w.j;
+        const double s = w.x + 0.5 - 0.25 * sh.freq_step;
+        const double f =
+            pitch_at(sh, j - 0.5) / modulation_factor(sh, freq_at(sh, s), w.modulation);
+        if (j % first_pass_hop == 0) {
+            if (j % second_pass_hop == 0) w.genposs[j / second_pass_hop] = s;
+            FirstPassUnit& u = w.units[w.made++];
+            u.out_index = j;
+            u.src_pos = s;
+            u.out_phase = w.phase;
+            u.target_freq = f;
+            u.modulation = w.modulation;
         }
-        p.units[i].stop = 0;
-        p.units[i].slot = i;
-        p.units[i].noise = nullptr;
-        event_reset(p.start[i]);
-        event_set(p.idle[i]);
-        p.args[i] = WorkerArg{&p, i};
-        p.threads[i] = thread_start(worker_proc, &p.args[i]);
-        if (!p.threads[i]) p.threaded = false;
-    }
-    if (!p.threaded) {
-        p.threaded = true;  // stop what did start
-        stop_pool(p);
-        p.threaded = false;
+        w.x += time_map_rate(*w.tm, j);
+        w.phase += f / 44100;
+        ++w.j;
     }
 }
 
-// Hands `fill` to the next idle worker (lowest idle slot first) and returns
-// the slot; runs it on the calling thread when the pool is not threaded or
-// the wait fails.
-int hand_out(Pool& p, const WorkUnit& fill) {
-    int k = p.threaded ? wait_any(p.idle, p.n) : -1;
-    if (k < 0) {
-        WorkUnit u = fill;
-        run_unit(p, u);
-        return 0;
+struct FirstPassWork {
+    const RenderShared* sh;
+    const FirstPassUnit* units;
+};
+
+void run_first(void* ctx, int first, int count) {
+    const FirstPassWork& w = *static_cast<const FirstPassWork*>(ctx);
+    for (int u = first; u < first + count; ++u) resampling_pass(*w.sh, w.units[u]);
+}
+
+// Every second-pass unit is the template with its own block start, source
+// position and window of the noise stream.
+struct SecondPassWork {
+    const RenderShared* sh;
+    SecondPassUnit common;
+    const double* genposs;
+    const double* noise;  // null: no breath
+};
+
+void run_second(void* ctx, int first, int count) {
+    const SecondPassWork& w = *static_cast<const SecondPassWork*>(ctx);
+    for (int u = first; u < first + count; ++u) {
+        SecondPassUnit unit = w.common;
+        unit.out_index = u * second_pass_hop;
+        unit.src_pos = w.genposs[u];
+        unit.noise = w.noise ? w.noise + int64_t(u) * second_pass_hop : nullptr;
+        envelope_breath_pass(*w.sh, unit);
     }
-    WorkUnit& u = p.units[k];
-    const int32_t slot = u.slot;
-    u = fill;
-    u.slot = slot;
-    u.stop = 0;
-    event_reset(p.idle[k]);
-    event_set(p.start[k]);
-    return k;
+}
+
+// The noise of `units` second-pass units. The main thread keeps a history of
+// 1024 values whose last 768 are drawn first; each unit shifts it by 256 and
+// draws 256 more, and takes the whole history as its block. So block u is
+// values u * 256 .. u * 256 + 1023 of one stream of draws, which is what this
+// returns: units * 256 + 768 values, or null when it cannot be allocated.
+double* make_noise_stream(int units) {
+    const int64_t len = int64_t(units) * second_pass_hop + (1024 - second_pass_hop);
+    double* stream = alloc_zeroed<double>(len);
+    if (!stream) return nullptr;
+    CrtRand rng;
+    for (int64_t i = 0; i < len; ++i) stream[i] = noise_value(rng);
+    return stream;
 }
 
 }  // namespace
@@ -217,87 +105,59 @@ int hand_out(Pool& p, const WorkUnit& fill) {
 void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setup,
                   ScheduleReport* report) {
     Pool p;
-    p.sh = &sh;
-    p.n = setup.workers < 1 ? 1 : setup.workers > max_slots ? max_slots : setup.workers;
+    p.start_thread = setup.start_thread;
     ScheduleReport rep;
 
-    // First pass: walk every output sample on this thread, hand a unit to a
-    // worker every 64 samples.
-    start_pool(p, resampling_pass);
+    // First pass: the main thread walks the output samples just ahead of the
+    // runs it hands out.
+    TimeWalk walk;
+    walk.sh = &sh;
+    walk.tm = &tm;
+    walk.modulation = setup.modulation;
+    walk.genposs = setup.genposs;
+    walk.units = setup.grains;
+    walk.x = tm.start_pos;
+    FirstPassWork first{&sh, setup.grains};
+    pool_start(p, setup.workers, run_first, &first);
     rep.threaded = p.threaded;
-    double x = tm.start_pos;
-    double phase = 0.0;
-    for (int j = 0; j < sh.outlen; ++j) {
-        const double s = x + 0.5 - 0.25 * sh.freq_step;
-        const double f =
-            pitch_at(sh, j - 0.5) / modulation_factor(sh, freq_at(sh, s), setup.modulation);
-        if (j % 64 == 0) {
-            if (j % 256 == 0) setup.genposs[j / 256] = s;
-            WorkUnit u;
-            u.out_index = j;
-            u.src_pos = s;
-            u.out_phase = phase;
-            u.target_freq = f;
-            u.modulation = setup.modulation;
-            rep.last_slot = hand_out(p, u);
-            ++rep.first_units;
-        }
-        x += time_map_rate(tm, j);
-        phase += f / 44100;
-    }
-    stop_pool(p);
+    rep.workers = p.n;
+    const HandOutReport h1 = pool_hand_out(p, first_pass_units(sh.outlen), walk_until, &walk);
+    rep.first_units = h1.units;
+    rep.first_runs = h1.runs;
+    rep.last_slot = h1.last_slot;
+    pool_stop(p);
     rep.first_end_count = perf_counter();
 
     if (!setup.second_pass) {
         rep.end_count = rep.first_end_count;
-        sayf(stderr, "i=%d tinx=%d\n", p.n, rep.last_slot);
-        close_events(p);
+        if (setup.say_counts) sayf(stderr, "i=%d tinx=%d\n", p.n, rep.last_slot);
+        pool_close(p);
         if (report) *report = rep;
         return;
     }
 
-    // Between the passes: the noise history and the breath shaping table.
-    CrtRand rng;
-    double history[1024] = {};
-    if (setup.breath > 0) {
-        for (int i = 256; i < 1024; ++i) history[i] = noise_value(rng);
-        build_breath_table(setup.breath_alpha, setup.breath_shape);
-    }
-
-    // The fields every second-pass unit shares. Units are filled from this
-    // copy, never from a slot's record, which its worker may be using.
-    WorkUnit second;
-    second.gender = setup.gender;
-    second.breath = setup.breath;
-    second.voiced_gain = setup.voiced_gain;
-    second.noise_gain = setup.noise_gain;
-    second.no_filter = setup.no_filter ? 1 : 0;
-    second.modulation = setup.modulation;
-    start_pool(p, envelope_breath_pass);
+    const int units = second_pass_units(sh.outlen);
+    SecondPassWork second;
+    second.sh = &sh;
+    second.common.gender = setup.gender;
+    second.common.breath = setup.breath;
+    second.common.voiced_gain = setup.voiced_gain;
+    second.common.noise_gain = setup.noise_gain;
+    second.common.no_filter = setup.no_filter ? 1 : 0;
+    second.common.modulation = setup.modulation;
+    second.genposs = setup.genposs;
+    second.noise = setup.breath > 0 ? make_noise_stream(units) : nullptr;
+    pool_start(p, setup.workers, run_second, &second);
     if (!p.threaded) rep.threaded = false;
-
-    // Second pass: one unit per 256 output samples, two more than fit, each
-    // with its own block of the continuous noise stream.
-    const int units = sh.outlen / 256 + 2;
-    for (int u = 0; u < units; ++u) {
-        WorkUnit fill = second;
-        if (setup.breath > 0) {
-            double* block = alloc_zeroed<double>(1024);
-            for (int i = 0; i < 1024; ++i) {
-                history[i] = i < 768 ? history[i + 256] : noise_value(rng);
-                if (block) block[i] = history[i];
-            }
-            fill.noise = block;
-        }
-        fill.out_index = u * 256;
-        fill.src_pos = setup.genposs[u];
-        rep.last_slot = hand_out(p, fill);
-        ++rep.second_units;
-    }
-    sayf(stderr, "i=%d tinx=%d\n", rep.second_units, rep.last_slot);
-    stop_pool(p);
+    const HandOutReport h2 = pool_hand_out(p, units, nullptr, nullptr);
+    rep.second_units = h2.units;
+    rep.second_runs = h2.runs;
+    rep.last_slot = h2.last_slot;
+    if (setup.say_counts) sayf(stderr, "i=%d tinx=%d\n", rep.second_units, rep.last_slot);
+    pool_stop(p);
     rep.end_count = perf_counter();
-    close_events(p);
+    pool_close(p);
+    release(second.noise);
     if (report) *report = rep;
 }
 

@@ -3,9 +3,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <new>
 
+#include "audio/samples.h"
 #include "frq/period.h"
+#include "frq/threads.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -14,10 +15,10 @@ namespace velorin {
 
 namespace {
 
-constexpr int max_threads = 32;
-constexpr int zero_frames = 4096;           // behind the sample, guaranteed by every loader
 constexpr int64_t max_frames = 1 << 30;     // keeps positions and frame indices in 32 bits
-constexpr double close_ratio = 0.9091;      // also the lower end of a pass-two lag range
+// Two frequencies are close when min / max > 0.9091 (about 1 / 1.1); also the
+// lower end of a pass-two lag range, whose upper end is 1.1 times the period.
+constexpr double close_ratio = 0.9091;
 
 // One per pass-one thread, filled before the thread starts and read-only
 // afterwards. The thread writes freq[k] for its own frames only.
@@ -39,78 +40,6 @@ void analysis_worker(void* arg) {
         task.freq[k] = estimate_period(sig, static_cast<int>(p), task.min_lag, task.max_lag, 1);
         if (task.first == 0) say_widef(stderr, L"pass 1 %d\t%lf\t\r", k, task.freq[k]);
     }
-}
-
-// One per thread of the low-pass that precedes pass one: disjoint ranges of
-// positions, read-only input.
-struct LowpassTask {
-    const PeriodSignal* sig;
-    const double* weights;
-    int taps;
-    double wsum;
-    int64_t first;
-    int64_t last;
-    double* lowpassed;
-};
-
-void lowpass_worker(void* arg) {
-    const LowpassTask& t = *static_cast<const LowpassTask*>(arg);
-    lowpass_range(*t.sig, t.weights, t.taps, t.wsum, t.first, t.last, t.lowpassed);
-}
-
-// Runs proc on every task, one thread each, and waits for all of them. A
-// task whose thread cannot start runs on the calling thread instead.
-template <typename Task>
-void run_on_threads(void (*proc)(void*), Task* tasks, int count) {
-    Thread* threads[max_threads];
-    for (int i = 0; i < count; ++i) threads[i] = thread_start(proc, &tasks[i]);
-    for (int i = 0; i < count; ++i)
-        if (!threads[i]) proc(&tasks[i]);
-    for (int i = 0; i < count; ++i)
-        if (threads[i]) thread_join(threads[i]);
-}
-
-// The buffers behind a PeriodSignal, owned by one generation.
-struct SignalBuffers {
-    double* raw_block = nullptr;
-    double* lowpassed = nullptr;
-    double* taps = nullptr;
-    AnalysisWindows* windows = nullptr;
-    SpectrumCache* spectra = nullptr;
-    ~SignalBuffers() {
-        release(raw_block);
-        release(lowpassed);
-        release(taps);
-        release(windows);
-        if (spectra) {
-            delete[] spectra->state;
-            release(spectra->tables);
-            delete spectra;
-        }
-    }
-};
-
-// Enough slots for the lags a voice visits (its period, multiples, vibrato);
-// lags beyond the pool are computed per frame, still exactly.
-constexpr int spectrum_slots = 256;
-
-// Null when memory runs out: the analysis then runs without the cache.
-SpectrumCache* create_spectrum_cache(int n) {
-    SpectrumCache* cache = new (std::nothrow) SpectrumCache;
-    if (!cache) return nullptr;
-    cache->lags = n / 2 + n / 4 + 1;
-    cache->slots = spectrum_slots;
-    cache->used.store(0);
-    cache->state = new (std::nothrow) std::atomic<int>[cache->lags];
-    cache->tables = alloc_zeroed<double>(static_cast<int64_t>(cache->slots) * 2 * n);
-    if (!cache->state || !cache->tables) {
-        delete[] cache->state;
-        release(cache->tables);
-        delete cache;
-        return nullptr;
-    }
-    for (int i = 0; i < cache->lags; ++i) cache->state[i].store(0);
-    return cache;
 }
 
 bool settings_usable(int64_t bytes, int bits, int channels, int block_align, int rate, int n,
@@ -143,59 +72,20 @@ int lag_of(double samples) {
     return static_cast<int>(samples);
 }
 
-// Loads channel 0, low-passes it on `threads` threads and fills sig. False
-// when memory runs out.
-bool prepare_signal(const uint8_t* data, int bits, int channels, int nsamp, int rate, int n,
-                    int step, int threads, SignalBuffers* bufs, PeriodSignal* sig) {
-    bufs->windows = alloc_zeroed<AnalysisWindows>(1);
-    if (!bufs->windows) return false;
-    build_analysis_windows(n, bufs->windows);
-
-    const int pad = period_signal_pad(n);
-    const int64_t frames = static_cast<int64_t>(nsamp) + zero_frames;
-    bufs->raw_block = alloc_zeroed<double>(frames + 2 * static_cast<int64_t>(pad));
-    bufs->lowpassed = alloc_zeroed<double>(nsamp);
-    const double width = lowpass_width(rate, bits);
-    const int taps = lowpass_tap_count(width);
-    bufs->taps = alloc_zeroed<double>(taps);
-    if (!bufs->raw_block || !bufs->lowpassed || !bufs->taps) return false;
-    const double wsum = build_lowpass_taps(width, bufs->taps);
-
-    double* raw = bufs->raw_block + pad;
-    load_first_channel(data, bits, channels, 0, frames, raw);
-    *sig = PeriodSignal{data, bits, channels, nsamp, frames, rate, n, step, bufs->windows,
-                        raw, pad, bufs->lowpassed, 1.0, 0.0, nullptr, period_wide_lanes()};
-    bufs->spectra = create_spectrum_cache(n);
-    sig->spectra = bufs->spectra;
-    reader_scaling(bits, &sig->scale, &sig->offset);
-
-    LowpassTask tasks[max_threads];
-    for (int t = 0; t < threads; ++t) {
-        tasks[t] = LowpassTask{sig,
-                               bufs->taps,
-                               taps,
-                               wsum,
-                               static_cast<int64_t>(nsamp) * t / threads,
-                               static_cast<int64_t>(nsamp) * (t + 1) / threads,
-                               bufs->lowpassed};
-    }
-    run_on_threads(lowpass_worker, tasks, threads);
-    return true;
-}
-
 // Sample p of channel 0 on the 16-bit scale, as the amplitude measure sees
-// it; 64-bit data has no such conversion and measures 0.
+// it: 8-bit data centred like the render reader, floats scaled like the
+// analysis readers; 64-bit data has no such conversion and measures 0.
 double amplitude_sample(const PeriodSignal& sig, int64_t p) {
     const double v = sig.raw[p];
     switch (sig.bits) {
         case 8:
-            return (v - 127.5) * 256;
+            return (v - u8_centre) * u8_to_16bit;
         case 16:
             return v;
         case 24:
-            return v * 0.00390625;
+            return v * i24_to_16bit;
         case 32:
-            return v * 32768;
+            return v * float_full_scale_analysis;
         default:
             return 0.0;
     }
@@ -212,7 +102,7 @@ double frame_amplitude(const PeriodSignal& sig, int k) {
         const double v = amplitude_sample(sig, p) * ew[j];
         e += v * v;
     }
-    return 0.125 * std::sqrt(e);
+    return 0.125 * std::sqrt(e);  // 1/8 of the windowed energy's root
 }
 
 // Fills amp and returns the weighted average of the voiced frames: a frame
@@ -293,9 +183,13 @@ void fill_gaps(const PeriodSignal& sig, int count, double* freq, const double* a
 
 }  // namespace
 
-FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, int bits, int channels,
-                             int block_align, int rate, int n, int step, double lo_hz,
-                             double hi_hz, int threads) {
+FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, const FreqGenSettings& settings) {
+    const int bits = settings.bits;
+    const int channels = settings.channels;
+    const int block_align = settings.block_align;
+    const int rate = settings.rate;
+    const int n = settings.n;
+    const int step = settings.step;
     if (!data) {
         say(stderr, "no sample data to analyse\n");
         return nullptr;
@@ -304,7 +198,6 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, int bits, int c
     const int nsamp = static_cast<int>(bytes / block_align);
     const int count = nsamp / step + 1;
 
-    SignalBuffers bufs;
     say_widef(stderr, L"N=%d Step=%d\n", n, step);
     say_widef(stderr, L"Data Size=%d\n", static_cast<int>(bytes));
     say_widef(stderr, L"Channels=%d\n", channels);
@@ -314,17 +207,16 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, int bits, int c
     say_widef(stderr, L"List Size=%d\n", count);
 
     // Cleared, so a frame no worker visits (position nsamp) is unvoiced.
-    double* freq = alloc_zeroed<double>(static_cast<int64_t>(count) + 1);
-    double* amp = alloc_zeroed<double>(static_cast<int64_t>(count) + 1);
-    if (!freq || !amp) {
-        release(freq);
-        release(amp);
+    FreqList* list = alloc_freq_list(count);
+    if (!list) {
         say(stderr, "frequency analysis : allocate memory error\n");
         return nullptr;
     }
+    double* freq = list->freq;
+    double* amp = list->amp;
 
-    double lo = lo_hz > 0 ? lo_hz : 52.0;
-    double hi = hi_hz > 0 ? hi_hz : 900.0;
+    double lo = settings.lo_hz > 0 ? settings.lo_hz : 52.0;
+    double hi = settings.hi_hz > 0 ? settings.hi_hz : 900.0;
     if (lo > hi) {
         const double t = lo;
         lo = hi;
@@ -335,8 +227,8 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, int bits, int c
     const double highest_lag = rate / lo;
     const int min_lag = lowest_lag < lag_cap + 1 ? static_cast<int>(lowest_lag) : lag_cap + 1;
     const int max_lag = highest_lag < lag_cap ? static_cast<int>(highest_lag) : lag_cap;
-    int thread_count = threads > 0 ? threads : processor_count();
-    if (thread_count > max_threads) thread_count = max_threads;
+    int thread_count = settings.threads > 0 ? settings.threads : processor_count();
+    if (thread_count > max_analysis_threads) thread_count = max_analysis_threads;
     if (thread_count < 1) thread_count = 1;
     say_widef(stderr, L"Frequenz auf    %lfHz %d\n", static_cast<double>(rate) / max_lag, max_lag);
     say_widef(stderr, L"Frequenz bis zu %lfHz %d\n", static_cast<double>(rate) / min_lag,
@@ -344,36 +236,28 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, int bits, int c
     say_widef(stderr, L"Threads %d\n", thread_count);
 
     PeriodSignal sig{};
-    if (!prepare_signal(data, bits, channels, nsamp, rate, n, step, thread_count, &bufs, &sig)) {
-        release(freq);
-        release(amp);
+    const PeriodInput input{data, bits, channels, nsamp, rate, n, step};
+    if (!prepare_period_signal(input, thread_count, true, &sig)) {
+        free_freq_list(list);
         say(stderr, "frequency analysis : allocate memory error\n");
         return nullptr;
     }
 
-    analysis_task tasks[max_threads];
+    analysis_task tasks[max_analysis_threads];
     for (int t = 0; t < thread_count; ++t)
         tasks[t] = analysis_task{static_cast<int64_t>(t) * step, thread_count, min_lag, max_lag, &sig, freq};
     run_on_threads(analysis_worker, tasks, thread_count);
 
     const double freq_avg = amplitudes_and_average(sig, freq, count, max_lag, amp);
     fill_gaps(sig, count, freq, amp);
+    release_period_signal(&sig);
     freq[count] = freq[count - 1];
     amp[count] = amp[count - 1];
     say_widef(stderr, L"freq_avg=%lf\t\t\t\t\n", freq_avg);
 
-    FreqList* list = new (std::nothrow) FreqList;
-    if (!list) {
-        release(freq);
-        release(amp);
-        return nullptr;
-    }
     list->step = step;
     list->sample_rate = rate;
-    list->count = count;
     list->freq_avg = freq_avg;
-    list->freq = freq;
-    list->amp = amp;
     return list;
 }
 

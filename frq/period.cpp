@@ -17,9 +17,13 @@
 #include "frq/period.h"
 
 #include <cmath>
-#include <cstring>
+#include <new>
 
+#include "audio/samples.h"
+#include "frq/threads.h"
+#include "platform/mem.h"
 #include "synth/kernels.h"
+#include "synth/sinc_weight.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -32,40 +36,13 @@ namespace velorin {
 
 namespace {
 
-// The reader's constants and series, repeated here because the weights must
-// come out exactly as the reader computes them.
-constexpr double sinc_pi = 3.14159265358979;
-constexpr double series_rcp[19] = {
-    1.0 / 6.0,    1.0 / 20.0,   1.0 / 42.0,   1.0 / 72.0,   1.0 / 110.0,
-    1.0 / 156.0,  1.0 / 210.0,  1.0 / 272.0,  1.0 / 342.0,  1.0 / 420.0,
-    1.0 / 506.0,  1.0 / 600.0,  1.0 / 702.0,  1.0 / 812.0,  1.0 / 930.0,
-    1.0 / 1056.0, 1.0 / 1190.0, 1.0 / 1332.0, 1.0 / 1482.0,
-};
-
-double sinc_series(double h) {
-    const double a = h * h;
-    const int terms = std::fabs(h) <= sinc_pi ? 14 : 20;
-    double sum = 1.0;
-    double term = 1.0;
-    for (int n = 1; n < terms; ++n) {
-        term = term * (a * series_rcp[n - 1]);
-        if (n & 1)
-            sum -= term;
-        else
-            sum += term;
-    }
-    return sum;
-}
-
 // The reader's weight of a tap at distance `offset` (tap index minus
 // position) for width b.
-double tap_weight(double offset, double b) {
-    const double h = offset * (sinc_pi / b);
-    return std::cos(h * 0.25) * sinc_series(h);
-}
+double tap_weight(double offset, double b) { return sinc_tap_weight(offset * (sinc_pi / b)); }
 
-// 6.28318530717958 is the 15-digit value of the window and spectrum
-// formulas, not the full-precision 2 pi.
+// 2 pi as a 15-digit value, not the full-precision constant: the windows
+// 0.5 - 0.5 cos(i * (6.28318530717958 / N)) and the spectrum angle
+// 6.28318530717958 / lag are computed with it, and their bits depend on it.
 constexpr double window_two_pi = 6.28318530717958;
 
 constexpr int max_buffer = max_frame_length + max_frame_length / 2;  // L
@@ -450,55 +427,50 @@ bool period_depth_supported(int bits) {
     return bits == 8 || bits == 16 || bits == 24 || bits == 32 || bits == 64;
 }
 
+namespace {
+
+// The readers' scaling of their filtered value for a depth.
 void reader_scaling(int bits, double* scale, double* offset) {
-    *scale = bits == 8 ? 256.0 : bits == 24 ? 0.00390625 : bits == 32 ? 32768.0 : 1.0;
-    *offset = bits == 8 ? 32640.0 : 0.0;
+    const AnalysisScaling s = analysis_scaling(bits);
+    *scale = s.scale;
+    *offset = s.offset;
 }
 
+// The front and back margin of `raw` the estimate needs for frame length n.
 int period_signal_pad(int n) { return n / 4 + 16; }
 
+template <double (*stored)(const uint8_t*)>
+void load_stored(const uint8_t* data, int64_t stride, int64_t first, int64_t last, double* raw) {
+    for (int64_t i = first; i < last; ++i) raw[i] = stored(data + i * stride);
+}
+
+// Loads channel 0 of frames [first, last) into raw[first..last), as values
+// before the reader's scaling; raw is the padded array's element 0.
 void load_first_channel(const uint8_t* data, int bits, int channels, int64_t first, int64_t last,
                         double* raw) {
     const int64_t stride = static_cast<int64_t>(channels) * (bits / 8);
-    for (int64_t i = first; i < last; ++i) {
-        const uint8_t* p = data + i * stride;
-        switch (bits) {
-            case 8:
-                raw[i] = static_cast<double>(p[0]);
-                break;
-            case 16: {
-                int16_t s;
-                std::memcpy(&s, p, sizeof s);
-                raw[i] = static_cast<double>(s);
-                break;
-            }
-            case 24: {
-                const uint32_t u = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-                int32_t s = static_cast<int32_t>(u);
-                if (u & 0x800000u) s -= 0x1000000;  // sign from bit 23
-                raw[i] = static_cast<double>(s);
-                break;
-            }
-            case 32: {
-                float s;
-                std::memcpy(&s, p, sizeof s);
-                raw[i] = static_cast<double>(s);
-                break;
-            }
-            case 64: {
-                double s;
-                std::memcpy(&s, p, sizeof s);
-                raw[i] = s;
-                break;
-            }
-            default:
-                raw[i] = 0.0;
-        }
+    switch (bits) {
+        case 8:
+            return load_stored<stored_u8>(data, stride, first, last, raw);
+        case 16:
+            return load_stored<stored_i16>(data, stride, first, last, raw);
+        case 24:
+            return load_stored<stored_i24>(data, stride, first, last, raw);
+        case 32:
+            return load_stored<stored_f32>(data, stride, first, last, raw);
+        case 64:
+            return load_stored<stored_f64>(data, stride, first, last, raw);
+        default:
+            for (int64_t i = first; i < last; ++i) raw[i] = 0.0;
     }
 }
 
+// The low-pass width of the integer search (1 for 8-bit data) and the taps of
+// its read at an integer position: 4W + 1 weights at offsets -2W..2W, and
+// their sum in reading order. `weights` must hold lowpass_tap_count(width).
 double lowpass_width(int rate, int bits) {
     if (bits == 8) return 1.0;  // 8-bit data is searched on the sample itself
+    // Width rate / 920 puts the low-pass edge near 460 Hz (47 at 44100 Hz).
     const double w = std::floor(rate / 920.0);
     return w < 1.0 ? 1.0 : w;
 }
@@ -518,8 +490,13 @@ double build_lowpass_taps(double width, double* weights) {
     return wsum;
 }
 
-void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, double wsum,
-                   int64_t first, int64_t last, double* lowpassed) {
+// lowpassed[q] for q in [first, last), from sig.raw through sig.taps; equals
+// the reader at the integer position q bit for bit. Pure; threads may fill
+// disjoint ranges.
+void lowpass_range(const PeriodSignal& sig, int64_t first, int64_t last, double* lowpassed) {
+    const double* weights = sig.taps;
+    const int taps = sig.tap_count;
+    const double wsum = sig.tap_sum;
     const int64_t half = (taps - 1) / 2;
     // Positions whose taps all fall inside the sample run in blocks, each
     // value accumulating its taps in order; the rest skip outside taps.
@@ -544,6 +521,104 @@ void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, dou
                       sig.wide, lowpassed + q);
         q += block;
     }
+}
+
+
+// Enough slots for the lags a voice visits (its period, multiples, vibrato);
+// lags beyond the pool are computed per frame, still exactly.
+constexpr int spectrum_slots = 256;
+
+// One per thread of the low-pass that precedes the estimates: disjoint ranges
+// of positions, read-only input.
+struct LowpassTask {
+    const PeriodSignal* sig;
+    int64_t first;
+    int64_t last;
+    double* lowpassed;
+};
+
+void lowpass_worker(void* arg) {
+    const LowpassTask& t = *static_cast<const LowpassTask*>(arg);
+    lowpass_range(*t.sig, t.first, t.last, t.lowpassed);
+}
+
+}  // namespace
+
+SpectrumCache* create_spectrum_cache(int n) {
+    SpectrumCache* cache = new (std::nothrow) SpectrumCache;
+    if (!cache) return nullptr;
+    cache->lags = n / 2 + n / 4 + 1;
+    cache->slots = spectrum_slots;
+    cache->used.store(0);
+    cache->state = new (std::nothrow) std::atomic<int>[cache->lags];
+    cache->tables = alloc_zeroed<double>(static_cast<int64_t>(cache->slots) * 2 * n);
+    if (!cache->state || !cache->tables) {
+        release_spectrum_cache(cache);
+        return nullptr;
+    }
+    for (int i = 0; i < cache->lags; ++i) cache->state[i].store(0);
+    return cache;
+}
+
+void release_spectrum_cache(SpectrumCache* cache) {
+    if (!cache) return;
+    delete[] cache->state;
+    release(cache->tables);
+    delete cache;
+}
+
+bool prepare_period_signal(const PeriodInput& in, int threads, bool spectrum_cache,
+                           PeriodSignal* sig) {
+    *sig = PeriodSignal{};
+    sig->data = in.data;
+    sig->bits = in.bits;
+    sig->channels = in.channels;
+    sig->nsamp = in.nsamp;
+    sig->frames = static_cast<int64_t>(in.nsamp) + analysis_zero_frames;
+    sig->rate = in.rate;
+    sig->n = in.n;
+    sig->step = in.step;
+    sig->pad = period_signal_pad(in.n);
+    sig->wide = in.allow_wide && period_wide_lanes();
+    reader_scaling(in.bits, &sig->scale, &sig->offset);
+
+    AnalysisWindows* windows = alloc_zeroed<AnalysisWindows>(1);
+    double* raw_block = alloc_zeroed<double>(sig->frames + 2 * static_cast<int64_t>(sig->pad));
+    double* lowpassed = alloc_zeroed<double>(in.nsamp);
+    const double width = lowpass_width(in.rate, in.bits);
+    sig->tap_count = lowpass_tap_count(width);
+    double* taps = alloc_zeroed<double>(sig->tap_count);
+    sig->windows = windows;
+    sig->raw = raw_block ? raw_block + sig->pad : nullptr;
+    sig->lowpassed = lowpassed;
+    sig->taps = taps;
+    if (!windows || !raw_block || !lowpassed || !taps) {
+        release_period_signal(sig);
+        return false;
+    }
+    build_analysis_windows(in.n, windows);
+    sig->tap_sum = build_lowpass_taps(width, taps);
+    load_first_channel(in.data, in.bits, in.channels, 0, sig->frames, raw_block + sig->pad);
+    if (spectrum_cache) sig->spectra = create_spectrum_cache(in.n);
+
+    if (threads < 1) threads = 1;
+    if (threads > max_analysis_threads) threads = max_analysis_threads;
+    LowpassTask tasks[max_analysis_threads];
+    for (int t = 0; t < threads; ++t) {
+        tasks[t] = LowpassTask{sig, static_cast<int64_t>(in.nsamp) * t / threads,
+                               static_cast<int64_t>(in.nsamp) * (t + 1) / threads, lowpassed};
+    }
+    run_on_threads(lowpass_worker, tasks, threads);
+    return true;
+}
+
+void release_period_signal(PeriodSignal* sig) {
+    if (sig->raw) release(sig->raw - sig->pad);
+    release(sig->lowpassed);
+    release(sig->taps);
+    release(sig->windows);
+    release_spectrum_cache(sig->spectra);
+    *sig = PeriodSignal{};
 }
 
 double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag, int mode) {

@@ -36,11 +36,32 @@ struct SpectrumCache {
     std::atomic<int> used;      // slots handed out so far
 };
 
+// A cache for frame length n, or null when memory runs out (the analysis then
+// runs without it). Released by release_spectrum_cache (null is ignored).
+SpectrumCache* create_spectrum_cache(int n);
+void release_spectrum_cache(SpectrumCache* cache);
+
 // True for the depths the sample readers know: 8, 16, 24, 32 (float), 64 (float).
 bool period_depth_supported(int bits);
 
-// Everything the estimate reads, filled by the generator before any worker
-// starts and read-only afterwards. Positions are sample frames of channel 0.
+// Zero frames behind the sample proper, guaranteed by every analysis loader.
+constexpr int analysis_zero_frames = 4096;
+
+// The sample an analysis reads and its frame settings.
+struct PeriodInput {
+    const uint8_t* data;  // raw interleaved samples, then analysis_zero_frames zero frames
+    int bits;             // a depth period_depth_supported accepts
+    int channels;
+    int nsamp;               // frames of sample proper
+    int rate;                // Hz
+    int n;                   // frame length N
+    int step;                // samples per frame
+    bool allow_wide = true;  // false keeps the SSE2 lanes where AVX is there too
+};
+
+// Everything the estimate reads, made by prepare_period_signal before any
+// worker starts and read-only afterwards. Positions are sample frames of
+// channel 0.
 struct PeriodSignal {
     const uint8_t* data;        // raw interleaved samples, then the zero frames
     int bits;                   // 8, 16, 24, 32 or 64
@@ -63,34 +84,26 @@ struct PeriodSignal {
     double offset;
     SpectrumCache* spectra;     // null: every spectrum computes its own values
     bool wide;                  // use AVX lanes (only where period_wide_lanes() said so)
+    // The integer search's low-pass taps: 4W + 1 weights at offsets -2W..2W
+    // (W the low-pass width) and their sum in reading order.
+    const double* taps;
+    int tap_count;
+    double tap_sum;
 };
+
+// Builds the signal of `in`: the analysis windows, channel 0 loaded with its
+// zero margins, the low-pass taps, the spectrum cache when `spectrum_cache`
+// is set (a signal without one is still exact, only slower), and the
+// low-passed sample, computed on `threads` threads (1..32). The signal owns
+// every buffer it points to except `data`; release_period_signal frees them.
+// False when memory runs out, with nothing left to release.
+bool prepare_period_signal(const PeriodInput& in, int threads, bool spectrum_cache,
+                           PeriodSignal* sig);
+void release_period_signal(PeriodSignal* sig);  // leaves an empty signal
 
 // True when this processor can run the AVX lanes of the estimate; they give
 // the same bits as the SSE2 ones, only sooner.
 bool period_wide_lanes();
-
-// The readers' scaling of their filtered value for a depth.
-void reader_scaling(int bits, double* scale, double* offset);
-
-// The front and back margin of `raw` the estimate needs for frame length n.
-int period_signal_pad(int n);
-
-// Loads channel 0 of frames [first, last) into raw[first..last), as values
-// before the reader's scaling; raw is the padded array's element 0.
-void load_first_channel(const uint8_t* data, int bits, int channels, int64_t first, int64_t last,
-                        double* raw);
-
-// The low-pass width of the integer search (1 for 8-bit data) and the taps of
-// its read at an integer position: 4W + 1 weights at offsets -2W..2W, and
-// their sum in reading order. `weights` must hold lowpass_tap_count(width).
-double lowpass_width(int rate, int bits);
-int lowpass_tap_count(double width);
-double build_lowpass_taps(double width, double* weights);
-
-// lowpassed[q] for q in [first, last), from sig.raw; equals the reader at the
-// integer position q bit for bit. Pure; threads may fill disjoint ranges.
-void lowpass_range(const PeriodSignal& sig, const double* weights, int taps, double wsum,
-                   int64_t first, int64_t last, double* lowpassed);
 
 // The fundamental frequency in Hz at frame position p, searching lags
 // min_lag..max_lag; 0 when no period was found. Mode 1 (first pass) also

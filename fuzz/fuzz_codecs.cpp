@@ -4,7 +4,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "pitch/codecs.h"
-#include "pitch/pitch_curve.h"
+#include "pitch/curve.h"
 
 using namespace velorin;
 

@@ -4,7 +4,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "pitch/dispatch.h"
-#include "pitch/pitch_curve.h"
+#include "pitch/curve.h"
 #include "pitch/plain.h"
 
 using namespace velorin;

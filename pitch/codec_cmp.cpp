@@ -1,7 +1,6 @@
 // pitch/codec_cmp.cpp: the paired small-residual codec ("cmp").
 #include <vector>
 
-#include "pitch/codec_units.h"
 #include "pitch/codecs.h"
 #include "pitch/curve.h"
 #include "pitch/digits.h"

@@ -1,7 +1,6 @@
 // pitch/codec_enc.cpp: the variable-length residual codec ("enc").
 #include <vector>
 
-#include "pitch/codec_units.h"
 #include "pitch/codecs.h"
 #include "pitch/curve.h"
 #include "pitch/digits.h"

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "pitch/codec_units.h"
 #include "pitch/digits.h"
 
 namespace velorin {

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "pitch/pitch_curve.h"
 #include "platform/mem.h"
 
 namespace velorin {

@@ -1,4 +1,9 @@
-// pitch/curve.h: building, releasing and differencing pitch curves and texts.
+// pitch/curve.h: the pitch curve, its heap texts and its delta residuals.
+//
+// A pitch curve is a heap array of signed 16-bit values: element 0 holds the
+// number of points N, elements 1..N the points in cents. Whoever receives one
+// releases it with free_pitch_curve; the encoders' heap texts are released
+// with free_pitch_text.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +15,9 @@ namespace velorin {
 // Element 0 of a curve is a signed 16-bit count, so every decoder keeps at
 // most this many points and drops the rest.
 constexpr int max_curve_points = 32767;
+
+void free_pitch_curve(int16_t* curve);  // null is ignored
+void free_pitch_text(wchar_t* text);    // null is ignored
 
 // A new heap curve holding `points` (at most max_curve_points of them), or
 // null when there are none or memory runs out. Release with free_pitch_curve.

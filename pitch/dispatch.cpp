@@ -9,7 +9,6 @@
 #include "pitch/codecs.h"
 #include "pitch/container.h"
 #include "pitch/curve.h"
-#include "pitch/pitch_curve.h"
 #include "platform/wstrconv.h"
 
 namespace velorin {

@@ -3,11 +3,19 @@
 
 #include <cstdint>
 
-#include "pitch/pitch_curve.h"  // free_pitch_text
+#include "pitch/curve.h"
 
 namespace velorin {
 
-// decpitch and select_pitch_form are declared in pitch/pitch_curve.h.
+// Reads the codec choice from the tempo argument: false when it holds no "*"
+// (plain form); otherwise true with the variant (3 "hff", 2 "cmp", 1 "enc",
+// 0 other) and the delta order.
+bool select_pitch_form(const wchar_t* tempo, int* variant, int* order);
+
+// Back-reference expansion, then zero-run expansion, then the codec of the
+// variant (3 "hff", 2 "cmp", anything else "enc"): a heap curve
+// (free_pitch_curve), or null when the text yields no points.
+int16_t* decpitch(const wchar_t* text, int order, int variant);
 
 // Codec text of the chosen variant (3 "hff", 2 "cmp", anything else "enc"),
 // then zero-run packing, then back-reference packing. A heap string the caller

@@ -7,7 +7,6 @@
 
 #include "pitch/curve.h"
 #include "pitch/digits.h"
-#include "pitch/pitch_curve.h"
 #include "platform/wstrconv.h"
 
 namespace velorin {

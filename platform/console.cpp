@@ -14,6 +14,7 @@ namespace velorin {
 
 namespace {
 std::atomic<bool> keep_stdout_clean{false};
+std::atomic<bool> muted{false};
 
 FILE* target(FILE* stream) {
     if (stream == stdout && keep_stdout_clean.load()) return stderr;
@@ -24,14 +25,24 @@ FILE* target(FILE* stream) {
 void console_keep_stdout_clean(bool on) { keep_stdout_clean.store(on); }
 bool console_stdout_is_clean() { return keep_stdout_clean.load(); }
 
-void say(FILE* stream, const char* text) {
+void console_mute(bool on) { muted.store(on); }
+
+void tell(FILE* stream, const char* text) {
     if (!text) return;
     FILE* out = target(stream);
     std::fputs(text, out);
     std::fflush(out);
 }
 
+void say(FILE* stream, const char* text) {
+    if (!text || muted.load()) return;
+    FILE* out = target(stream);
+    std::fputs(text, out);
+    std::fflush(out);
+}
+
 void sayf(FILE* stream, const char* format, ...) {
+    if (muted.load()) return;
     FILE* out = target(stream);
     va_list ap;
     va_start(ap, format);
@@ -41,6 +52,11 @@ void sayf(FILE* stream, const char* format, ...) {
 }
 
 void say_wide(FILE* stream, const wchar_t* text) {
+    if (!text || muted.load()) return;
+    tell_wide(stream, text);
+}
+
+void tell_wide(FILE* stream, const wchar_t* text) {
     if (!text) return;
     std::string bytes;
     std::mbstate_t state{};
@@ -60,6 +76,7 @@ void say_wide(FILE* stream, const wchar_t* text) {
 }
 
 void say_widef(FILE* stream, const wchar_t* format, ...) {
+    if (muted.load()) return;
     std::vector<wchar_t> buf(512);
     for (;;) {
         va_list ap;

@@ -27,4 +27,11 @@ void say_widef(FILE* stream, const wchar_t* format, ...);
 void console_keep_stdout_clean(bool on);
 bool console_stdout_is_clean();
 
+// While set, say, sayf, say_wide and say_widef write nothing: a tool that runs
+// the libraries mutes their messages and progress lines and writes its own
+// through tell and tell_wide, which always write.
+void console_mute(bool on);
+void tell(FILE* stream, const char* text);
+void tell_wide(FILE* stream, const wchar_t* text);
+
 }  // namespace velorin

@@ -22,6 +22,8 @@ Event* event_create(bool signalled);  // null on failure
 void event_set(Event* e);
 void event_reset(Event* e);
 bool event_wait(Event* e);  // waits without time-out; false on failure
+// Waits at most `ms` milliseconds; true when the event is signalled.
+bool event_wait_ms(Event* e, int ms);
 // Waits until one of the events is signalled and returns the lowest
 // signalled index; -1 on failure (bad arguments or a failed system call).
 int wait_any(Event* const* events, int count);
@@ -53,6 +55,7 @@ struct FileStatus {
     bool exists = false;
     int64_t mtime = 0;  // seconds since the epoch
     bool owner_write = false;
+    bool folder = false;  // a directory rather than a file
     // A plain file (not a folder, a device such as "nul" or /dev/null, or a
     // pipe): only a plain file may be replaced by renaming another over it.
     bool regular = false;
@@ -67,6 +70,34 @@ bool file_status(const wchar_t* path, FileStatus* st);
 bool file_rename(const wchar_t* from, const wchar_t* to);
 bool file_remove(const wchar_t* path);
 int process_id();
+// Sets a file's modification time (seconds since the epoch). False on failure.
+bool file_set_mtime(const wchar_t* path, int64_t mtime);
+
+// --- Folders ----------------------------------------------------------------
+struct FolderEntry {
+    std::wstring name;  // without the folder
+    bool folder = false;
+};
+// The entries of a folder without "." and "..", sorted by name (code point
+// order). False when the folder cannot be read.
+bool folder_list(const wchar_t* path, std::vector<FolderEntry>* entries);
+// The separator a path is joined with ('/' on POSIX, '\\' on Windows).
+wchar_t path_separator();
+
+// --- Terminal and interruption ----------------------------------------------
+// True when the stream is an interactive terminal (console on Windows).
+bool stream_is_terminal(FILE* stream);
+// From the first call on, an interruption (Ctrl-C, Ctrl-Break, SIGTERM, the
+// console closing) no longer ends the process: it sets a flag the program
+// polls with interrupt_requested() to stop cleanly. A second interruption
+// removes the registered temporary files and ends the process (exit code 130).
+void interrupt_watch();
+bool interrupt_requested();
+// Registers a temporary file to be removed when the process is ended by a
+// second interruption; returns a slot for temp_file_forget, or -1 when every
+// slot is taken or the path is too long (the file is then simply not known).
+int temp_file_register(const wchar_t* path);
+void temp_file_forget(int slot);  // -1 is ignored
 
 // --- Environment and locale -------------------------------------------------
 // True and the value when the variable is set (even to an empty text).
@@ -96,8 +127,13 @@ void broken_pipe_is_an_error();
 // Paths and arguments between the system's bytes and our wide strings. POSIX:
 // UTF-8, whatever the locale; a byte that is not valid UTF-8 travels as the
 // wide character 0xDC00 + byte and comes back unchanged, so every path given
-// on the command line round-trips. Windows: the system is wide already.
+// on the command line round-trips. Windows: the system is wide already; the
+// same conversion (with surrogate pairs) serves texts that arrive as bytes.
 std::string narrow_text(const wchar_t* text);
 std::wstring widen_text(const char* text);
+
+// A POSIX entry point's arguments through widen_text, handed to wide_main;
+// returns its result.
+int main_with_wide_args(int argc, char** argv, int (*wide_main)(int, wchar_t**));
 
 }  // namespace velorin

@@ -1,5 +1,6 @@
 // platform/platform_posix.cpp: the operating-system services on Linux and
 // other POSIX systems.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +15,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <thread>
 
@@ -52,9 +55,10 @@ inline void cpu_relax() {
 #endif
 }
 
-// Rounds of watching before sleeping: the main thread waits for idle
-// workers, which finish soon; idle workers wait for the next unit.
-constexpr int spin_rounds_any = 1000;
+// Rounds of watching before sleeping. The main thread waits for an idle
+// worker, which is busy with a whole run of units, so it watches only
+// briefly; idle workers wait for the next run, which follows soon.
+constexpr int spin_rounds_any = 50;
 constexpr int spin_rounds_one = 200;
 }  // namespace
 
@@ -119,6 +123,26 @@ bool event_wait(Event* e) {
     if (!e) return false;
     Event* const one[1] = {e};
     return wait_events(one, 1, spin_rounds_one) == 0;
+}
+
+bool event_wait_ms(Event* e, int ms) {
+    if (!e) return false;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    Waiter& self = this_waiter();
+    std::unique_lock<std::mutex> g(event_lock());
+    while (!e->signalled.load(std::memory_order_acquire)) {
+        e->waiters.push_back(&self);
+        const bool timed_out = self.cv.wait_until(g, limit) == std::cv_status::timeout;
+        std::vector<Waiter*>& ws = e->waiters;
+        for (size_t j = 0; j < ws.size(); ++j) {
+            if (ws[j] == &self) {
+                ws.erase(ws.begin() + long(j));
+                break;
+            }
+        }
+        if (timed_out) break;
+    }
+    return e->signalled.load(std::memory_order_acquire);
 }
 
 int wait_any(Event* const* events, int count) {
@@ -200,6 +224,7 @@ bool file_status(const wchar_t* path, FileStatus* st) {
     st->exists = true;
     st->mtime = static_cast<int64_t>(s.st_mtime);
     st->owner_write = (s.st_mode & S_IWUSR) != 0;
+    st->folder = S_ISDIR(s.st_mode);
     st->regular = S_ISREG(s.st_mode);
     return true;
 }
@@ -211,6 +236,94 @@ bool file_rename(const wchar_t* from, const wchar_t* to) {
 bool file_remove(const wchar_t* path) { return std::remove(narrow_text(path).c_str()) == 0; }
 
 int process_id() { return static_cast<int>(getpid()); }
+
+bool file_set_mtime(const wchar_t* path, int64_t mtime) {
+    if (!path) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // access time unchanged
+    times[1].tv_sec = static_cast<time_t>(mtime);
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, narrow_text(path).c_str(), times, 0) == 0;
+}
+
+bool folder_list(const wchar_t* path, std::vector<FolderEntry>* entries) {
+    if (!path || !entries) return false;
+    entries->clear();
+    const std::string dir = narrow_text(path);
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    while (const dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        FolderEntry fe;
+        fe.name = widen_text(e->d_name);
+        bool folder = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat s;  // follows links, as opening the entry would
+            folder = ::stat((dir + "/" + e->d_name).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+        }
+        fe.folder = folder;
+        entries->push_back(fe);
+    }
+    closedir(d);
+    std::sort(entries->begin(), entries->end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+wchar_t path_separator() { return L'/'; }
+
+bool stream_is_terminal(FILE* stream) { return stream && isatty(fileno(stream)) == 1; }
+
+// The interruption flag and the temporary files a second interruption removes.
+// The handler only reads slots whose state says they are complete, and uses
+// nothing but unlink and _exit, which are safe in a signal handler.
+namespace {
+constexpr int temp_slots = 64;
+constexpr int temp_path_bytes = 2048;
+volatile sig_atomic_t interrupt_count = 0;
+std::atomic<int> temp_state[temp_slots];  // 0 free, 1 being filled, 2 registered
+char temp_paths[temp_slots][temp_path_bytes];
+
+void on_interrupt(int) {
+    interrupt_count = interrupt_count + 1;
+    if (interrupt_count < 2) return;
+    for (int i = 0; i < temp_slots; ++i)
+        if (temp_state[i].load() == 2) unlink(temp_paths[i]);
+    _exit(130);
+}
+}  // namespace
+
+void interrupt_watch() {
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+bool interrupt_requested() { return interrupt_count > 0; }
+
+int temp_file_register(const wchar_t* path) {
+    if (!path) return -1;
+    const std::string bytes = narrow_text(path);
+    if (bytes.size() >= size_t(temp_path_bytes)) return -1;
+    for (int i = 0; i < temp_slots; ++i) {
+        int expected = 0;
+        if (!temp_state[i].compare_exchange_strong(expected, 1)) continue;
+        std::memcpy(temp_paths[i], bytes.c_str(), bytes.size() + 1);
+        temp_state[i].store(2);
+        return i;
+    }
+    return -1;
+}
+
+void temp_file_forget(int slot) {
+    if (slot >= 0 && slot < temp_slots) temp_state[slot].store(0);
+}
 
 bool env_get(const wchar_t* name, std::wstring* value) {
     const char* v = std::getenv(narrow_text(name).c_str());
@@ -305,62 +418,5 @@ int child_finish(Child* c, int wait_ms) {
 void stdout_binary() {}  // POSIX streams are binary already
 
 void broken_pipe_is_an_error() { signal(SIGPIPE, SIG_IGN); }
-
-// UTF-8 with escaped bytes; see the header.
-std::string narrow_text(const wchar_t* text) {
-    std::string out;
-    if (!text) return out;
-    for (const wchar_t* p = text; *p; ++p) {
-        uint32_t c = static_cast<uint32_t>(*p);
-        if (c >= 0xDC80 && c <= 0xDCFF) {
-            out += static_cast<char>(c - 0xDC00);
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::wstring widen_text(const char* text) {
-    std::wstring out;
-    if (!text) return out;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p) {
-        unsigned char b = *p;
-        int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        uint32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-        bool ok = len > 0;
-        for (int i = 1; ok && i < len; ++i) {
-            if ((p[i] & 0xC0) != 0x80) ok = false;
-            else c = (c << 6) | (p[i] & 0x3F);
-        }
-        // Reject overlong forms, surrogates and values past Unicode, so that
-        // narrowing gives back exactly the bytes we read.
-        if (ok && ((len == 2 && c < 0x80) || (len == 3 && c < 0x800) ||
-                   (len == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)))
-            ok = false;
-        if (ok && sizeof(wchar_t) == 2 && c >= 0x10000) ok = false;  // no surrogate pairs here
-        if (!ok) {
-            out += static_cast<wchar_t>(0xDC00 + b);
-            ++p;
-            continue;
-        }
-        out += static_cast<wchar_t>(c);
-        p += len;
-    }
-    return out;
-}
 
 }  // namespace velorin

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
@@ -39,6 +41,10 @@ void event_reset(Event* e) {
 
 bool event_wait(Event* e) {
     return e && WaitForSingleObject(handle_of(e), INFINITE) == WAIT_OBJECT_0;
+}
+
+bool event_wait_ms(Event* e, int ms) {
+    return e && WaitForSingleObject(handle_of(e), static_cast<DWORD>(ms < 0 ? 0 : ms)) == WAIT_OBJECT_0;
 }
 
 // WaitForMultipleObjects reports the smallest index among the signalled objects, which is
@@ -178,6 +184,7 @@ bool file_status(const wchar_t* path, FileStatus* st) {
     st->exists = true;
     st->mtime = static_cast<int64_t>(s.st_mtime);
     st->owner_write = (s.st_mode & _S_IWRITE) != 0;
+    st->folder = (s.st_mode & _S_IFDIR) != 0;
     st->regular = (s.st_mode & _S_IFREG) != 0;
     return true;
 }
@@ -338,6 +345,92 @@ int child_finish(Child* c, int wait_ms) {
     return status;
 }
 
+bool file_set_mtime(const wchar_t* path, int64_t mtime) {
+    if (!path) return false;
+    HANDLE h = CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    // 100-nanosecond intervals since 1601.
+    const uint64_t t = static_cast<uint64_t>(mtime + 11644473600LL) * 10000000ULL;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(t);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    const bool ok = SetFileTime(h, nullptr, nullptr, &ft) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+bool folder_list(const wchar_t* path, std::vector<FolderEntry>* entries) {
+    if (!path || !entries) return false;
+    entries->clear();
+    std::wstring pattern = path;
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0) continue;
+        FolderEntry fe;
+        fe.name = fd.cFileName;
+        fe.folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entries->push_back(fe);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(entries->begin(), entries->end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+wchar_t path_separator() { return L'\\'; }
+
+bool stream_is_terminal(FILE* stream) {
+    if (!stream) return false;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+// The interruption flag and the temporary files a second interruption removes. The
+// console handler runs on a thread of its own, so it may use any call.
+namespace {
+constexpr int temp_slots = 64;
+constexpr int temp_path_chars = 1024;
+std::atomic<int> interrupt_count{0};
+std::atomic<int> temp_state[temp_slots];  // 0 free, 1 being filled, 2 registered
+wchar_t temp_paths[temp_slots][temp_path_chars];
+
+BOOL WINAPI on_console_event(DWORD) {
+    if (interrupt_count.fetch_add(1) == 0) return TRUE;
+    for (int i = 0; i < temp_slots; ++i)
+        if (temp_state[i].load() == 2) DeleteFileW(temp_paths[i]);
+    ExitProcess(130);
+    return TRUE;
+}
+}  // namespace
+
+void interrupt_watch() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+bool interrupt_requested() { return interrupt_count.load() > 0; }
+
+int temp_file_register(const wchar_t* path) {
+    if (!path) return -1;
+    const size_t n = std::wcslen(path);
+    if (n >= size_t(temp_path_chars)) return -1;
+    for (int i = 0; i < temp_slots; ++i) {
+        int expected = 0;
+        if (!temp_state[i].compare_exchange_strong(expected, 1)) continue;
+        std::wmemcpy(temp_paths[i], path, n + 1);
+        temp_state[i].store(2);
+        return i;
+    }
+    return -1;
+}
+
+void temp_file_forget(int slot) {
+    if (slot >= 0 && slot < temp_slots) temp_state[slot].store(0);
+}
+
 void stdout_binary() {
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
@@ -345,79 +438,5 @@ void stdout_binary() {
 
 // Windows has no broken-pipe signal: the write fails with EPIPE or EINVAL.
 void broken_pipe_is_an_error() {}
-
-// UTF-8 and UTF-16, with the same escape for stray bytes as on POSIX (a byte that is not
-// valid UTF-8 travels as the wide character 0xDC00 + byte), so texts round-trip alike on
-// both systems. Four-byte sequences become surrogate pairs here.
-std::string narrow_text(const wchar_t* text) {
-    std::string out;
-    if (!text) return out;
-    for (const wchar_t* p = text; *p; ++p) {
-        uint32_t c = static_cast<uint16_t>(*p);
-        const uint32_t next = static_cast<uint16_t>(p[1]);
-        if (c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
-            ++p;
-        }
-        if (c >= 0xDC80 && c <= 0xDCFF) {
-            out += static_cast<char>(c - 0xDC00);
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::wstring widen_text(const char* text) {
-    std::wstring out;
-    if (!text) return out;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p) {
-        const unsigned char b = *p;
-        const int len = b < 0x80          ? 1
-                        : (b >> 5) == 6   ? 2
-                        : (b >> 4) == 14  ? 3
-                        : (b >> 3) == 30  ? 4
-                                          : 0;
-        uint32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-        bool ok = len > 0;
-        for (int i = 1; ok && i < len; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                ok = false;
-            else
-                c = (c << 6) | (p[i] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past Unicode are escaped byte by byte, so
-        // that narrowing gives back exactly the bytes read.
-        if (ok && ((len == 2 && c < 0x80) || (len == 3 && c < 0x800) ||
-                   (len == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)))
-            ok = false;
-        if (!ok) {
-            out += static_cast<wchar_t>(0xDC00 + b);
-            ++p;
-            continue;
-        }
-        if (c >= 0x10000) {
-            out += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<wchar_t>(c);
-        }
-        p += len;
-    }
-    return out;
-}
 
 }  // namespace velorin

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <emmintrin.h>
+#define VELORIN_ENVELOPE_SSE2 1
+#endif
+
 #include "synth/kernels.h"
 #include "synth/passes.h"
 #include "synth/render_reader.h"
@@ -20,14 +25,25 @@ constexpr int bins = spectrum_bins;
 // 1.4 harmonic spacings of a 1024-point transform at 44100 Hz, in bins per Hz.
 constexpr double harmonic_width = 1433.6;
 
-double read(const RenderShared& sh, double x, double w) {
-    return sinc_read_render(x, sh.sample, w, sh.channels, sh.sample_frames);
-}
-
 // Scales the amplitude of bin n of a transformed block by g.
 void scale_bin(double* x, int n, double g) {
     x[n] = x[n] * g;
     if (n > 0 && n < half) x[block - n] = x[block - n] * g;
+}
+
+// g[n] = sqrt(want[n] / have[n] * pw / fw) for every bin, two bins side by
+// side where SSE2 is at hand (the same doubles); g may be want itself. Bins
+// where have[n] is not positive get values their callers skip.
+void bin_gains(const double* want, const double* have, double pw, double fw, double* g) {
+    int n = 0;
+#ifdef VELORIN_ENVELOPE_SSE2
+    const __m128d vpw = _mm_set1_pd(pw), vfw = _mm_set1_pd(fw);
+    for (; n + 2 <= bins; n += 2) {
+        const __m128d q = _mm_div_pd(_mm_loadu_pd(want + n), _mm_loadu_pd(have + n));
+        _mm_storeu_pd(g + n, _mm_sqrt_pd(_mm_div_pd(_mm_mul_pd(q, vpw), vfw)));
+    }
+#endif
+    for (; n < bins; ++n) g[n] = std::sqrt(want[n] / have[n] * pw / fw);
 }
 
 struct Widths {
@@ -38,15 +54,24 @@ struct Widths {
 
 // Gives the voiced block d (windowed, time domain) the source's envelope at p,
 // stretched by the formant factor; d comes back in the time domain, times 512.
-void correct_formants(const RenderShared& sh, const WorkUnit& u, const Widths& wd, double* d) {
+void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Widths& wd, double* d) {
     const double* s = sh.sine1024;
     const double p = u.src_pos;
     const double r = sh.r;
     double src[block];
-    for (int i = 0; i < half; ++i) {
-        src[half + i] = read(sh, p + i * r, wd.w) * s[half + i];
-        src[half - 1 - i] = read(sh, p - (i + 1) * r, wd.w) * s[half - 1 - i];
+    ReadSpan span;
+    for (int i = 0; i < half; i += 2) {  // half is even: two steps, four reads at a time
+        const double at[4] = {p + i * r, p - (i + 1) * r, p + (i + 1) * r, p - (i + 2) * r};
+        if (sh.missed)
+            for (double x : at) span.add(x);
+        double v[4];
+        sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        src[half + i] = v[0] * s[half + i];
+        src[half - 1 - i] = v[1] * s[half - 1 - i];
+        src[half + i + 1] = v[2] * s[half + i + 1];
+        src[half - 2 - i] = v[3] * s[half - 2 - i];
     }
+    check_reads(sh, span, wd.w);
     rfft_forward(block, d, sh.twiddles, sh.bitrev);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);
     double pd[bins], ps[bins], es[bins], ed[bins];
@@ -54,11 +79,11 @@ void correct_formants(const RenderShared& sh, const WorkUnit& u, const Widths& w
     power_spectrum(src, ps);
     smoothed_spectrum(ps, wd.fw, es);
     smoothed_spectrum(pd, wd.pw, ed);
+    double e[bins];
     for (int n = 0; n < bins; ++n) {
-        if (!(ed[n] > 0)) continue;
-        double e = 0.0;
+        e[n] = 0.0;
         if (u.gender == 1.0) {
-            e = es[n];
+            e[n] = es[n];
         } else {
             const double x = n * u.gender;
             // A bin that would come from at or past bin 512 is silenced; so
@@ -67,12 +92,14 @@ void correct_formants(const RenderShared& sh, const WorkUnit& u, const Widths& w
             if (x >= 0.0 && x < half) {
                 const int k = static_cast<int>(std::floor(x));
                 const double f = x - k;
-                e = (1 - f) * es[k] + f * es[k + 1];
+                e[n] = (1 - f) * es[k] + f * es[k + 1];
             }
         }
-        const double g = std::sqrt(e / ed[n] * wd.pw / wd.fw);
-        if (std::isfinite(g)) scale_bin(d, n, g);  // unusable widths leave the bin as it is
     }
+    double* g = e;  // each gain replaces its bin's envelope
+    bin_gains(e, ed, wd.pw, wd.fw, g);
+    for (int n = 0; n < bins; ++n)  // unusable widths leave the bin as it is
+        if (ed[n] > 0 && std::isfinite(g[n])) scale_bin(d, n, g[n]);
     rfft_inverse(block, d, sh.twiddles, sh.bitrev);
 }
 
@@ -80,21 +107,28 @@ void correct_formants(const RenderShared& sh, const WorkUnit& u, const Widths& w
 // source: the source minus itself half a period earlier and later, read at
 // the rate r / gender, tilted by the breath shaping table. Time domain, times
 // 512.
-void make_breath(const RenderShared& sh, const WorkUnit& u, const Widths& wd, double* nb) {
+void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& wd, double* nb) {
     const double* s = sh.sine1024;
     const double r = sh.r;
     const double step = r / u.gender;
     double src[block];
     double fu = u.src_pos;
     double fv = u.src_pos - r / u.gender;
+    ReadSpan span;
     for (int i = 0; i < half; ++i) {
         const double du = (sh.rate * 0.5) / freq_at(sh, fu);
         const double dv = (sh.rate * 0.5) / freq_at(sh, fv);
-        src[half + i] = (read(sh, fu - du, wd.w) - read(sh, fu + du, wd.w)) * s[half + i];
-        src[half - 1 - i] = (read(sh, fv - dv, wd.w) - read(sh, fv + dv, wd.w)) * s[half - 1 - i];
+        const double at[4] = {fu - du, fu + du, fv - dv, fv + dv};
+        if (sh.missed)
+            for (double x : at) span.add(x);
+        double v[4];
+        sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        src[half + i] = (v[0] - v[1]) * s[half + i];
+        src[half - 1 - i] = (v[2] - v[3]) * s[half - 1 - i];
         fu += step;
         fv -= step;
     }
+    check_reads(sh, span, wd.w);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);
     double pa[bins], ea[bins];
     power_spectrum(src, pa);
@@ -105,17 +139,29 @@ void make_breath(const RenderShared& sh, const WorkUnit& u, const Widths& wd, do
     double pn[bins], en[bins];
     power_spectrum(nb, pn);
     smoothed_spectrum(pn, wd.pw, en);
+    double* g = ea;  // each gain replaces its bin's envelope
+    bin_gains(ea, en, wd.pw, wd.fw * u.gender, g);
     for (int n = 0; n < bins; ++n) {
         if (!(en[n] > 0)) continue;
-        const double g = std::sqrt(ea[n] / en[n] * wd.pw / (wd.fw * u.gender)) * sh.breath_shape[n];
-        if (std::isfinite(g)) scale_bin(nb, n, g);
+        const double gn = g[n] * sh.breath_shape[n];
+        if (std::isfinite(gn)) scale_bin(nb, n, gn);
     }
     rfft_inverse(block, nb, sh.twiddles, sh.bitrev);
 }
 
 }  // namespace
 
-void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
+void build_breath_table(double alpha, double* table) {
+    const double a = alpha;
+    if (a <= 1) {
+        for (int k = 0; k < 1024; ++k) table[k] = (k * a * 0.04 + (1 - a)) * (2 - a);
+        return;
+    }
+    table[0] = 0;
+    for (int k = 1; k < 1024; ++k) table[k] = std::pow(k * 0.04 / ((a - 1) * 0.1 + 1), a * 0.48);
+}
+
+void envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u) {
     const int j0 = u.out_index;
     const double p = u.src_pos;
     const double m = u.modulation;

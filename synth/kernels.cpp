@@ -4,41 +4,14 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
+
+#include "audio/samples.h"
+#include "synth/sinc_weight.h"
 
 namespace velorin {
 
 namespace {
-
-// Deliberately not M_PI: this value is used in the kernel argument and in
-// the |h| test, and the full-precision constant changes the output.
-constexpr double sinc_pi = 3.14159265358979;
-
-// Reciprocals of (2n)(2n+1), n = 1..19: each Taylor term of sin(h)/h is the
-// previous one times -h^2 / ((2n)(2n+1)). Stored as reciprocals so a term
-// costs two multiplications; the rounding of 1/d is part of the result.
-constexpr double series_rcp[19] = {
-    1.0 / 6.0,   1.0 / 20.0,   1.0 / 42.0,   1.0 / 72.0,   1.0 / 110.0,  1.0 / 156.0, 1.0 / 210.0,
-    1.0 / 272.0, 1.0 / 342.0,  1.0 / 420.0,  1.0 / 506.0,  1.0 / 600.0,  1.0 / 702.0, 1.0 / 812.0,
-    1.0 / 930.0, 1.0 / 1056.0, 1.0 / 1190.0, 1.0 / 1332.0, 1.0 / 1482.0,
-};
-
-// sin(h)/h through its Taylor series: 14 terms (up to a^13/27!) inside the
-// main lobe, 20 terms (up to a^19/39!) outside, with a = h^2. Gives exactly 1
-// at h = 0.
-double sinc_series(double h) {
-    const double a = h * h;
-    const int terms = std::fabs(h) <= sinc_pi ? 14 : 20;
-    double sum = 1.0;
-    double term = 1.0;
-    for (int n = 1; n < terms; ++n) {
-        term = term * (a * series_rcp[n - 1]);
-        if (n & 1)
-            sum -= term;
-        else
-            sum += term;
-    }
-    return sum;
-}
 
 // The tap range of a read at x with width b, or false when no tap can fall
 // inside [0, frames), x is not a finite number or b is NaN or absurdly large.
@@ -66,7 +39,7 @@ double sinc_read(double x, double b, int channels, int64_t frames, Load load) {
     double wsum = 0.0;
     for (int64_t i = first; i <= last; ++i) {
         const double h = (static_cast<double>(i) - x) * k;
-        const double w = std::cos(h * 0.25) * sinc_series(h);
+        const double w = sinc_tap_weight(h);
         wsum += w;
         if (i >= 0 && i < frames) acc += w * load(i);
     }
@@ -109,28 +82,23 @@ double sinc_read_i16(double x, const int16_t* data, double width, int channels, 
 
 double sinc_read_u8(double x, const uint8_t* data, double width, int channels, int64_t frames) {
     const double v = sinc_read(x, width, channels, frames,
-                               [=](int64_t i) { return static_cast<double>(data[i * channels]); });
-    return v * 256.0 - 32640.0;
+                               [=](int64_t i) { return stored_u8(data + i * channels); });
+    const AnalysisScaling s = analysis_scaling(8);
+    return v * s.scale - s.offset;
 }
 
 double sinc_read_i24(double x, const uint8_t* data, double width, int channels, int64_t frames) {
-    const double v = sinc_read(x, width, channels, frames, [=](int64_t i) {
-        const uint8_t* p = data + i * channels * 3;
-        uint32_t u = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-        int32_t s = static_cast<int32_t>(u);
-        if (u & 0x800000u) s -= 0x1000000;  // sign from bit 23
-        return static_cast<double>(s);
-    });
-    return v * 0.00390625;
+    const double v = sinc_read(x, width, channels, frames,
+                               [=](int64_t i) { return stored_i24(data + i * channels * 3); });
+    return v * analysis_scaling(24).scale;
 }
 
 double sinc_read_f32(double x, const float* data, double width, int channels, int64_t frames) {
-    const double v = sinc_read(x, width, channels, frames, [=](int64_t i) {
-        float s;
-        std::memcpy(&s, data + i * channels, sizeof s);  // raw data need not be aligned
-        return static_cast<double>(s);
-    });
-    return v * 32768.0;
+    // Through the bytes: raw data need not be aligned.
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data);
+    const double v = sinc_read(x, width, channels, frames,
+                               [=](int64_t i) { return stored_f32(bytes + i * channels * 4); });
+    return v * analysis_scaling(32).scale;
 }
 
 double series_value_at(double x, const double* values, int count, int step, double lo, double bad,
@@ -146,19 +114,71 @@ double series_value_at(double x, const double* values, int count, int step, doub
 
 void build_phase_table(const double* freq, int count, int step, double freq_avg, int64_t ssize,
                        double rate, double* table, int frames) {
-    if (frames < 0) return;
+    build_phase_table_upto(freq, count, step, freq_avg, ssize, rate, table, frames,
+                           std::numeric_limits<double>::quiet_NaN());
+}
+
+int build_phase_table_upto(const double* freq, int count, int step, double freq_avg, int64_t ssize,
+                           double rate, double* table, int frames, double reach) {
+    if (frames < 0) return frames;
     table[0] = 0.0;  // also the whole table of a sample shorter than one step
     if (step <= 0) {
         for (int k = 1; k <= frames; ++k) table[k] = 0.0;
-        return;
+        return frames;
     }
+    // The sum of series_value_at(j + 0.5 - step / 4) / rate over every sample
+    // j, the terms computed as that function does, with the two entries of a
+    // frame looked up once per frame instead of once per sample.
+    const int n = count < 0 ? 0 : count;
     double sum = 0.0;
+    int64_t k_cached = -1;
+    double left = 0.0, right = 0.0;
+    int64_t entry = 0;  // table entry of the next whole step
+    int64_t to_entry = 0;  // samples until it
+
+    // Where to stop. A position up to `reach` anchors at frame k <= last and
+    // takes a phase of at most table[k] + step * (the most cycles per sample
+    // of any frame); the search for the aligned position then reads entries
+    // only until one tops that phase plus one cycle.
+    int64_t last = frames;
+    double most = freq_avg;
+    for (int k = 0; k <= n; ++k)
+        if (freq[k] > list_unvoiced_hz && freq[k] != list_missing_hz && freq[k] > most)
+            most = freq[k];
+    const double most_cycles = step * (most / rate);
+    const bool bounded = reach == reach && reach < static_cast<double>(frames) * step &&
+                         freq_avg > 0 && std::isfinite(most_cycles) && most_cycles >= 0;
+    if (bounded) last = reach < 0 ? 0 : static_cast<int64_t>(reach / step) + 1;
+    double stop_above = 0.0;  // set once entry `last` is known
+
     for (int64_t j = 0; j < ssize; ++j) {
-        if (j % step == 0 && j / step <= frames) table[j / step] = sum;
-        sum +=
-            series_value_at(j + 0.5 - 0.25 * step, freq, count, step, 1.0, 55.0, freq_avg) / rate;
+        if (to_entry == 0) {
+            if (entry <= frames) table[entry] = sum;
+            if (bounded && entry == last) stop_above = sum + most_cycles + 2.0;
+            if (bounded && entry > last && entry < frames && sum > stop_above)
+                return static_cast<int>(entry);
+            ++entry;
+            to_entry = step;
+        }
+        --to_entry;
+        const double u = (j + 0.5 - 0.25 * step) / step;
+        int64_t k = 0;
+        double f = 0.0;
+        if (u >= 0.0) {
+            const double kd = std::floor(u);
+            f = u - kd;
+            k = kd >= static_cast<double>(n) ? n : static_cast<int64_t>(kd);
+        }
+        if (k != k_cached) {
+            left = entry_or_fallback(freq, k, n, n, list_unvoiced_hz, list_missing_hz, freq_avg);
+            right =
+                entry_or_fallback(freq, k + 1, n, n, list_unvoiced_hz, list_missing_hz, freq_avg);
+            k_cached = k;
+        }
+        sum += ((1 - f) * left + f * right) / rate;
     }
     if (frames > 0) table[frames] = table[frames - 1];
+    return frames;
 }
 
 double aligned_source_position(double p, double q, const double* freq, int count,

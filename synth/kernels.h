@@ -20,6 +20,12 @@ double sinc_read_u8(double x, const uint8_t* data, double width, int channels, i
 double sinc_read_i24(double x, const uint8_t* data, double width, int channels, int64_t frames);
 double sinc_read_f32(double x, const float* data, double width, int channels, int64_t frames);
 
+// How the synthesis reads a frequency list's `freq` (lo and bad below): an
+// entry at or below 1 Hz is unvoiced, and an entry of exactly 55 Hz counts as
+// missing as well; both read as the list's average frequency.
+constexpr double list_unvoiced_hz = 1.0;
+constexpr double list_missing_hz = 55.0;
+
 // The interpolated value of a frame series (count + 1 values, one every
 // `step` samples) at sample position x. A value <= lo or == bad (or NaN)
 // is invalid and reads as `fallback`. Positions before 0 read entry 0,
@@ -32,6 +38,15 @@ double series_value_at(double x, const double* values, int count, int step, doub
 // repeats the one before it. With frames = 0 the single entry is 0.
 void build_phase_table(const double* freq, int count, int step, double freq_avg, int64_t ssize,
                        double rate, double* table, int frames);
+
+// The first entries of the same table, as far as positions up to sample
+// position `reach` can read them through aligned_source_position: entries
+// 0..E, E the first entry past frame reach / step whose value tops every
+// phase such a position can take by two cycles (or frames). Returns E; the
+// entries past it are left as they are. Entries 0..E hold the same doubles as
+// build_phase_table gives them. A reach that is not a number builds all.
+int build_phase_table_upto(const double* freq, int count, int step, double freq_avg, int64_t ssize,
+                           double rate, double* table, int frames, double reach);
 
 // The source position near p whose source phase has the fractional part of
 // the target phase q. `freq` holds count + 1 values, `table` frames + 1;

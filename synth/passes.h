@@ -2,6 +2,9 @@
 // render passes.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -9,22 +12,26 @@
 
 namespace velorin {
 
-// One per worker slot. The main thread writes it only while the slot's idle
-// event is set; the worker reads it once its start event is set.
-struct WorkUnit {
-    int32_t out_index = 0;     // first pass: grain centre; second: block start
+// A unit of the first pass: one grain.
+struct FirstPassUnit {
+    int32_t out_index = 0;     // grain centre, output samples
     double src_pos = 0.0;      // source position, input samples
-    double out_phase = 0.0;    // first pass: output phase, cycles
-    double target_freq = 0.0;  // first pass: Hz, divided by the modulation factor
-    double gender = 1.0;       // second pass: formant factor
-    double breath = 0.0;       // second pass: breath level
-    double voiced_gain = 0.0;  // second pass
-    double noise_gain = 0.0;   // second pass
-    int32_t no_filter = 0;     // second pass: 1 skips the formant correction
-    double modulation = 0.0;   // both passes
-    double* noise = nullptr;   // second pass: 1024 values the worker frees; else null
-    int32_t slot = 0;
-    int32_t stop = 0;  // -1 ends the worker
+    double out_phase = 0.0;    // output phase, cycles
+    double target_freq = 0.0;  // Hz, divided by the modulation factor
+    double modulation = 0.0;
+};
+
+// A unit of the second pass: one 1024-sample block.
+struct SecondPassUnit {
+    int32_t out_index = 0;     // block start, output samples
+    double src_pos = 0.0;      // source position, input samples
+    double gender = 1.0;       // formant factor
+    double breath = 0.0;       // breath level
+    double voiced_gain = 0.0;
+    double noise_gain = 0.0;
+    int32_t no_filter = 0;     // 1 skips the formant correction
+    double modulation = 0.0;
+    const double* noise = nullptr;  // 1024 noise values; null: no breath
 };
 
 // Everything the passes read. The driver fills it before the workers start;
@@ -37,9 +44,18 @@ struct RenderShared {
     double rate = 44100.0;  // input rate, Hz
     double r = 1.0;         // rate / 44100
 
+    // The frames of `sample` that hold the input when only part of it was
+    // converted (two ranges, first..last - 1 each); `missed` is then set by
+    // any unit whose reads reach input frames outside both, and the driver
+    // renders again from the whole input. Null: every frame is there.
+    std::atomic<bool>* missed = nullptr;
+    int64_t ready_first[2] = {0, 0};
+    int64_t ready_last[2] = {0, 0};
+
     const double* freq = nullptr;  // frequency list: freq_count + 1 values, Hz
     int freq_count = 0;
     int freq_step = 256;
+    double freq_step_inv = 0.0;  // step_reciprocal(freq_step); 0: divide
     double freq_avg = 0.0;
 
     const double* phase_table = nullptr;  // phase_frames + 1 entries
@@ -48,6 +64,7 @@ struct RenderShared {
     const double* pitch_freq = nullptr;  // pitch_count + 1 values, Hz; null: no bend
     int pitch_count = 0;
     int pitch_step = 256;
+    double pitch_step_inv = 0.0;  // step_reciprocal(pitch_step); 0: divide
     double target_freq = 0.0;  // Hz, unbent
 
     int outlen = 0;
@@ -68,16 +85,52 @@ struct RenderShared {
 // stack) and hold their lock only while adding. Any number of units
 // may run at once; only the order of the additions then varies.
 
+// 1 / step when step is a power of two (then x * (1 / step) and x / step
+// are the same double), else 0.
+inline double step_reciprocal(int step) {
+    if (step <= 0 || (step & (step - 1)) != 0) return 0.0;
+    double r = 1.0;
+    for (int s = step; s > 1; s /= 2) r *= 0.5;
+    return r;
+}
+
+// series_value_at with the division by a power-of-two step done as a
+// multiplication by its reciprocal `inv`: the same doubles.
+inline double series_value_pow2(double x, const double* values, int count, double inv, double lo,
+                                double bad, double fallback) {
+    if (count < 0) count = 0;
+    const double u = x * inv;
+    int64_t k = 0;
+    double f = 0.0;
+    if (u >= 0.0) {
+        const double kd = std::floor(u);
+        f = std::isfinite(u) ? u - kd : 0.0;
+        k = kd >= static_cast<double>(count) ? count : static_cast<int64_t>(kd);
+    }
+    const double vl = values[k < count ? k : count];
+    const double vr = values[k + 1 < count ? k + 1 : count];
+    const double left = (!(vl > lo) || vl == bad) ? fallback : vl;
+    const double right = (!(vr > lo) || vr == bad) ? fallback : vr;
+    return (1 - f) * left + f * right;
+}
+
 // The frequency list at source position x; frames marked unvoiced (1 Hz or
 // less) or 55.0 read as the list's average.
 inline double freq_at(const RenderShared& sh, double x) {
-    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, 1.0, 55.0, sh.freq_avg);
+    if (sh.freq_step_inv > 0)
+        return series_value_pow2(x, sh.freq, sh.freq_count, sh.freq_step_inv, list_unvoiced_hz,
+                                 list_missing_hz, sh.freq_avg);
+    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, list_unvoiced_hz,
+                           list_missing_hz, sh.freq_avg);
 }
 
 // The bent target frequency at output position x; the target itself without
 // a bend.
 inline double pitch_at(const RenderShared& sh, double x) {
     if (!sh.pitch_freq) return sh.target_freq;
+    if (sh.pitch_step_inv > 0)
+        return series_value_pow2(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step_inv, 1.0, 1.0,
+                                 sh.target_freq);
     return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
                            sh.target_freq);
 }
@@ -88,11 +141,41 @@ inline double modulation_factor(const RenderShared& sh, double f, double m) {
     return (sh.freq_avg / f) * m + (1 - m);
 }
 
+// The span of source positions a unit reads, kept while it reads them.
+struct ReadSpan {
+    double lo = 0.0, hi = 0.0;
+    bool any = false;
+    void add(double x) {
+        if (!(x == x)) return;  // the reader gives 0 for a NaN position
+        if (!any || x < lo) lo = x;
+        if (!any || x > hi) hi = x;
+        any = true;
+    }
+};
+
+// Sets *sh.missed when a unit's reads, with the kernel's reach `width` on
+// either side, touch input frames the driver has not converted.
+inline void check_reads(const RenderShared& sh, const ReadSpan& span, double width) {
+    if (!sh.missed || !span.any) return;
+    const double in_lo = std::max(span.lo - 2 * width - 1, 0.0);
+    const double in_hi = std::min(span.hi + 2 * width + 1, static_cast<double>(sh.sample_frames));
+    if (!(in_lo <= in_hi)) return;  // wholly outside the input: zeros either way
+    for (int k = 0; k < 2; ++k)
+        if (in_lo >= static_cast<double>(sh.ready_first[k]) &&
+            in_hi < static_cast<double>(sh.ready_last[k]))
+            return;
+    sh.missed->store(true, std::memory_order_relaxed);
+}
+
 // First pass: one 128-sample grain around u.out_index, added into datbuf.
-void resampling_pass(const RenderShared& sh, const WorkUnit& u);
+void resampling_pass(const RenderShared& sh, const FirstPassUnit& u);
 // Second pass: one 1024-sample block starting 512 before u.out_index, with the
 // source envelope and breath, added into outbuf. Reads breath_shape and
 // u.noise only when u.breath > 0 and u.noise is not null.
-void envelope_breath_pass(const RenderShared& sh, const WorkUnit& u);
+void envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u);
+
+// The breath shaping table (1024 entries) for the tilt `alpha` (flag a); the
+// driver builds it before the second pass starts.
+void build_breath_table(double alpha, double* table);
 
 }  // namespace velorin

@@ -13,4 +13,14 @@ namespace velorin {
 // from any thread.
 double sinc_read_render(double x, const double* data, double width, int channels, int64_t frames);
 
+// Several reads at once: out[i] = sinc_read_render(x[i], ...), the very same
+// doubles. The common case (width 1, every tap inside the buffer) runs the
+// reads side by side in vector registers, two with SSE2, four with AVX where
+// the processor has it (chosen at run time); each lane does the scalar
+// reader's operations in its order, without fused multiply-add.
+void sinc_read_render2(const double* x, const double* data, double width, int channels,
+                       int64_t frames, double* out);
+void sinc_read_render4(const double* x, const double* data, double width, int channels,
+                       int64_t frames, double* out);
+
 }  // namespace velorin

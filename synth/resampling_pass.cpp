@@ -15,7 +15,7 @@ constexpr int grain_half = 64;
 
 }  // namespace
 
-void resampling_pass(const RenderShared& sh, const WorkUnit& u) {
+void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     const double r = sh.r;
     const double m = u.modulation;
     const double c =
@@ -30,19 +30,26 @@ void resampling_pass(const RenderShared& sh, const WorkUnit& u) {
     double a = c;
     double b = c - (u.target_freq / fc) * r;
     double grain[grain_size];
+    ReadSpan span;
     for (int i = 0; i < grain_half; ++i) {
         const double fa = freq_at(sh, a);
         const double fb = freq_at(sh, b);
-        grain[grain_half + i] = sinc_read_render(a, sh.sample, w, sh.channels, sh.sample_frames) *
-                                sh.hann128[grain_half + i];
-        grain[grain_half - 1 - i] =
-            sinc_read_render(b, sh.sample, w, sh.channels, sh.sample_frames) *
-            sh.hann128[grain_half - 1 - i];
+        const double at[2] = {a, b};
+        if (sh.missed) {  // only a partly converted input needs the span
+            span.add(a);
+            span.add(b);
+        }
+        double v[2];
+        sinc_read_render2(at, sh.sample, w, sh.channels, sh.sample_frames, v);
+        grain[grain_half + i] = v[0] * sh.hann128[grain_half + i];
+        grain[grain_half - 1 - i] = v[1] * sh.hann128[grain_half - 1 - i];
         const double pa = pitch_at(sh, u.out_index + i + 0.5);
         const double pb = pitch_at(sh, u.out_index - i - 1.5);
         a += (pa / fa) * r / modulation_factor(sh, fa, m);
         b -= (pb / fb) * r / modulation_factor(sh, fb, m);
     }
+
+    check_reads(sh, span, w);
 
     const int first = u.out_index - grain_half;
     const int lo = std::max(0, -first);

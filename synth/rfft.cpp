@@ -4,6 +4,11 @@
 #include <cmath>
 #include <utility>
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <immintrin.h>
+#define VELORIN_RFFT_SSE2 1
+#endif
+
 namespace velorin {
 
 namespace {
@@ -170,6 +175,166 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
     }
 }
 
+
+#ifdef VELORIN_RFFT_SSE2
+// Two neighbouring butterflies j, j + 1 of a block share no element, so they
+// run side by side in the two lanes of a register, each with the scalar
+// loop's operations in its order. Elements that the loop walks downwards
+// (b + half - j, b + size - j) are loaded and stored with their lanes swapped.
+inline __m128d load_down(const double* a, int i) {  // a[i], a[i - 1]
+    const __m128d v = _mm_loadu_pd(a + i - 1);
+    return _mm_shuffle_pd(v, v, 1);
+}
+inline void store_down(double* a, int i, __m128d v) {
+    _mm_storeu_pd(a + i - 1, _mm_shuffle_pd(v, v, 1));
+}
+inline __m128d twiddle_pair(const double* twiddles, int j, int stride, int part) {
+    return _mm_loadh_pd(_mm_load_sd(twiddles + 2 * (j * stride) + part),
+                        twiddles + 2 * ((j + 1) * stride) + part);
+}
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Four butterflies side by side, for processors with AVX; the same
+// operations per lane as the scalar loop.
+__attribute__((target("avx"))) inline __m256d reverse4(__m256d v) {
+    return _mm256_permute_pd(_mm256_permute2f128_pd(v, v, 1), 5);
+}
+__attribute__((target("avx"))) inline __m256d load_down4(const double* a, int i) {
+    return reverse4(_mm256_loadu_pd(a + i - 3));  // a[i], a[i - 1], a[i - 2], a[i - 3]
+}
+__attribute__((target("avx"))) inline void store_down4(double* a, int i, __m256d v) {
+    _mm256_storeu_pd(a + i - 3, reverse4(v));
+}
+__attribute__((target("avx"))) inline __m256d twiddle_four(const double* tw, int j, int stride,
+                                                           int part) {
+    return _mm256_set_pd(tw[2 * ((j + 3) * stride) + part], tw[2 * ((j + 2) * stride) + part],
+                         tw[2 * ((j + 1) * stride) + part], tw[2 * (j * stride) + part]);
+}
+
+// Returns the first j not done.
+__attribute__((target("avx"), noinline)) int forward_butterflies_avx(double* a, int b, int half,
+                                                                     int quarter, int size,
+                                                                     int stride,
+                                                                     const double* twiddles) {
+    int j = 1;
+    for (; j + 3 < quarter; j += 4) {
+        const __m256d c = twiddle_four(twiddles, j, stride, 0);
+        const __m256d s = twiddle_four(twiddles, j, stride, 1);
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const __m256d a1 = _mm256_loadu_pd(a + i1), a2 = load_down4(a, i2);
+        const __m256d a3 = _mm256_loadu_pd(a + i3), a4 = load_down4(a, i4);
+        const __m256d t1 = _mm256_add_pd(_mm256_mul_pd(a4, c), _mm256_mul_pd(a3, s));
+        const __m256d t2 = _mm256_sub_pd(_mm256_mul_pd(a3, c), _mm256_mul_pd(a4, s));
+        _mm256_storeu_pd(a + i3, _mm256_sub_pd(t1, a2));
+        store_down4(a, i4, _mm256_add_pd(t1, a2));
+        store_down4(a, i2, _mm256_sub_pd(a1, t2));
+        _mm256_storeu_pd(a + i1, _mm256_add_pd(a1, t2));
+    }
+    return j;
+}
+
+__attribute__((target("avx"), noinline)) int inverse_butterflies_avx(double* a, int b, int half,
+                                                                     int quarter, int size,
+                                                                     int stride,
+                                                                     const double* twiddles) {
+    int j = 1;
+    for (; j + 3 < quarter; j += 4) {
+        const __m256d c = twiddle_four(twiddles, j, stride, 0);
+        const __m256d s = twiddle_four(twiddles, j, stride, 1);
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const __m256d a1 = _mm256_loadu_pd(a + i1), a2 = load_down4(a, i2);
+        const __m256d a3 = _mm256_loadu_pd(a + i3), a4 = load_down4(a, i4);
+        const __m256d p = _mm256_add_pd(a3, a4);
+        const __m256d q = _mm256_sub_pd(a1, a2);
+        _mm256_storeu_pd(a + i1, _mm256_add_pd(a1, a2));
+        store_down4(a, i2, _mm256_sub_pd(a4, a3));
+        _mm256_storeu_pd(a + i3, _mm256_add_pd(_mm256_mul_pd(p, s), _mm256_mul_pd(q, c)));
+        store_down4(a, i4, _mm256_sub_pd(_mm256_mul_pd(p, c), _mm256_mul_pd(q, s)));
+    }
+    return j;
+}
+
+bool rfft_wide_lanes() {
+    static const bool wide = __builtin_cpu_supports("avx");
+    return wide;
+}
+#endif
+
+// The butterflies j = 1 .. quarter - 1 of the block at b of one forward stage.
+inline void forward_butterflies(double* a, int b, int half, int quarter, int size, int stride,
+                                const double* twiddles) {
+    int j = 1;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (quarter > 4 && rfft_wide_lanes())
+        j = forward_butterflies_avx(a, b, half, quarter, size, stride, twiddles);
+#endif
+#ifdef VELORIN_RFFT_SSE2
+    for (; j + 1 < quarter; j += 2) {
+        const __m128d c = twiddle_pair(twiddles, j, stride, 0);
+        const __m128d s = twiddle_pair(twiddles, j, stride, 1);
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const __m128d a1 = _mm_loadu_pd(a + i1), a2 = load_down(a, i2);
+        const __m128d a3 = _mm_loadu_pd(a + i3), a4 = load_down(a, i4);
+        const __m128d t1 = _mm_add_pd(_mm_mul_pd(a4, c), _mm_mul_pd(a3, s));
+        const __m128d t2 = _mm_sub_pd(_mm_mul_pd(a3, c), _mm_mul_pd(a4, s));
+        _mm_storeu_pd(a + i3, _mm_sub_pd(t1, a2));
+        store_down(a, i4, _mm_add_pd(t1, a2));
+        store_down(a, i2, _mm_sub_pd(a1, t2));
+        _mm_storeu_pd(a + i1, _mm_add_pd(a1, t2));
+    }
+#endif
+    for (; j < quarter; ++j) {
+        const double c = twiddles[2 * (j * stride)];
+        const double s = twiddles[2 * (j * stride) + 1];
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
+        const double t1 = a4 * c + a3 * s;
+        const double t2 = a3 * c - a4 * s;
+        a[i3] = t1 - a2;
+        a[i4] = t1 + a2;
+        a[i2] = a1 - t2;
+        a[i1] = a1 + t2;
+    }
+}
+
+// The same for one inverse stage.
+inline void inverse_butterflies(double* a, int b, int half, int quarter, int size, int stride,
+                                const double* twiddles) {
+    int j = 1;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (quarter > 4 && rfft_wide_lanes())
+        j = inverse_butterflies_avx(a, b, half, quarter, size, stride, twiddles);
+#endif
+#ifdef VELORIN_RFFT_SSE2
+    for (; j + 1 < quarter; j += 2) {
+        const __m128d c = twiddle_pair(twiddles, j, stride, 0);
+        const __m128d s = twiddle_pair(twiddles, j, stride, 1);
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const __m128d a1 = _mm_loadu_pd(a + i1), a2 = load_down(a, i2);
+        const __m128d a3 = _mm_loadu_pd(a + i3), a4 = load_down(a, i4);
+        const __m128d p = _mm_add_pd(a3, a4);
+        const __m128d q = _mm_sub_pd(a1, a2);
+        _mm_storeu_pd(a + i1, _mm_add_pd(a1, a2));
+        store_down(a, i2, _mm_sub_pd(a4, a3));
+        _mm_storeu_pd(a + i3, _mm_add_pd(_mm_mul_pd(p, s), _mm_mul_pd(q, c)));
+        store_down(a, i4, _mm_sub_pd(_mm_mul_pd(p, c), _mm_mul_pd(q, s)));
+    }
+#endif
+    for (; j < quarter; ++j) {
+        const double c = twiddles[2 * (j * stride)];
+        const double s = twiddles[2 * (j * stride) + 1];
+        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+        const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
+        const double p = a3 + a4;
+        const double q = a1 - a2;
+        a[i1] = a1 + a2;
+        a[i2] = a4 - a3;
+        a[i3] = p * s + q * c;
+        a[i4] = p * c - q * s;
+    }
+}
+
 }  // namespace
 
 double portable_sin(double x) { return table_sin(x); }
@@ -215,18 +380,7 @@ void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitre
             const double x1 = a[b + half];
             a[b + half] = x0 - x1;
             a[b] = x0 + x1;
-            for (int j = 1; j < quarter; ++j) {
-                const double c = twiddles[2 * (j * stride)];
-                const double s = twiddles[2 * (j * stride) + 1];
-                const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-                const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
-                const double t1 = a4 * c + a3 * s;
-                const double t2 = a3 * c - a4 * s;
-                a[i3] = t1 - a2;
-                a[i4] = t1 + a2;
-                a[i2] = a1 - t2;
-                a[i1] = a1 + t2;
-            }
+            forward_butterflies(a, b, half, quarter, size, stride, twiddles);
         }
     }
 }
@@ -243,18 +397,7 @@ void rfft_inverse(int n, double* a, const double* twiddles, const int32_t* bitre
             const double x1 = a[b + half];
             a[b] = x0 + x1;
             a[b + half] = x0 - x1;
-            for (int j = 1; j < quarter; ++j) {
-                const double c = twiddles[2 * (j * stride)];
-                const double s = twiddles[2 * (j * stride) + 1];
-                const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-                const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
-                const double p = a3 + a4;
-                const double q = a1 - a2;
-                a[i1] = a1 + a2;
-                a[i2] = a4 - a3;
-                a[i3] = p * s + q * c;
-                a[i4] = p * c - q * s;
-            }
+            inverse_butterflies(a, b, half, quarter, size, stride, twiddles);
         }
     }
     bitrev_permute(n, a, bitrev);

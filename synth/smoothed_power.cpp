@@ -5,6 +5,11 @@
 
 #include "synth/kernels.h"
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <immintrin.h>
+#define VELORIN_SMOOTH_SSE2 1
+#endif
+
 namespace velorin {
 
 namespace {
@@ -12,6 +17,70 @@ namespace {
 // Past this half width every further term reads beyond bin 512 (or beyond it
 // once mirrored) and adds nothing, so larger widths are cut here.
 constexpr int max_half_width = spectrum_bins + 1;
+
+// out[n] = the sum over t = 0 .. taps - 1, in that order from 0.0, of
+// weight[t] * src[n + t], for n = 0 .. bins - 1. Bins side by side in vector
+// lanes, each adding its terms in the same order, so every path gives the
+// same bits.
+void weighted_sums_plain(const double* src, const double* weight, int taps, int from, double* out) {
+    for (int n = from; n < spectrum_bins; ++n) {
+        double acc = 0.0;
+        for (int t = 0; t < taps; ++t) acc += weight[t] * src[n + t];
+        out[n] = acc;
+    }
+}
+
+#ifdef VELORIN_SMOOTH_SSE2
+void weighted_sums_sse2(const double* src, const double* weight, int taps, double* out) {
+    int n = 0;
+    for (; n + 4 <= spectrum_bins; n += 4) {
+        __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd();
+        for (int t = 0; t < taps; ++t) {
+            const __m128d w = _mm_set1_pd(weight[t]);
+            a0 = _mm_add_pd(a0, _mm_mul_pd(w, _mm_loadu_pd(src + n + t)));
+            a1 = _mm_add_pd(a1, _mm_mul_pd(w, _mm_loadu_pd(src + n + t + 2)));
+        }
+        _mm_storeu_pd(out + n, a0);
+        _mm_storeu_pd(out + n + 2, a1);
+    }
+    weighted_sums_plain(src, weight, taps, n, out);
+}
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx"), noinline)) void weighted_sums_avx(const double* src,
+                                                                const double* weight, int taps,
+                                                                double* out) {
+    int n = 0;
+    for (; n + 8 <= spectrum_bins; n += 8) {
+        __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
+        for (int t = 0; t < taps; ++t) {
+            const __m256d w = _mm256_broadcast_sd(weight + t);
+            a0 = _mm256_add_pd(a0, _mm256_mul_pd(w, _mm256_loadu_pd(src + n + t)));
+            a1 = _mm256_add_pd(a1, _mm256_mul_pd(w, _mm256_loadu_pd(src + n + t + 4)));
+        }
+        _mm256_storeu_pd(out + n, a0);
+        _mm256_storeu_pd(out + n + 4, a1);
+    }
+    weighted_sums_plain(src, weight, taps, n, out);
+}
+
+bool smoothing_wide_lanes() {
+    static const bool wide = __builtin_cpu_supports("avx");
+    return wide;
+}
+#endif
+
+void weighted_sums(const double* src, const double* weight, int taps, double* out) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (smoothing_wide_lanes()) return weighted_sums_avx(src, weight, taps, out);
+#endif
+#ifdef VELORIN_SMOOTH_SSE2
+    weighted_sums_sse2(src, weight, taps, out);
+#else
+    weighted_sums_plain(src, weight, taps, 0, out);
+#endif
+}
 
 }  // namespace
 
@@ -41,14 +110,8 @@ void smoothed_spectrum(const double* p, double width, double* out) {
         const int j = i < 0 ? -i : i;
         ext[h + i] = j < spectrum_bins ? p[j] : 0.0;
     }
-    // Adding term by term with t in the outer loop keeps, for every bin, the
-    // order of ascending t, and lets the bins be summed side by side.
-    for (int n = 0; n < spectrum_bins; ++n) out[n] = 0.0;
-    for (int t = -h; t <= h; ++t) {
-        const double w = weight[t + h];
-        const double* src = ext + h + t;
-        for (int n = 0; n < spectrum_bins; ++n) out[n] += w * src[n];
-    }
+    // Every bin adds its terms in the order of ascending t, from 0.0.
+    weighted_sums(ext, weight, 2 * h + 1, out);
 }
 
 }  // namespace velorin

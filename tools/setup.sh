@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the packages velorin's build, tests and demo need (Debian).
 set -euo pipefail
-packages="cmake g++ g++-multilib make libgtest-dev googletest libbenchmark-dev locales
+packages="cmake g++ g++-multilib make libgtest-dev googletest libbenchmark-dev locales sox
           flac lame vorbis-tools faad"
+# velorin-frq: command line parsing and PNG writing, both header-only.
+packages="$packages libcli11-dev libstb-dev"
 missing=""
 for p in $packages; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

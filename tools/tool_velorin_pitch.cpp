@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "pitch/curve.h"
 #include "pitch/dispatch.h"
-#include "pitch/pitch_curve.h"
 #include "pitch/plain.h"
 #include "platform/console.h"
 #include "platform/platform.h"
@@ -144,11 +144,6 @@ int pitch_tool_main(int argc, wchar_t** argv) {
 int wmain(int argc, wchar_t** argv) { return pitch_tool_main(argc, argv); }
 #else
 int main(int argc, char** argv) {
-    std::vector<std::wstring> wide;
-    for (int i = 0; i < argc; ++i) wide.push_back(velorin::widen_text(argv[i]));
-    std::vector<wchar_t*> ptrs;
-    for (std::wstring& w : wide) ptrs.push_back(&w[0]);
-    ptrs.push_back(nullptr);
-    return pitch_tool_main(argc, ptrs.data());
+    return velorin::main_with_wide_args(argc, argv, pitch_tool_main);
 }
 #endif

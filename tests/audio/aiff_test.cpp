@@ -15,18 +15,7 @@ using namespace velorin_test;
 
 namespace {
 
-struct Aiff {
-    uint8_t* p = nullptr;
-    WavFormat fmt;
-    int64_t size = -1;
-    std::string out;  // what the reader printed
-    ~Aiff() { release(p); }
-    int16_t value(int64_t i) const {
-        int16_t v;
-        std::memcpy(&v, p + 2 * i, 2);
-        return v;
-    }
-};
+using Aiff = RawData;
 
 void load(const TempDir& dir, const std::vector<uint8_t>& file, int appended, Aiff* a) {
     std::setlocale(LC_ALL, "C.UTF-8");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -22,13 +23,7 @@ using namespace velorin_test;
 
 namespace {
 
-struct Decoded {
-    uint8_t* p = nullptr;
-    WavFormat fmt;
-    int64_t size = -1;
-    std::string out;
-    ~Decoded() { release(p); }
-};
+using Decoded = RawData;
 
 // A stand-in decoder: a shell script in the test's folder.
 std::string script(const TempDir& dir, const std::string& name, const std::string& body) {
@@ -226,9 +221,15 @@ TEST(DecoderPipe, DecoderThatClosesItsOutputButLingersIsEnded) {
     env.set("oggdecpath",
             script(dir, "dec", "cat '" + dir.file("x.wav") + "'\nexec 1>&-\nexec sleep 60\n"));
     Decoded d;
+    const auto start = std::chrono::steady_clock::now();
     decode(dir.wfile("v.ogg"), &d, 100);
+    const auto waited = std::chrono::steady_clock::now() - start;
     ASSERT_NE(d.p, nullptr);
     EXPECT_EQ(d.size, 8);
+    // Ended after the 100 ms given, not after the default wait nor the sleep;
+    // the rest of the margin is for starting the script on a busy machine.
+    EXPECT_LT(waited, std::chrono::milliseconds(1500));
+    EXPECT_LT(100, decoder_wait_ms);
 }
 
 // --- the choice of reader for the analysis ----------------------------------------
@@ -290,10 +291,8 @@ TEST_P(RealDecoder, DecodesASyntheticVowel) {
     DecoderEnv env;
     TempDir dir;
     const std::vector<int16_t> pcm = to_i16(make_vowel(44100, 0.6, 196.0, 12000.0, 30.0));
-    write_bytes(dir.file("in.wav"), wav_bytes_i16(pcm, 1, 44100));
-    const std::string out = dir.file(std::string("voice") + c.extension);
-    ASSERT_TRUE(codec_encode(c, dir.file("in.wav"), out));
-    codec_select(c, env, dir.path);
+    const std::string out = encode_and_select(c, pcm, env, dir.path);
+    ASSERT_NE(out, "");
 
     WavFormat fmt;
     int64_t size = 0;

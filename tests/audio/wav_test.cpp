@@ -23,12 +23,7 @@ struct Samples {
     ~Samples() { release(p); }
 };
 
-struct Raw {
-    uint8_t* p = nullptr;
-    WavFormat fmt;
-    int64_t size = -1;
-    ~Raw() { release(p); }
-};
+using Raw = RawData;
 
 void load(const TempDir& dir, const std::vector<uint8_t>& file, int appended, Samples* s) {
     write_bytes(dir.file("in.wav"), file);
@@ -104,6 +99,37 @@ TEST_P(WavDepth, RawReaderKeepsStoredBytes) {
     ASSERT_EQ(r.size, int64_t(c.stored.size()));
     EXPECT_EQ(std::memcmp(r.p, c.stored.data(), c.stored.size()), 0);
     for (int i = 0; i < 3 * align; ++i) EXPECT_EQ(r.p[c.stored.size() + i], 0);
+}
+
+// Converting a part of the stored data gives those frames the values of the
+// whole conversion and leaves every other one alone.
+TEST_P(WavDepth, PartOfTheStoredDataConvertsToTheSameValues) {
+    const DepthCase& c = GetParam();
+    TempDir dir;
+    const int align = c.bits / 8;
+    std::vector<uint8_t> stored;  // the case's samples as two-channel frames
+    for (int k = 0; k < 2; ++k) stored.insert(stored.end(), c.stored.begin(), c.stored.end());
+    write_bytes(dir.file("in.wav"),
+                riff_wave({fmt_chunk(c.tag, 2, 44100, 2 * align, c.bits), {"data", stored}}));
+    Samples whole;
+    whole.p = read_wav_samples(dir.wfile("in.wav").c_str(), 2, &whole.fmt, &whole.ssize);
+    ASSERT_NE(whole.p, nullptr);
+    StoredSamples st;
+    WavFormat fmt;
+    int64_t ssize = 0;
+    ASSERT_TRUE(read_wav_stored(dir.wfile("in.wav").c_str(), &fmt, &ssize, &st));
+    EXPECT_EQ(ssize, whole.ssize);
+    for (int64_t first = -1; first <= ssize; ++first) {
+        for (int64_t last = first; last <= ssize + 2; ++last) {
+            std::vector<double> part((ssize + 2) * 2, -7.0);
+            convert_stored_frames(st, fmt, ssize, first, last, part.data());
+            for (int64_t i = 0; i < int64_t(part.size()); ++i) {
+                const bool inside = i / 2 >= first && i / 2 < last && i / 2 < ssize;
+                ASSERT_EQ(part[i], inside ? whole.p[i] : -7.0) << first << " " << last << " " << i;
+            }
+        }
+    }
+    release(st.raw);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -18,24 +18,20 @@ struct RunResult {
     std::string err;
 };
 
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using velorin_test::shell_quoted;
 
-// The program in the build folder, or empty when the test runs outside ctest.
-std::string program_path() {
-    const char* dir = std::getenv("VELORIN_BIN_DIR");
-    return dir ? std::string(dir) + "/velorin" : std::string();
+// The program in the build folder, or empty (see built_program).
+std::string program_path(std::string* why = nullptr) {
+    std::string ignored;
+    return velorin_test::built_program("velorin", why ? why : &ignored);
 }
 
 // Runs the program with `args`; standard error goes through a file in `tmp`.
 RunResult run_velorin(const velorin_test::TempDir& tmp, const std::vector<std::string>& args) {
-    std::string command = quoted(program_path());
-    for (const std::string& a : args) command += " " + quoted(a);
+    std::string command = shell_quoted(program_path());
+    for (const std::string& a : args) command += " " + shell_quoted(a);
     const std::string err_path = tmp.file("stderr.txt");
-    command += " 2>" + quoted(err_path) + " </dev/null";
+    command += " 2>" + shell_quoted(err_path) + " </dev/null";
     RunResult r;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
@@ -52,9 +48,8 @@ RunResult run_velorin(const velorin_test::TempDir& tmp, const std::vector<std::s
 class Cli : public testing::Test {
    protected:
     void SetUp() override {
-        if (program_path().empty()) GTEST_SKIP() << "VELORIN_BIN_DIR is not set";
-        if (!velorin_test::file_exists(program_path()))
-            GTEST_SKIP() << "the program is not built: " << program_path();
+        std::string why;
+        ASSERT_FALSE(program_path(&why).empty()) << why;
     }
     velorin_test::TempDir tmp;
 };

@@ -17,10 +17,7 @@ using namespace velorin_test;
 
 namespace {
 
-std::string program() {
-    const char* dir = std::getenv("VELORIN_BIN_DIR");
-    return dir ? std::string(dir) + "/velorin" : std::string();
-}
+std::string program(std::string* why) { return built_program("velorin", why); }
 
 // Runs a shell command line in `cwd`, returning its standard output and exit code.
 std::string capture(const std::string& cwd, const std::string& cmd, int* code) {
@@ -37,9 +34,10 @@ std::string capture(const std::string& cwd, const std::string& cmd, int* code) {
 
 struct ProcessFixture : testing::Test {
     TempDir dir;
-    std::string exe = program();
+    std::string why;
+    std::string exe = program(&why);
     void SetUp() override {
-        if (exe.empty()) GTEST_SKIP() << "VELORIN_BIN_DIR is not set";
+        ASSERT_FALSE(exe.empty()) << why;
         write_bytes(dir.file("voice.wav"),
                     wav_bytes_i16(to_i16(make_vowel(44100, 0.8, 230.0)), 1, 44100));
     }

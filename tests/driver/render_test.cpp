@@ -115,6 +115,21 @@ TEST_F(VoiceFixture, NoteAtA4HasItsPitchAndLength) {
     EXPECT_TRUE(file_exists(dir.file("voice_wav.frq")));
 }
 
+// A voice recorded at another rate sings the note at its pitch too: the rate
+// ratio reaches the passes and the time map as a fraction.
+TEST(RenderRates, NoteFromOtherRatesHasItsPitch) {
+    for (int rate : {22050, 48000}) {
+        TempDir dir;
+        write_voice(dir.file("v.wav"), make_vowel(rate, 1.2, 220.0), rate);
+        ASSERT_EQ(run_quiet({dir.wfile("v.wav"), dir.wfile("o.wav"), L"A4", L"100", L"", L"100",
+                             L"800", L"50", L"100", L"100", L"0"}),
+                  0);
+        const std::vector<double> y = read_output(dir.wfile("o.wav"));
+        ASSERT_EQ(y.size(), size_t(std::ceil(800 * 44.1)));
+        EXPECT_NEAR(cents(steady_f0(y, 300, 700), 440.0), 0.0, 10.0) << rate;
+    }
+}
+
 TEST_F(VoiceFixture, BendOf100CentsRaisesTheNote) {
     // Every point +100 cents ("Bk" is 100), repeated past the end of the note.
     ASSERT_EQ(run_quiet({voice, out("bend.wav"), L"A4", L"100", L"", L"100", L"800", L"50", L"100",

@@ -139,6 +139,7 @@ struct Counting {
     std::vector<double> freq = std::vector<double>(200, 220.0);
     std::vector<double> table = std::vector<double>(200, 0.0);
     std::vector<double> datbuf, outbuf, genposs, shape = std::vector<double>(1024);
+    std::vector<FirstPassUnit> grains;
     std::vector<double> hann = std::vector<double>(128, 0.0), sine = std::vector<double>(1024, 0.0);
     std::vector<double> twiddles = std::vector<double>(2048, 0.0);
     std::vector<int32_t> bitrev = std::vector<int32_t>(64, 0);
@@ -151,6 +152,7 @@ struct Counting {
         datbuf.assign(outlen, 0.0);
         outbuf.assign(outlen, 0.0);
         genposs.assign(outlen / 256 + 8, 0.0);
+        grains.assign(first_pass_units(outlen), FirstPassUnit());
         sh.sample = sample.data();
         sh.sample_frames = int64_t(sample.size());
         sh.freq = freq.data();
@@ -173,7 +175,7 @@ struct Counting {
         setup.workers = workers;
         setup.breath = breath;
         setup.genposs = genposs.data();
-        setup.breath_shape = shape.data();
+        setup.grains = grains.data();
     }
     ~Counting() {
         mutex_close(a);
@@ -227,4 +229,24 @@ TEST(Schedule, OneWorkerReceivesEveryUnit) {
     EXPECT_EQ(rep.second_units, 5000 / 256 + 2);
     EXPECT_EQ(rep.last_slot, 0);
     EXPECT_EQ(err, "i=21 tinx=0\n");
+}
+
+// The reach bounds every position the first pass's walk takes, and is close.
+TEST(TimeMap, WalkReachBoundsTheWalk) {
+    for (bool reverse : {false, true}) {
+        for (int outlen : {256, 1000, 44100}) {
+            TimeMapInput in = region(600, 400, 100, 9100, outlen);
+            in.head_velocity = 2.0;
+            in.reverse = reverse;
+            const TimeMap tm = build_time_map(in);
+            double x = tm.start_pos, most = x;
+            for (int j = 0; j < outlen; ++j) {
+                most = std::max(most, x);
+                x += time_map_rate(tm, j);
+            }
+            const double reach = walk_reach(tm, outlen);
+            EXPECT_GE(reach, most);
+            EXPECT_LT(reach, most + 4.0);
+        }
+    }
 }

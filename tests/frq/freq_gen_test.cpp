@@ -20,10 +20,7 @@ namespace {
 using velorin::FreqList;
 using velorin_test::analysis_bytes;
 
-struct FreqListFree {
-    void operator()(FreqList* f) const { velorin::free_freq_list(f); }
-};
-using FreqListPtr = std::unique_ptr<FreqList, FreqListFree>;
+using velorin_test::FreqListPtr;
 
 struct Input {
     std::vector<uint8_t> bytes;
@@ -51,10 +48,9 @@ Input make_input(const std::vector<double>& x, int bits, int channels, int rate)
 // Generates quietly: the progress lines are checked in their own test.
 FreqListPtr generate(const Input& in, int threads = 0) {
     testing::internal::CaptureStderr();
-    FreqList* list =
-        velorin::generate_freq_list(in.bytes.data(), in.data_bytes, in.bits, in.channels,
-                                    in.channels * (in.bits / 8), in.rate, in.n, in.step, 0, 0,
-                                    threads);
+    FreqList* list = velorin::generate_freq_list(
+        in.bytes.data(), in.data_bytes,
+        {in.bits, in.channels, in.channels * (in.bits / 8), in.rate, in.n, in.step, 0, 0, threads});
     testing::internal::GetCapturedStderr();
     return FreqListPtr(list);
 }
@@ -108,8 +104,8 @@ TEST(FreqGen, PrintsSettingsBoundsAndProgress) {
     std::setlocale(LC_ALL, "C.UTF-8");
     const Input in = make_input(std::vector<double>(1000, 0.0), 16, 1, 44100);
     testing::internal::CaptureStderr();
-    FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes, 16, 1, 2, 44100,
-                                                 1024, 256, 0, 0, 1));
+    FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes,
+                                                 {16, 1, 2, 44100, 1024, 256, 0, 0, 1}));
     const std::string err = testing::internal::GetCapturedStderr();
     std::setlocale(LC_ALL, "C");
     ASSERT_TRUE(list);
@@ -137,8 +133,8 @@ TEST(FreqGen, PrintsSettingsBoundsAndProgress) {
 TEST(FreqGen, FrameAtTheEndOfAWholeNumberOfStepsIsNotSearched) {
     const Input in = make_input(std::vector<double>(1024, 0.0), 16, 1, 44100);
     testing::internal::CaptureStderr();
-    FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes, 16, 1, 2, 44100,
-                                                 1024, 256, 0, 0, 40));
+    FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes,
+                                                 {16, 1, 2, 44100, 1024, 256, 0, 0, 40}));
     const std::string err = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(list);
     EXPECT_EQ(list->count, 5);
@@ -155,8 +151,8 @@ TEST(FreqGen, BoundsInEitherOrderGiveTheSameLagRange) {
     const Input in = make_input(std::vector<double>(600, 0.0), 16, 1, 48000);
     for (const auto& b : {std::pair<double, double>{100, 400}, {400, 100}}) {
         testing::internal::CaptureStderr();
-        FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes, 16, 1, 2,
-                                                     48000, 1024, 256, b.first, b.second, 2));
+        FreqListPtr list(velorin::generate_freq_list(
+            in.bytes.data(), in.data_bytes, {16, 1, 2, 48000, 1024, 256, b.first, b.second, 2}));
         const std::string err = testing::internal::GetCapturedStderr();
         ASSERT_TRUE(list);
         EXPECT_NE(err.find("Frequenz auf    100.000000Hz 480\n"), std::string::npos) << err;
@@ -172,8 +168,8 @@ TEST(FreqGen, ExtremeBoundsStayInsideTheBuffers) {
     const Input in = make_input(velorin_test::make_vowel(22050, 0.2, 230.0), 16, 1, 22050);
     for (const auto& b : {std::pair<double, double>{1e-9, 1e9}, {5000, 1e300}, {0.5, 0.7}}) {
         testing::internal::CaptureStderr();
-        FreqListPtr list(velorin::generate_freq_list(in.bytes.data(), in.data_bytes, 16, 1, 2,
-                                                     22050, 720, 128, b.first, b.second, 2));
+        FreqListPtr list(velorin::generate_freq_list(
+            in.bytes.data(), in.data_bytes, {16, 1, 2, 22050, 720, 128, b.first, b.second, 2}));
         testing::internal::GetCapturedStderr();
         ASSERT_TRUE(list);
         for (int k = 0; k <= list->count; ++k) EXPECT_TRUE(std::isfinite(list->freq[k]));
@@ -260,8 +256,8 @@ TEST(FreqGen, RejectsUnsupportedDepthsAndBrokenLayouts) {
     };
     for (const Bad& b : cases) {
         testing::internal::CaptureStderr();
-        FreqListPtr list(velorin::generate_freq_list(bytes.data(), 2000, b.bits, b.channels,
-                                                     b.block_align, b.rate, b.n, b.step, 0, 0, 1));
+        FreqListPtr list(velorin::generate_freq_list(
+            bytes.data(), 2000, {b.bits, b.channels, b.block_align, b.rate, b.n, b.step, 0, 0, 1}));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), b.message);
         EXPECT_FALSE(list);
     }
@@ -294,8 +290,8 @@ TEST_P(ListIdentity, EqualsTheStraightforwardEvaluation) {
                                 c.rate);
     testing::internal::CaptureStderr();
     const FreqListPtr fast(velorin::generate_freq_list(
-        in.bytes.data(), in.data_bytes, in.bits, in.channels, in.channels * (in.bits / 8), in.rate,
-        in.n, in.step, 0, 0, 2));
+        in.bytes.data(), in.data_bytes,
+        {in.bits, in.channels, in.channels * (in.bits / 8), in.rate, in.n, in.step, 0, 0, 2}));
     const std::string err = testing::internal::GetCapturedStderr();
     const FreqListPtr slow = reference(in);
     ASSERT_TRUE(fast && slow);

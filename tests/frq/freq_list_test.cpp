@@ -19,17 +19,13 @@
 #include "platform/mem.h"
 #include "platform/platform.h"
 #include "tests/support/audio_fixtures.h"
+#include "tests/support/frq_reference.h"
 #include "tests/support/support.h"
 
 using namespace velorin;
 using namespace velorin_test;
 
 namespace {
-
-struct FreqListFree {
-    void operator()(FreqList* f) const { free_freq_list(f); }
-};
-using FreqListPtr = std::unique_ptr<FreqList, FreqListFree>;
 
 FreqListPtr make_list(int count) {
     FreqListPtr list(alloc_freq_list(count));
@@ -292,8 +288,8 @@ FreqListPtr analyse(const std::vector<int16_t>& pcm) {
     data.resize(pcm.size() + 4096, 0);
     testing::internal::CaptureStderr();  // progress lines
     FreqListPtr list(generate_freq_list(reinterpret_cast<const uint8_t*>(data.data()),
-                                        int64_t(pcm.size()) * 2, 16, 1, 2, 44100, 1024, 256, 0, 0,
-                                        2));
+                                        int64_t(pcm.size()) * 2,
+                                        {16, 1, 2, 44100, 1024, 256, 0, 0, 2}));
     testing::internal::GetCapturedStderr();
     return list;
 }
@@ -308,10 +304,8 @@ TEST_P(DecodedSampleFreqList, MatchesTheListOfTheOriginal) {
     // Short, because the emulated builds run the analysis slowly; the vibrato
     // still sweeps the pitch by 80 cents.
     const std::vector<int16_t> pcm = to_i16(make_vowel(44100, 0.4, 196.0, 12000.0, 40.0));
-    write_bytes(dir.file("in.wav"), wav_bytes_i16(pcm, 1, 44100));
-    const std::string coded = dir.file(std::string("voice") + c.extension);
-    ASSERT_TRUE(codec_encode(c, dir.file("in.wav"), coded));
-    codec_select(c, env, dir.path);
+    const std::string coded = encode_and_select(c, pcm, env, dir.path);
+    ASSERT_NE(coded, "");
 
     WavFormat fmt;
     int64_t size = 0;

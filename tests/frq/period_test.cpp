@@ -58,7 +58,7 @@ TEST(Lowpass, EqualsTheReaderAtEveryPosition) {
         PreparedSignal ps;
         velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps, wide);
         for (int q = 0; q < static_cast<int>(x.size()); ++q)
-            ASSERT_EQ(ps.lowpassed[q], velorin::sinc_read_i16(q, data, 47.0, 1, frames)) << q;
+            ASSERT_EQ(ps.sig.lowpassed[q], velorin::sinc_read_i16(q, data, 47.0, 1, frames)) << q;
     }
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pitch/curve.h"
 #include "pitch/digits.h"
-#include "pitch/pitch_curve.h"
 #include "tests/support/pitch_curves.h"
 
 using namespace velorin;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pitch/pitch_curve.h"
+#include "pitch/curve.h"
 #include "tests/support/pitch_curves.h"
 
 using namespace velorin;

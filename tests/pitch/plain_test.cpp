@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "pitch/curve.h"
-#include "pitch/pitch_curve.h"
+#include "pitch/dispatch.h"
 #include "tests/support/pitch_curves.h"
 
 using namespace velorin;

@@ -8,7 +8,6 @@
 
 #include "pitch/curve.h"
 #include "pitch/dispatch.h"
-#include "pitch/pitch_curve.h"
 #include "pitch/plain.h"
 #include "tests/support/pitch_curves.h"
 

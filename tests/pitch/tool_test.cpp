@@ -10,21 +10,12 @@
 
 namespace {
 
-// The built program, or empty when this build has none to run.
-std::string tool_path() {
-    const char* dir = std::getenv("VELORIN_BIN_DIR");
-    if (!dir) return std::string();
-    for (const char* sub : {"/velorin-pitch", "/tools/velorin-pitch"}) {
-        const std::string p = std::string(dir) + sub;
-        if (velorin_test::file_exists(p)) return p;
-    }
-    return std::string();
-}
+using velorin_test::shell_quoted;
 
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+// The built program, or empty (see built_program).
+std::string tool_path(std::string* why = nullptr) {
+    std::string ignored;
+    return velorin_test::built_program("tools/velorin-pitch", why ? why : &ignored);
 }
 
 struct ToolRun {
@@ -42,16 +33,17 @@ std::string file_text(const std::string& path) {
 class PitchTool : public testing::Test {
    protected:
     void SetUp() override {
-        if (tool_path().empty()) GTEST_SKIP() << "velorin-pitch not built here (VELORIN_BIN_DIR)";
+        std::string why;
+        ASSERT_FALSE(tool_path(&why).empty()) << why;
     }
 
     ToolRun run_tool(const std::vector<std::string>& args, const std::string& input = "",
                      bool merge = false) {
-        std::string cmd = "printf '%s' " + quoted(input) + " | " + quoted(tool_path());
-        for (const std::string& a : args) cmd += " " + quoted(a);
-        cmd += " >" + quoted(dir.file("out"));
-        cmd += merge ? " 2>&1" : " 2>" + quoted(dir.file("err"));
-        cmd += "; echo $? >" + quoted(dir.file("rc"));
+        std::string cmd = "printf '%s' " + shell_quoted(input) + " | " + shell_quoted(tool_path());
+        for (const std::string& a : args) cmd += " " + shell_quoted(a);
+        cmd += " >" + shell_quoted(dir.file("out"));
+        cmd += merge ? " 2>&1" : " 2>" + shell_quoted(dir.file("err"));
+        cmd += "; echo $? >" + shell_quoted(dir.file("rc"));
         ToolRun r;
         if (std::system(cmd.c_str()) != 0) return r;
         r.out = file_text(dir.file("out"));

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "tests/support/support.h"
+
 namespace velorin_test {
 
 void append_le16(std::vector<uint8_t>& b, uint16_t v) {
@@ -167,6 +169,16 @@ bool codec_encode(const RealCodec& c, const std::string& wav_path, const std::st
         cmd = "oggenc -Q -o '" + out_path + "' '" + wav_path + "'";
     cmd = "PATH=/usr/bin:/bin " + cmd + " >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
+}
+
+std::string encode_and_select(const RealCodec& c, const std::vector<int16_t>& pcm, DecoderEnv& env,
+                              const std::string& folder) {
+    const std::string wav = folder + "/in.wav";
+    const std::string coded = folder + "/voice" + c.extension;
+    write_bytes(wav, wav_bytes_i16(pcm, 1, 44100));
+    if (!codec_encode(c, wav, coded)) return "";
+    codec_select(c, env, folder);
+    return coded;
 }
 
 void codec_select(const RealCodec& c, DecoderEnv& env, const std::string& folder) {

@@ -4,10 +4,32 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "audio/wav.h"
+#include "platform/mem.h"
+
 namespace velorin_test {
+
+// Raw sample data as a reader returns it, released with the record; `out`
+// holds what the reader printed where a test captures it.
+struct RawData {
+    uint8_t* p = nullptr;
+    velorin::WavFormat fmt;
+    int64_t size = -1;
+    std::string out;
+    RawData() = default;
+    RawData(const RawData&) = delete;
+    RawData& operator=(const RawData&) = delete;
+    ~RawData() { velorin::release(p); }
+    int16_t value(int64_t i) const {  // 16-bit sample i
+        int16_t v;
+        std::memcpy(&v, p + 2 * i, 2);
+        return v;
+    }
+};
 
 struct RawChunk {
     std::string id;             // four characters
@@ -70,6 +92,11 @@ bool codec_encode(const RealCodec& c, const std::string& wav_path, const std::st
 // Points the codec's variable at its decoder; an adapter script, when one is
 // needed, is written into `folder`.
 void codec_select(const RealCodec& c, DecoderEnv& env, const std::string& folder);
+// Writes `pcm` (mono, 44100 Hz) as "in.wav" into `folder`, encodes it into
+// "voice" + the codec's extension there and selects the codec's decoder.
+// The coded file's path, or "" when the encoder failed.
+std::string encode_and_select(const RealCodec& c, const std::vector<int16_t>& pcm, DecoderEnv& env,
+                              const std::string& folder);
 
 // The lag (b against a, within -max_lag..max_lag) with the largest normalised
 // correlation over the middle of a (half of it, at most 8192 samples), and

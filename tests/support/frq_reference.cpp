@@ -3,10 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
-#include "platform/mem.h"
 #include "synth/kernels.h"
 
 namespace velorin_test {
@@ -231,26 +230,15 @@ double reference_estimate_period(int p, int min_lag, int max_lag, const uint8_t*
 
 void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, int rate, int n,
                     int step, PreparedSignal* out, bool wide) {
-    using namespace velorin;
     const int64_t frames = int64_t(bytes.size()) / (channels * (bits / 8));
-    const int nsamp = static_cast<int>(frames - 4096);
-    const int pad = period_signal_pad(n);
-    out->windows.resize(1);
-    build_analysis_windows(n, &out->windows[0]);
-    out->raw_block.assign(frames + 2 * pad, 0.0);
-    load_first_channel(bytes.data(), bits, channels, 0, frames, out->raw_block.data() + pad);
-    const double width = lowpass_width(rate, bits);
-    out->taps.assign(lowpass_tap_count(width), 0.0);
-    const double wsum = build_lowpass_taps(width, out->taps.data());
-    out->lowpassed.assign(std::max(nsamp, 1), 0.0);
-    PeriodSignal& s = out->sig;
-    s = PeriodSignal{bytes.data(), bits, channels, nsamp, frames, rate, n, step,
-                     &out->windows[0], out->raw_block.data() + pad, pad, out->lowpassed.data(),
-                     1.0, 0.0, nullptr, wide && velorin::period_wide_lanes()};
-    reader_scaling(bits, &s.scale, &s.offset);
-    lowpass_range(s, out->taps.data(), static_cast<int>(out->taps.size()), wsum, 0, nsamp,
-                  out->lowpassed.data());
+    const int nsamp = static_cast<int>(frames - velorin::analysis_zero_frames);
+    velorin::release_period_signal(&out->sig);
+    velorin::PeriodInput in{bytes.data(), bits, channels, nsamp, rate, n, step};
+    in.allow_wide = wide;
+    if (!velorin::prepare_period_signal(in, 1, false, &out->sig)) std::abort();
 }
+
+PreparedSignal::~PreparedSignal() { velorin::release_period_signal(&sig); }
 
 velorin::FreqList* reference_freq_list(const uint8_t* data, int64_t bytes, int bits, int channels,
                                        int block_align, int rate, int n, int step, double lo_hz,
@@ -259,8 +247,10 @@ velorin::FreqList* reference_freq_list(const uint8_t* data, int64_t bytes, int b
     const int count = nsamp / step + 1;
     const std::vector<double> aw = reference_analysis_window(n);
     const std::vector<double> ew = reference_energy_window(n);
-    double* freq = velorin::alloc_zeroed<double>(count + 1);
-    double* amp = velorin::alloc_zeroed<double>(count + 1);
+    velorin::FreqList* list = velorin::alloc_freq_list(count);
+    if (!list) std::abort();
+    double* freq = list->freq;
+    double* amp = list->amp;
 
     double lo = lo_hz > 0 ? lo_hz : 52.0, hi = hi_hz > 0 ? hi_hz : 900.0;
     if (lo > hi) std::swap(lo, hi);
@@ -327,13 +317,9 @@ velorin::FreqList* reference_freq_list(const uint8_t* data, int64_t bytes, int b
     freq[count] = freq[count - 1];
     amp[count] = amp[count - 1];
 
-    auto* list = new (std::nothrow) velorin::FreqList;
     list->step = step;
     list->sample_rate = rate;
-    list->count = count;
     list->freq_avg = freq_avg;
-    list->freq = freq;
-    list->amp = amp;
     return list;
 }
 

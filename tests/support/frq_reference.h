@@ -4,12 +4,19 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "frq/freq_list.h"
 #include "frq/period.h"
 
 namespace velorin_test {
+
+// A list that frees itself (free_freq_list).
+struct FreqListFree {
+    void operator()(velorin::FreqList* f) const { velorin::free_freq_list(f); }
+};
+using FreqListPtr = std::unique_ptr<velorin::FreqList, FreqListFree>;
 
 // Raw interleaved sample data of `bits` bits per sample (8, 16, 24, 32 float,
 // 64 float) from values on the 16-bit scale, followed by 4096 zero frames.
@@ -36,14 +43,14 @@ velorin::FreqList* reference_freq_list(const uint8_t* data, int64_t bytes, int b
                                        double hi_hz);
 
 // A sample prepared for estimate_period the way the generator prepares it
-// (single-threaded, no spectrum cache); `sig` points into the vectors.
+// (single-threaded, no spectrum cache), released with the record.
 // `wide` false keeps the SSE2 lanes even where AVX is available.
 struct PreparedSignal {
-    std::vector<double> raw_block;
-    std::vector<double> lowpassed;
-    std::vector<double> taps;
-    std::vector<velorin::AnalysisWindows> windows;  // one element
     velorin::PeriodSignal sig{};
+    PreparedSignal() = default;
+    PreparedSignal(const PreparedSignal&) = delete;
+    PreparedSignal& operator=(const PreparedSignal&) = delete;
+    ~PreparedSignal();
 };
 void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, int rate, int n,
                     int step, PreparedSignal* out, bool wide = true);

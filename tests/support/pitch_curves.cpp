@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "pitch/pitch_curve.h"
+#include "pitch/curve.h"
 
 namespace velorin_test {
 

@@ -72,6 +72,45 @@ std::vector<uint8_t> read_bytes(const std::string& path) {
 
 bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
 
+std::string built_program(const std::string& relative, std::string* why) {
+    const char* dir = std::getenv("VELORIN_BIN_DIR");
+    if (!dir) {
+        *why = "VELORIN_BIN_DIR is not set (run the tests through ctest)";
+        return std::string();
+    }
+    const std::string path = std::string(dir) + "/" + relative;
+    if (!file_exists(path)) {
+        *why = "the program is not built: " + path;
+        return std::string();
+    }
+    return path;
+}
+
+std::string command_output(const std::string& command) {
+    std::string out;
+#ifdef _WIN32
+    FILE* p = _popen(command.c_str(), "r");
+#else
+    FILE* p = popen(command.c_str(), "r");
+#endif
+    if (!p) return out;
+    char buf[4096];
+    size_t got = 0;
+    while ((got = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, got);
+#ifdef _WIN32
+    _pclose(p);
+#else
+    pclose(p);
+#endif
+    return out;
+}
+
+std::string shell_quoted(const std::string& s) {
+    std::string q = "'";
+    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
 static void put32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
 }

@@ -23,6 +23,18 @@ void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> read_bytes(const std::string& path);
 bool file_exists(const std::string& path);
 
+// A program of this build, `relative` to the build folder that ctest names in
+// VELORIN_BIN_DIR ("velorin", "tools/velorin-pitch"). Empty, with the reason
+// in `why`, when the variable is not set or the program is not there; the
+// tests that run it then fail: CMake builds it before them.
+std::string built_program(const std::string& relative, std::string* why);
+
+// What a shell command line writes on standard output ("" when it cannot run).
+std::string command_output(const std::string& command);
+
+// `s` in single quotes for the POSIX shell.
+std::string shell_quoted(const std::string& s);
+
 // A canonical 44-byte-header WAV file image of 16-bit mono or multi-channel
 // samples (interleaved).
 std::vector<uint8_t> wav_bytes_i16(const std::vector<int16_t>& samples, int channels, int rate);

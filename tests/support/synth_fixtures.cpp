@@ -79,6 +79,7 @@ std::unique_ptr<SynthScene> make_scene(const std::vector<double>& source, double
     sh.freq = sc->freq.data();
     sh.freq_count = count;
     sh.freq_step = step;
+    sh.freq_step_inv = velorin::step_reciprocal(step);
     sh.freq_avg = avg;
     sh.phase_table = sc->phase_table.data();
     sh.phase_frames = count;
@@ -94,10 +95,10 @@ std::unique_ptr<SynthScene> make_scene(const std::vector<double>& source, double
     return sc;
 }
 
-std::vector<velorin::WorkUnit> first_pass_units(const SynthScene& sc, double start, double advance,
+std::vector<velorin::FirstPassUnit> first_pass_units(const SynthScene& sc, double start, double advance,
                                                 double modulation, std::vector<double>* genposs) {
     const velorin::RenderShared& sh = sc.sh;
-    std::vector<velorin::WorkUnit> units;
+    std::vector<velorin::FirstPassUnit> units;
     genposs->assign(sh.outlen / 256 + 8, 0.0);
     double x = start;
     double phase = 0;
@@ -111,7 +112,7 @@ std::vector<velorin::WorkUnit> first_pass_units(const SynthScene& sc, double sta
         f = f / ((sh.freq_avg / fs) * modulation + (1 - modulation));
         if (j % 64 == 0) {
             if (j % 256 == 0) (*genposs)[j / 256] = s;
-            velorin::WorkUnit u;
+            velorin::FirstPassUnit u;
             u.out_index = j;
             u.src_pos = s;
             u.out_phase = phase;
@@ -125,7 +126,7 @@ std::vector<velorin::WorkUnit> first_pass_units(const SynthScene& sc, double sta
     return units;
 }
 
-std::vector<velorin::WorkUnit> second_pass_units(const SynthScene& sc,
+std::vector<velorin::SecondPassUnit> second_pass_units(const SynthScene& sc,
                                                  const std::vector<double>& genposs, double breath,
                                                  double gender, bool no_filter, double modulation,
                                                  std::vector<std::vector<double>>* noise) {
@@ -141,9 +142,9 @@ std::vector<velorin::WorkUnit> second_pass_units(const SynthScene& sc,
         for (int i = 256; i < 1024; ++i) history[i] = draw();
     const int units = outlen / 256 + 2;
     noise->assign(breath > 0 ? units : 0, std::vector<double>());
-    std::vector<velorin::WorkUnit> out;
+    std::vector<velorin::SecondPassUnit> out;
     for (int u = 0; u < units; ++u) {
-        velorin::WorkUnit w;
+        velorin::SecondPassUnit w;
         w.out_index = u * 256;
         w.src_pos = u < static_cast<int>(genposs.size()) ? genposs[u] : 0.0;
         w.gender = gender;

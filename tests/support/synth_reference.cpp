@@ -11,7 +11,8 @@
 namespace velorin_test {
 
 using velorin::RenderShared;
-using velorin::WorkUnit;
+using velorin::FirstPassUnit;
+using velorin::SecondPassUnit;
 
 namespace {
 
@@ -60,7 +61,7 @@ void reference_smoothed_spectrum(const double* p, double width, double* out) {
     }
 }
 
-void reference_resampling_pass(const RenderShared& sh, const WorkUnit& u) {
+void reference_resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     const double r = sh.r;
     const double c = velorin::aligned_source_position(
         u.src_pos, u.out_phase, sh.freq, sh.freq_count, sh.phase_table, sh.phase_frames,
@@ -86,7 +87,7 @@ void reference_resampling_pass(const RenderShared& sh, const WorkUnit& u) {
     }
 }
 
-void reference_envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
+void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u) {
     const int j0 = u.out_index;
     const double p = u.src_pos;
     const double r = sh.r;
@@ -163,6 +164,52 @@ void reference_envelope_breath_pass(const RenderShared& sh, const WorkUnit& u) {
             sh.outbuf[n] += (u.voiced_gain * d[k] + u.noise_gain * nb[k]) * s[k];
         else
             sh.outbuf[n] += u.voiced_gain * d[k] * s[k];
+    }
+}
+
+void reference_rfft_stages(int n, double* a, const double* twiddles) {
+    for (int size = 2; size <= n; size *= 2) {
+        const int half = size / 2, quarter = size / 4, stride = n / size;
+        for (int b = 0; b < n; b += size) {
+            const double x0 = a[b], x1 = a[b + half];
+            a[b + half] = x0 - x1;
+            a[b] = x0 + x1;
+            for (int j = 1; j < quarter; ++j) {
+                const double c = twiddles[2 * (j * stride)], s = twiddles[2 * (j * stride) + 1];
+                const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+                const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
+                const double t1 = a4 * c + a3 * s;
+                const double t2 = a3 * c - a4 * s;
+                a[i3] = t1 - a2;
+                a[i4] = t1 + a2;
+                a[i2] = a1 - t2;
+                a[i1] = a1 + t2;
+            }
+        }
+    }
+}
+
+void reference_rfft_inverse_stages(int n, double* a, const double* twiddles) {
+    a[0] = a[0] * 0.5;
+    a[n / 2] = a[n / 2] * 0.5;
+    for (int size = n; size >= 2; size /= 2) {
+        const int half = size / 2, quarter = size / 4, stride = n / size;
+        for (int b = 0; b < n; b += size) {
+            const double x0 = a[b], x1 = a[b + half];
+            a[b] = x0 + x1;
+            a[b + half] = x0 - x1;
+            for (int j = 1; j < quarter; ++j) {
+                const double c = twiddles[2 * (j * stride)], s = twiddles[2 * (j * stride) + 1];
+                const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+                const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
+                const double p = a3 + a4;
+                const double q = a1 - a2;
+                a[i1] = a1 + a2;
+                a[i2] = a4 - a3;
+                a[i3] = p * s + q * c;
+                a[i4] = p * c - q * s;
+            }
+        }
     }
 }
 

@@ -8,10 +8,17 @@
 
 namespace velorin_test {
 
-void reference_resampling_pass(const velorin::RenderShared& sh, const velorin::WorkUnit& u);
-void reference_envelope_breath_pass(const velorin::RenderShared& sh, const velorin::WorkUnit& u);
+void reference_resampling_pass(const velorin::RenderShared& sh, const velorin::FirstPassUnit& u);
+void reference_envelope_breath_pass(const velorin::RenderShared& sh,
+                                    const velorin::SecondPassUnit& u);
 
 // Smoothed spectrum written as the sum over t for each bin in turn.
 void reference_smoothed_spectrum(const double* p, double width, double* out);
+
+// The transform stages one butterfly at a time (after or before the library's
+// bit-reversal permutation, which these leave out): the order of operations
+// the fast transforms keep.
+void reference_rfft_stages(int n, double* a, const double* twiddles);
+void reference_rfft_inverse_stages(int n, double* a, const double* twiddles);
 
 }  // namespace velorin_test

@@ -112,6 +112,60 @@ TEST(PhaseTable, FollowsAChangingFrequencyAndNeverDecreases) {
     EXPECT_GT(table[3] - table[2], kStep * 150.0 / kRate);
 }
 
+// The table holds the very doubles of the sum of series_value_at over every
+// sample, whatever the step, rate, list length and invalid frames.
+TEST(PhaseTable, SameDoublesAsTheSumOfEverySample) {
+    struct Case {
+        int step, count, frames;
+        int64_t extra;
+        double rate;
+    };
+    for (const Case& c : {Case{256, 40, 40, 77, 44100.0}, Case{128, 30, 45, 0, 22050.0},
+                          Case{512, 50, 20, 300, 96000.0}, Case{64, 0, 3, 5, 8000.0}}) {
+        std::vector<double> freq(c.count + 1);
+        for (int k = 0; k <= c.count; ++k) freq[k] = k % 7 == 3 ? 55.0 : k % 11 == 5 ? 0.5 : 180 + 13.7 * k;
+        const int64_t ssize = int64_t(c.frames) * c.step + c.extra;
+        std::vector<double> table(c.frames + 1, -1.0), plain(c.frames + 1, -1.0);
+        build_phase_table(freq.data(), c.count, c.step, 201.5, ssize, c.rate, table.data(), c.frames);
+        double sum = 0.0;
+        for (int64_t j = 0; j < ssize; ++j) {
+            if (j % c.step == 0 && j / c.step <= c.frames) plain[j / c.step] = sum;
+            sum += series_value_at(j + 0.5 - 0.25 * c.step, freq.data(), c.count, c.step, 1.0, 55.0,
+                                   201.5) / c.rate;
+        }
+        if (c.frames > 0) plain[c.frames] = plain[c.frames - 1];
+        for (int k = 0; k <= c.frames; ++k) ASSERT_EQ(table[k], plain[k]) << c.step << " " << k;
+    }
+}
+
+// A table built only as far as a reach gives every position up to the reach
+// the same aligned position as the whole table.
+TEST(PhaseTable, PartialTableServesEveryPositionUpToItsReach) {
+    const int frames = 400;
+    std::vector<double> freq(frames + 1);
+    for (int k = 0; k <= frames; ++k) freq[k] = k % 9 == 4 ? 0.0 : 150 + 90 * std::sin(k * 0.07);
+    const int64_t ssize = int64_t(frames) * kStep + 31;
+    std::vector<double> whole(frames + 1), part(frames + 1, 0.0);
+    build_phase_table(freq.data(), frames, kStep, 170.0, ssize, kRate, whole.data(), frames);
+    for (double reach : {-50.0, 700.0, 20000.3, 90000.0}) {
+        std::fill(part.begin(), part.end(), 0.0);
+        const int e = build_phase_table_upto(freq.data(), frames, kStep, 170.0, ssize, kRate,
+                                             part.data(), frames, reach);
+        ASSERT_LT(e, frames) << reach;
+        for (int k = 0; k <= e; ++k) ASSERT_EQ(part[k], whole[k]) << k;
+        for (double p = -10.0; p <= reach; p += 37.3)
+            for (double q : {0.0, 0.3, 0.97})
+                ASSERT_EQ(aligned_source_position(p, q, freq.data(), frames, part.data(), frames,
+                                                  kStep, 1.0, 55.0, 170.0, kRate),
+                          aligned_source_position(p, q, freq.data(), frames, whole.data(), frames,
+                                                  kStep, 1.0, 55.0, 170.0, kRate))
+                    << reach << " " << p;
+    }
+    EXPECT_EQ(build_phase_table_upto(freq.data(), frames, kStep, 170.0, ssize, kRate, part.data(),
+                                     frames, std::nan("")),
+              frames);
+}
+
 TEST(PhaseTable, SampleShorterThanOneStepHasOneEntry) {
     std::vector<double> freq = {200.0};
     std::vector<double> guarded = {-7.0, -1.0, -7.0};

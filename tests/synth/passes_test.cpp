@@ -66,7 +66,7 @@ TEST_P(PassesAgainstReference, OutputAgreesWellInsideOneStep) {
     std::vector<double> genposs;
     const auto units1 =
         velorin_test::first_pass_units(*fast, 800.0, 0.8 * fast->sh.r, c.modulation, &genposs);
-    for (const WorkUnit& u : units1) {
+    for (const FirstPassUnit& u : units1) {
         resampling_pass(fast->sh, u);
         velorin_test::reference_resampling_pass(ref->sh, u);
     }
@@ -79,7 +79,7 @@ TEST_P(PassesAgainstReference, OutputAgreesWellInsideOneStep) {
     std::vector<std::vector<double>> noise;
     const auto units2 = velorin_test::second_pass_units(*fast, genposs, c.breath, c.gender,
                                                         c.no_filter, c.modulation, &noise);
-    for (const WorkUnit& u : units2) {
+    for (const SecondPassUnit& u : units2) {
         envelope_breath_pass(fast->sh, u);
         velorin_test::reference_envelope_breath_pass(ref->sh, u);
     }
@@ -109,7 +109,7 @@ std::unique_ptr<SynthScene> ramp_scene(double rate, double f, int outlen, double
 
 // The grain a unit adds, alone in a zeroed datbuf, without its window:
 // g[k] belongs to output sample out_index - 64 + k (k = 1..127).
-std::vector<double> unwindowed_grain(SynthScene& sc, const WorkUnit& u) {
+std::vector<double> unwindowed_grain(SynthScene& sc, const FirstPassUnit& u) {
     std::fill(sc.datbuf.begin(), sc.datbuf.end(), 0.0);
     resampling_pass(sc.sh, u);
     std::vector<double> g(128, 0.0);
@@ -117,7 +117,7 @@ std::vector<double> unwindowed_grain(SynthScene& sc, const WorkUnit& u) {
     return g;
 }
 
-double anchor_of(const SynthScene& sc, const WorkUnit& u) {
+double anchor_of(const SynthScene& sc, const FirstPassUnit& u) {
     const RenderShared& sh = sc.sh;
     return aligned_source_position(u.src_pos, u.out_phase, sh.freq, sh.freq_count, sh.phase_table,
                                    sh.phase_frames, sh.freq_step, 1.0, 55.0, sh.freq_avg, sh.rate);
@@ -148,7 +148,7 @@ void expect_read_at_steps(const SynthScene& sc, const std::vector<double>& g, do
 TEST(ResamplingPass, ConstantSourceFrequencyGivesAConstantStep) {
     for (double rate : {44100.0, 48000.0}) {
         auto sc = ramp_scene(rate, 200.0, 2000, 300.0);
-        WorkUnit u;
+        FirstPassUnit u;
         u.out_index = 512;
         u.src_pos = 6000.3;
         u.out_phase = 12.25;
@@ -169,7 +169,7 @@ TEST(ResamplingPass, ModulationOneAndMissingFramesStepWithTheAverage) {
     auto sc = ramp_scene(44100, 200.0, 2000, 300.0);
     for (size_t k = 0; k < sc->freq.size(); ++k) sc->freq[k] = k % 2 ? 180.0 : 220.0;
     sc->sh.freq_avg = 200.0;
-    WorkUnit u;
+    FirstPassUnit u;
     u.out_index = 512;
     u.src_pos = 6000.0;
     u.target_freq = 300.0;
@@ -192,7 +192,7 @@ TEST(ResamplingPass, PitchCurveSetsTheStep) {
     sc->sh.pitch_freq = sc->pitch.data();
     sc->sh.pitch_count = 16;
     sc->sh.pitch_step = 256;
-    WorkUnit u;
+    FirstPassUnit u;
     u.out_index = 1024;
     u.src_pos = 6000.0;
     u.target_freq = 400.0;
@@ -208,9 +208,9 @@ std::unique_ptr<SynthScene> vowel_scene(int outlen, double target) {
     return make_scene(velorin_test::make_vowel(kRate, 0.3, 200.0), kRate, {200.0}, outlen, target);
 }
 
-WorkUnit second_unit(int j0, double src_pos, double breath, double gender, bool no_filter,
+SecondPassUnit second_unit(int j0, double src_pos, double breath, double gender, bool no_filter,
                      double* noise) {
-    WorkUnit u;
+    SecondPassUnit u;
     u.out_index = j0;
     u.src_pos = src_pos;
     u.gender = gender;
@@ -244,7 +244,7 @@ TEST(EnvelopeBreathPass, NoFilterWithBreathPassesTheVoicedBlockTimesSineSquared)
         auto sc = vowel_scene(4096, 300.0);
         fill_datbuf_with_vowel(*sc, 300.0);
         std::vector<double> n = noise_block();
-        WorkUnit u = second_unit(2048, 3000.0, breath, 1.0, true, n.data());
+        SecondPassUnit u = second_unit(2048, 3000.0, breath, 1.0, true, n.data());
         u.noise_gain = 0.0;  // leave out the breath part to see the voiced part alone
         envelope_breath_pass(sc->sh, u);
         const double gain = 0.6 * (breath < 0.5 ? 1 : 2 * (1 - breath));
@@ -278,7 +278,7 @@ TEST(EnvelopeBreathPass, GenderOneCopiesTheSourceEnvelopeBinForBin) {
     auto sc = vowel_scene(4096, 200.0);
     const int j0 = 2048, p = 6000;
     for (int i = 0; i < 1024; ++i) sc->datbuf[j0 - 512 + i] = 2.0 * sc->sample[p - 512 + i];
-    const WorkUnit u = second_unit(j0, p, 0.0, 1.0, false, nullptr);
+    const SecondPassUnit u = second_unit(j0, p, 0.0, 1.0, false, nullptr);
     envelope_breath_pass(sc->sh, u);
     for (int k = 0; k < 1024; ++k) {
         const double s = sc->w1024.sine[k];
@@ -356,9 +356,9 @@ TEST(Passes, DegenerateFrequenciesRenderFiniteOutput) {
         auto units = velorin_test::first_pass_units(*sc, 100.0, 1.0, 0.5, &genposs);
         units.back().src_pos = 1e12;
         units.back().target_freq = nan;
-        for (const WorkUnit& u : units) resampling_pass(sc->sh, u);
+        for (const FirstPassUnit& u : units) resampling_pass(sc->sh, u);
         std::vector<std::vector<double>> noise;
-        for (const WorkUnit& u :
+        for (const SecondPassUnit& u :
              velorin_test::second_pass_units(*sc, genposs, 0.5, 1.1, false, 0.5, &noise))
             envelope_breath_pass(sc->sh, u);
         for (int i = 0; i < 3000; ++i) {
@@ -372,27 +372,27 @@ TEST(Passes, DegenerateFrequenciesRenderFiniteOutput) {
 // their locks; only the order of the additions changes.
 namespace {
 
+template <typename Unit>
 struct Worker {
     const RenderShared* sh;
-    std::vector<WorkUnit> units;
-    bool second;
+    std::vector<Unit> units;
 };
 
+void run_unit(const RenderShared& sh, const FirstPassUnit& u) { resampling_pass(sh, u); }
+void run_unit(const RenderShared& sh, const SecondPassUnit& u) { envelope_breath_pass(sh, u); }
+
+template <typename Unit>
 void run_worker(void* arg) {
-    const Worker* w = static_cast<const Worker*>(arg);
-    for (const WorkUnit& u : w->units) {
-        if (w->second)
-            envelope_breath_pass(*w->sh, u);
-        else
-            resampling_pass(*w->sh, u);
-    }
+    const Worker<Unit>* w = static_cast<const Worker<Unit>*>(arg);
+    for (const Unit& u : w->units) run_unit(*w->sh, u);
 }
 
-void run_threaded(const RenderShared& sh, const std::vector<WorkUnit>& units, bool second) {
-    std::vector<Worker> workers(4, Worker{&sh, {}, second});
+template <typename Unit>
+void run_threaded(const RenderShared& sh, const std::vector<Unit>& units) {
+    std::vector<Worker<Unit>> workers(4, Worker<Unit>{&sh, {}});
     for (size_t i = 0; i < units.size(); ++i) workers[i % 4].units.push_back(units[i]);
     std::vector<Thread*> threads;
-    for (Worker& w : workers) threads.push_back(thread_start(run_worker, &w));
+    for (Worker<Unit>& w : workers) threads.push_back(thread_start(run_worker<Unit>, &w));
     for (Thread* t : threads) thread_join(t);
 }
 
@@ -403,16 +403,16 @@ TEST(Passes, ThreadedUnitsAddUpToTheSameOutput) {
     auto many = vowel_scene(5000, 250.0);
     std::vector<double> genposs;
     const auto units1 = velorin_test::first_pass_units(*one, 200.0, 1.0, 0.0, &genposs);
-    for (const WorkUnit& u : units1) resampling_pass(one->sh, u);
-    run_threaded(many->sh, units1, false);
+    for (const FirstPassUnit& u : units1) resampling_pass(one->sh, u);
+    run_threaded(many->sh, units1);
     EXPECT_LT(max_abs_diff(one->datbuf, many->datbuf), 1e-9);
 
     many->datbuf = one->datbuf;
     std::vector<std::vector<double>> noise;
     const auto units2 =
         velorin_test::second_pass_units(*one, genposs, 0.5, 1.0, false, 0.0, &noise);
-    for (const WorkUnit& u : units2) envelope_breath_pass(one->sh, u);
-    run_threaded(many->sh, units2, true);
+    for (const SecondPassUnit& u : units2) envelope_breath_pass(one->sh, u);
+    run_threaded(many->sh, units2);
     EXPECT_LT(max_abs_diff(one->outbuf, many->outbuf), 1e-9);
 }
 
@@ -424,12 +424,64 @@ TEST(Passes, SampleShorterThanOneStepRenders) {
     ASSERT_EQ(sc->sh.freq_count, 0);
     ASSERT_EQ(sc->sh.phase_frames, 0);
     std::vector<double> genposs;
-    for (const WorkUnit& u : velorin_test::first_pass_units(*sc, 0.0, 1.0, 0.0, &genposs))
+    for (const FirstPassUnit& u : velorin_test::first_pass_units(*sc, 0.0, 1.0, 0.0, &genposs))
         resampling_pass(sc->sh, u);
     std::vector<std::vector<double>> noise;
-    for (const WorkUnit& u :
+    for (const SecondPassUnit& u :
          velorin_test::second_pass_units(*sc, genposs, 0.5, 1.0, false, 0.0, &noise))
         envelope_breath_pass(sc->sh, u);
     EXPECT_GT(max_abs(sc->datbuf, 0, 64), 0.0);
     for (double v : sc->outbuf) ASSERT_TRUE(std::isfinite(v));
+}
+
+// The series lookups of the passes multiply by the reciprocal of a
+// power-of-two step; they give series_value_at's very doubles.
+TEST(SeriesLookup, PowerOfTwoStepGivesTheSameDoubles) {
+    EXPECT_EQ(step_reciprocal(256), 1.0 / 256);
+    EXPECT_EQ(step_reciprocal(720), 0.0);
+    EXPECT_EQ(step_reciprocal(0), 0.0);
+    std::vector<double> v(41);
+    for (int k = 0; k <= 40; ++k) v[k] = k % 6 == 2 ? 55.0 : k % 7 == 3 ? 0.5 : 100 + 37.1 * k;
+    for (int step : {1, 64, 128, 256, 512, 2048}) {
+        const double inv = step_reciprocal(step);
+        for (double x : {-3.0, -0.0, 0.0, 0.3, std::nan(""), 1e300, -1e300, 40.0 * step, 39.5 * step,
+                         41.0 * step + 1})
+            EXPECT_EQ(series_value_pow2(x, v.data(), 40, inv, 1.0, 55.0, 200.0),
+                      series_value_at(x, v.data(), 40, step, 1.0, 55.0, 200.0))
+                << step << " " << x;
+        for (int i = 0; i < 2000; ++i) {
+            const double x = i * step * 0.0213 + i * 1e-7;
+            ASSERT_EQ(series_value_pow2(x, v.data(), 40, inv, 1.0, 55.0, 200.0),
+                      series_value_at(x, v.data(), 40, step, 1.0, 55.0, 200.0));
+        }
+    }
+}
+
+// A unit whose reads reach input frames outside the converted ranges says so;
+// reads inside one range, or wholly outside the input, do not.
+TEST(ReadCheck, ReadsOutsideTheConvertedFramesAreNoticed) {
+    RenderShared sh;
+    std::atomic<bool> missed(false);
+    sh.missed = &missed;
+    sh.sample_frames = 100000;
+    sh.ready_first[0] = 0;
+    sh.ready_last[0] = 5000;
+    sh.ready_first[1] = 40000;
+    sh.ready_last[1] = 60000;
+    struct Case {
+        double lo, hi;
+        bool missed;
+    };
+    for (const Case& c : {Case{10, 4000, false}, Case{41000, 59000, false}, Case{-900, -50, false},
+                          Case{200000, 300000, false}, Case{4000, 4997, true},
+                          Case{39990, 50000, true}, Case{3000, 45000, true},
+                          Case{59990, 200000, true}}) {
+        missed = false;
+        ReadSpan span;
+        span.add(c.lo);
+        span.add(std::nan(""));
+        span.add(c.hi);
+        check_reads(sh, span, 1.0);
+        EXPECT_EQ(missed.load(), c.missed) << c.lo << " " << c.hi;
+    }
 }

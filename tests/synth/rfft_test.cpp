@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/synth_fixtures.h"
+#include "tests/support/synth_reference.h"
 
 using namespace velorin;
 using velorin_test::make_rfft_tables;
@@ -172,4 +173,29 @@ TEST(PortableTrig, FollowsTheRuntimeWithinAUnitInTheLastPlace) {
     EXPECT_EQ(portable_sin(0.0), 0.0);
     EXPECT_EQ(portable_cos(0.0), 1.0);
     EXPECT_EQ(portable_cos(6.283185307179586), 1.0);
+}
+
+// The transforms give the very doubles of their stages run one butterfly at a
+// time on the bit-reversed block, whichever lanes carry the butterflies.
+TEST(Rfft, SameBitsAsTheButterfliesOneAtATime) {
+    for (int n : {4, 8, 16, 64, 512, 1024}) {
+        const RfftTables t = make_rfft_tables(n);
+        int bits = 0;
+        while ((1 << bits) < n) ++bits;
+        const auto reversed = [bits](int i) {
+            int r = 0;
+            for (int b = 0; b < bits; ++b) r |= ((i >> b) & 1) << (bits - 1 - b);
+            return r;
+        };
+        std::vector<double> x(n), ref(n);
+        for (int i = 0; i < n; ++i) x[i] = std::sin(i * 0.731) * 1000 + (i % 7) * 13.25;
+        for (int i = 0; i < n; ++i) ref[i] = x[reversed(i)];
+        velorin_test::reference_rfft_stages(n, ref.data(), t.twiddles.data());
+        forward(t, x);
+        for (int i = 0; i < n; ++i) ASSERT_EQ(x[i], ref[i]) << n << " " << i;
+        std::vector<double> back = ref;
+        velorin_test::reference_rfft_inverse_stages(n, back.data(), t.twiddles.data());
+        inverse(t, x);
+        for (int i = 0; i < n; ++i) ASSERT_EQ(x[i], back[reversed(i)]) << n << " " << i;
+    }
 }

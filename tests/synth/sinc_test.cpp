@@ -242,3 +242,36 @@ TEST(SincReadRender, AgreesWithTheExactReader) {
     EXPECT_EQ(sinc_read_render(-2.5, s.data(), 1.0, 1, n), 0.0);
     EXPECT_EQ(sinc_read_render(std::nan(""), s.data(), 1.0, 1, n), 0.0);
 }
+
+// Reads side by side give the scalar reader's very doubles, in the common
+// case and in every case the vector lanes hand back to it: whole samples,
+// the buffer's ends, wider kernels, positions that are not numbers.
+TEST(SincReadRender, SideBySideReadsAreTheScalarReadsBitForBit) {
+    const int64_t n = 400;
+    std::vector<double> s(2 * n);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = 9000 * std::sin(i * 0.37) + 300 * std::cos(i * 2.1);
+    std::vector<double> xs = {0.0, 0.5, 1.0, 1.25, 2.0, 3.0, 397.5, 398.2, 399.0, 401.0, -1.5,
+                              std::nan(""), 1e300};
+    for (int k = 0; k < 400; ++k) xs.push_back(3.0 + k * 0.987654321 + (k % 5) * 1e-9);
+    for (int channels : {1, 2}) {
+        for (double width : {1.0, 1.0884353741496597, 2.0}) {
+            for (size_t i = 0; i + 4 <= xs.size(); ++i) {
+                const double* x = &xs[i];
+                double two[2], four[4];
+                sinc_read_render2(x, s.data(), width, channels, n, two);
+                sinc_read_render4(x, s.data(), width, channels, n, four);
+                for (int l = 0; l < 4; ++l) {
+                    const double want = sinc_read_render(x[l], s.data(), width, channels, n);
+                    uint64_t a, b;
+                    std::memcpy(&a, &four[l], 8);
+                    std::memcpy(&b, &want, 8);
+                    ASSERT_EQ(a, b) << x[l] << " " << width << " " << channels;
+                    if (l < 2) {
+                        std::memcpy(&a, &two[l], 8);
+                        ASSERT_EQ(a, b) << x[l] << " " << width << " " << channels;
+                    }
+                }
+            }
+        }
+    }
+}
