@@ -2,6 +2,7 @@
 #include "driver/note_size.h"
 
 #include "audio/wav.h"
+#include "driver/schedule.h"
 #include "platform/console.h"
 
 namespace velorin {
@@ -12,9 +13,13 @@ int64_t note_memory(int64_t outlen, int64_t sample_frames, int channels) {
     // The analysis holds the stored samples (at most 8 bytes a value) with
     // 4096 appended frames, and two double arrays of the first channel.
     const int64_t analysis = (sample_frames + 4096) * (channels * d + 2 * d);
-    // datbuf and outbuf, genposs, and the phase table (a frame step of at
-    // least 64 samples).
-    const int64_t render = 2 * outlen * d + (outlen / 256 + 8) * d + (sample_frames / 64 + 1) * d;
+    // datbuf, outbuf and the second pass's noise stream (a double per output
+    // sample each), the first pass's units (one per 64 output samples),
+    // genposs, and the phase table (a frame step of at least 64 samples).
+    const int64_t noise = (outlen / second_pass_hop + 2) * second_pass_hop + 1024;
+    const int64_t units = (outlen + first_pass_hop - 1) / first_pass_hop;
+    const int64_t render = (2 * outlen + noise) * d + units * int64_t(sizeof(FirstPassUnit)) +
+                           (outlen / 256 + 8) * d + (sample_frames / 64 + 1) * d;
     return sample + (analysis > render ? analysis : render);
 }
 
