@@ -65,11 +65,31 @@ void BM_straightforward(benchmark::State& state, double seconds) {
     state.counters["audio_s"] = seconds;
 }
 
-BENCHMARK_CAPTURE(BM_generate_and_write, 1s_all_threads, 1.0, 0)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
-BENCHMARK_CAPTURE(BM_generate_and_write, 3s_all_threads, 3.0, 0)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
-BENCHMARK_CAPTURE(BM_generate_and_write, 1s_one_thread, 1.0, 1)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
-BENCHMARK_CAPTURE(BM_generate_and_write, 3s_one_thread, 3.0, 1)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
-BENCHMARK_CAPTURE(BM_straightforward, 1s, 1.0)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
-BENCHMARK_CAPTURE(BM_straightforward, 3s, 3.0)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->Iterations(1);
+BENCHMARK_CAPTURE(BM_generate_and_write, 1s_all_threads, 1.0, 0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_generate_and_write, 3s_all_threads, 3.0, 0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_generate_and_write, 1s_one_thread, 1.0, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_generate_and_write, 3s_one_thread, 3.0, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_straightforward, 1s, 1.0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_straightforward, 3s, 3.0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(1);
 
 }  // namespace

@@ -27,11 +27,11 @@ struct Setup {
     std::string out = dir.file("note.wav");
     Setup() {
         velorin_test::write_bytes(
-            voice, velorin_test::wav_bytes_i16(
-                       velorin_test::to_i16(velorin_test::make_vowel(44100, 1.0, 220.0, 12000.0,
-                                                                      30.0, 5.5)),
-                       1, 44100));
-        velorin::FreqList* list = velorin::obtain_freq_list(velorin::widen_text(voice.c_str()).c_str());
+            voice, velorin_test::wav_bytes_i16(velorin_test::to_i16(velorin_test::make_vowel(
+                                                   44100, 1.0, 220.0, 12000.0, 30.0, 5.5)),
+                                               1, 44100));
+        velorin::FreqList* list =
+            velorin::obtain_freq_list(velorin::widen_text(voice.c_str()).c_str());
         velorin::free_freq_list(list);
     }
 };

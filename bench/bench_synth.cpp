@@ -120,7 +120,8 @@ BENCHMARK(BM_second_pass_1s)->Unit(benchmark::kMillisecond);
 void BM_reference_first_pass_1s(benchmark::State& state) {
     const Note& n = note();
     for (auto _ : state)
-        for (const FirstPassUnit& u : n.first) velorin_test::reference_resampling_pass(n.scene->sh, u);
+        for (const FirstPassUnit& u : n.first)
+            velorin_test::reference_resampling_pass(n.scene->sh, u);
 }
 BENCHMARK(BM_reference_first_pass_1s)->Unit(benchmark::kMillisecond)->Iterations(5);
 

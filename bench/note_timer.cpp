@@ -68,10 +68,11 @@ double median(std::vector<double> v) {
 }
 
 int usage() {
-    std::fputs("usage: note_timer ROUNDS REF-LABEL -- LABEL CMD ARGS... [:: LABEL CMD ARGS...]...\n"
-               "Runs the commands in turn, ROUNDS times, and prints the median CPU and wall\n"
-               "time of each in milliseconds, and their ratios to the command REF-LABEL.\n",
-               stderr);
+    std::fputs(
+        "usage: note_timer ROUNDS REF-LABEL -- LABEL CMD ARGS... [:: LABEL CMD ARGS...]...\n"
+        "Runs the commands in turn, ROUNDS times, and prints the median CPU and wall\n"
+        "time of each in milliseconds, and their ratios to the command REF-LABEL.\n",
+        stderr);
     return 2;
 }
 

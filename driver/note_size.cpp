@@ -25,7 +25,8 @@ int64_t note_memory(int64_t outlen, int64_t sample_frames, int channels) {
 
 bool note_size_ok(int64_t outlen, int64_t sample_frames, int channels, int64_t physical) {
     if (outlen * 2 > max_wav_data) {
-        sayf(stderr, "Note too long: %ld samples do not fit a WAV file.\n", static_cast<long>(outlen));
+        sayf(stderr, "Note too long: %ld samples do not fit a WAV file.\n",
+             static_cast<long>(outlen));
         return false;
     }
     const int64_t need = note_memory(outlen, sample_frames, channels);

@@ -46,8 +46,8 @@ struct ScheduleSetup {
     double voiced_gain = 0.0;
     double noise_gain = 0.0;
     bool no_filter = false;
-    bool second_pass = true;  // false: the output is datbuf itself
-    double* genposs = nullptr;  // outlen / 256 + 8 entries, zeroed
+    bool second_pass = true;          // false: the output is datbuf itself
+    double* genposs = nullptr;        // outlen / 256 + 8 entries, zeroed
     FirstPassUnit* grains = nullptr;  // first_pass_units(outlen) entries, filled here
     StartThread start_thread = thread_start;
     bool say_counts = true;  // false: the caller writes the "i=%d tinx=%d" line
@@ -56,11 +56,11 @@ struct ScheduleSetup {
 struct ScheduleReport {
     int first_units = 0;
     int second_units = 0;
-    int first_runs = 0;   // hand-overs of the first pass
-    int second_runs = 0;  // hand-overs of the second pass
-    int last_slot = 0;  // slot of the last unit handed out
-    int workers = 0;    // worker count of the pool
-    bool threaded = true;  // false when the pool could not be set up
+    int first_runs = 0;           // hand-overs of the first pass
+    int second_runs = 0;          // hand-overs of the second pass
+    int last_slot = 0;            // slot of the last unit handed out
+    int workers = 0;              // worker count of the pool
+    bool threaded = true;         // false when the pool could not be set up
     int64_t first_end_count = 0;  // performance counter after the first pass stopped
     int64_t end_count = 0;        // performance counter after the last worker stopped
 };

@@ -22,7 +22,8 @@ TimeMap build_time_map(const TimeMapInput& in) {
 
     if (tail == 0) {
         if (r * stretch_len > region_len - cons) {
-            tm.stretch_rate = (region_len - cons) / stretch_len;  // the middle is slowed to fill the note
+            tm.stretch_rate =
+                (region_len - cons) / stretch_len;  // the middle is slowed to fill the note
         } else if (stretch_len > 0) {
             tm.stretch_rate = r;  // natural speed; the used region gets shorter
             tm.end_pos = tm.start_pos + cons + r * stretch_len;
@@ -93,9 +94,9 @@ int walk_corners(const TimeMap& tm, int outlen, double* x) {
     const double x2 = x1 + (n2 - n1) * tm.stretch_rate;
     if (n1 < outlen) x[k++] = x1;
     if (n2 < outlen) x[k++] = x2;
-    x[k++] = n2 < outlen ? x2 + (outlen - 1 - n2) * tm.tail_rate
-                         : n1 < outlen ? x1 + (outlen - 1 - n1) * tm.stretch_rate
-                                       : tm.start_pos + (outlen - 1) * tm.head_rate;
+    x[k++] = n2 < outlen   ? x2 + (outlen - 1 - n2) * tm.tail_rate
+             : n1 < outlen ? x1 + (outlen - 1 - n1) * tm.stretch_rate
+                           : tm.start_pos + (outlen - 1) * tm.head_rate;
     return k;
 }
 
@@ -126,7 +127,7 @@ double walk_reach(const TimeMap& tm, int outlen) {
     const double x2 = x1 + (n2 - n1) * tm.stretch_rate;
     const double x3 = x2 + (outlen - 1 - n2) * tm.tail_rate;
     const double last = n2 >= outlen ? (n1 >= outlen ? tm.start_pos + (outlen - 1) * tm.head_rate
-                                                      : x1 + (outlen - 1 - n1) * tm.stretch_rate)
+                                                     : x1 + (outlen - 1 - n1) * tm.stretch_rate)
                                      : x3;
     double reach = tm.start_pos;
     if (n1 < outlen) reach = std::max(reach, x1);

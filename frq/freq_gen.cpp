@@ -15,7 +15,7 @@ namespace velorin {
 
 namespace {
 
-constexpr int64_t max_frames = 1 << 30;     // keeps positions and frame indices in 32 bits
+constexpr int64_t max_frames = 1 << 30;  // keeps positions and frame indices in 32 bits
 // Two frequencies are close when min / max > 0.9091 (about 1 / 1.1); also the
 // lower end of a pass-two lag range, whose upper end is 1.1 times the period.
 constexpr double close_ratio = 0.9091;
@@ -23,12 +23,12 @@ constexpr double close_ratio = 0.9091;
 // One per pass-one thread, filled before the thread starts and read-only
 // afterwards. The thread writes freq[k] for its own frames only.
 struct analysis_task {
-    int64_t first;              // first position: thread index * step
+    int64_t first;  // first position: thread index * step
     int thread_count;
     int min_lag;
     int max_lag;
-    const PeriodSignal* sig;    // sample, tables and settings, shared read-only
-    double* freq;               // the list being filled
+    const PeriodSignal* sig;  // sample, tables and settings, shared read-only
+    double* freq;             // the list being filled
 };
 
 void analysis_worker(void* arg) {
@@ -107,8 +107,8 @@ double frame_amplitude(const PeriodSignal& sig, int k) {
 
 // Fills amp and returns the weighted average of the voiced frames: a frame
 // weighs more when it is loud and its eleven predecessors agree with it.
-double amplitudes_and_average(const PeriodSignal& sig, const double* freq, int count,
-                              int max_lag, double* amp) {
+double amplitudes_and_average(const PeriodSignal& sig, const double* freq, int count, int max_lag,
+                              double* amp) {
     double sum_w = 0.0;
     double sum_wf = 0.0;
     for (int k = 0; k < count; ++k) {
@@ -231,8 +231,7 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, const FreqGenSe
     if (thread_count > max_analysis_threads) thread_count = max_analysis_threads;
     if (thread_count < 1) thread_count = 1;
     say_widef(stderr, L"Frequenz auf    %lfHz %d\n", static_cast<double>(rate) / max_lag, max_lag);
-    say_widef(stderr, L"Frequenz bis zu %lfHz %d\n", static_cast<double>(rate) / min_lag,
-              min_lag);
+    say_widef(stderr, L"Frequenz bis zu %lfHz %d\n", static_cast<double>(rate) / min_lag, min_lag);
     say_widef(stderr, L"Threads %d\n", thread_count);
 
     PeriodSignal sig{};
@@ -245,7 +244,8 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, const FreqGenSe
 
     analysis_task tasks[max_analysis_threads];
     for (int t = 0; t < thread_count; ++t)
-        tasks[t] = analysis_task{static_cast<int64_t>(t) * step, thread_count, min_lag, max_lag, &sig, freq};
+        tasks[t] = analysis_task{
+            static_cast<int64_t>(t) * step, thread_count, min_lag, max_lag, &sig, freq};
     run_on_threads(analysis_worker, tasks, thread_count);
 
     const double freq_avg = amplitudes_and_average(sig, freq, count, max_lag, amp);

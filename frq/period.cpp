@@ -68,8 +68,9 @@ double lag_difference(const double* buf, const double* ew2, int c, int m_count, 
 // value of buf twice in a row; each lane adds its terms in the same order as
 // lag_difference. Kept out of line: jammed with the loop over lag groups it
 // runs out of registers.
-__attribute__((noinline)) void eight_lag_differences(const double* buf, const double* pairs, const double* ew_pairs, int c,
-                           int m_count, int tau, double* d) {
+__attribute__((noinline)) void eight_lag_differences(const double* buf, const double* pairs,
+                                                     const double* ew_pairs, int c, int m_count,
+                                                     int tau, double* d) {
     const int j = tau / 2;
     const double* a = pairs + 2 * (c - j);  // lags tau + 2k, tau + 2k + 1 start at a - 2k
     const double* b = buf + (c + j);        // and end at b + k, b + k + 1
@@ -133,10 +134,9 @@ __attribute__((target("avx"), noinline)) void sixteen_lag_differences(
 
 // The lags from tau (even) in groups of sixteen while they fit below
 // max_lag; returns the first lag not done.
-__attribute__((target("avx"), noinline)) int wide_differences(const double* buf,
-                                                              const double* ew2, int n, int tau,
-                                                              int min_lag, int max_lag,
-                                                              double* d) {
+__attribute__((target("avx"), noinline)) int wide_differences(const double* buf, const double* ew2,
+                                                              int n, int tau, int min_lag,
+                                                              int max_lag, double* d) {
     const int l = n + n / 2;
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
@@ -267,7 +267,8 @@ double lag_cost_slow(const PeriodSignal& sig, double a, double g, int m_count) {
     const double* ew2 = sig.windows->energy_even;
     double e = 0.0;
     for (int m = 0; m < m_count; ++m) {
-        const double diff = read_full_band(sig, a - g / 2 + m) - read_full_band(sig, a - g / 2 + g + m);
+        const double diff =
+            read_full_band(sig, a - g / 2 + m) - read_full_band(sig, a - g / 2 + g + m);
         e += ew2[m] * (diff * diff);
     }
     return e;
@@ -279,8 +280,7 @@ double lag_cost_slow(const PeriodSignal& sig, double a, double g, int m_count) {
 // by side.
 inline __attribute__((always_inline)) void weighted_runs_body(const double* s, const double* w,
                                                               int taps, double wsum, double scale,
-                                                              double offset, int count,
-                                                              double* v) {
+                                                              double offset, int count, double* v) {
     for (int m = 0; m < count; ++m) v[m] = 0.0;
     for (int t = 0; t < taps; ++t) {
         const double wt = w[t];
@@ -522,7 +522,6 @@ void lowpass_range(const PeriodSignal& sig, int64_t first, int64_t last, double*
         q += block;
     }
 }
-
 
 // Enough slots for the lags a voice visits (its period, multiples, vibrato);
 // lags beyond the pool are computed per frame, still exactly.

@@ -29,11 +29,11 @@ void build_analysis_windows(int n, AnalysisWindows* w);
 // not yet published, or no slot left, computes the values itself. Created by
 // the generator before any worker starts.
 struct SpectrumCache {
-    std::atomic<int>* state;    // per lag 0..lags-1: 0 unclaimed, 1 claimed, 2 + slot ready
+    std::atomic<int>* state;  // per lag 0..lags-1: 0 unclaimed, 1 claimed, 2 + slot ready
     int lags;
-    double* tables;             // slots * 2N values: sin, cos of each i in turn
+    double* tables;  // slots * 2N values: sin, cos of each i in turn
     int slots;
-    std::atomic<int> used;      // slots handed out so far
+    std::atomic<int> used;  // slots handed out so far
 };
 
 // A cache for frame length n, or null when memory runs out (the analysis then
@@ -63,14 +63,14 @@ struct PeriodInput {
 // worker starts and read-only afterwards. Positions are sample frames of
 // channel 0.
 struct PeriodSignal {
-    const uint8_t* data;        // raw interleaved samples, then the zero frames
-    int bits;                   // 8, 16, 24, 32 or 64
-    int channels;               // stride between frames, in elements
-    int nsamp;                  // frames of sample proper
-    int64_t frames;             // nsamp + the zero frames behind it
-    int rate;                   // Hz
-    int n;                      // frame length N
-    int step;                   // samples per frame
+    const uint8_t* data;  // raw interleaved samples, then the zero frames
+    int bits;             // 8, 16, 24, 32 or 64
+    int channels;         // stride between frames, in elements
+    int nsamp;            // frames of sample proper
+    int64_t frames;       // nsamp + the zero frames behind it
+    int rate;             // Hz
+    int n;                // frame length N
+    int step;             // samples per frame
     const AnalysisWindows* windows;
     // Channel 0 as the reader loads it (before its scaling), at raw[i] for
     // -pad <= i < frames + pad; zero outside [0, frames).
@@ -82,8 +82,8 @@ struct PeriodSignal {
     // The reader's scaling of its filtered value: value * scale - offset.
     double scale;
     double offset;
-    SpectrumCache* spectra;     // null: every spectrum computes its own values
-    bool wide;                  // use AVX lanes (only where period_wide_lanes() said so)
+    SpectrumCache* spectra;  // null: every spectrum computes its own values
+    bool wide;               // use AVX lanes (only where period_wide_lanes() said so)
     // The integer search's low-pass taps: 4W + 1 weights at offsets -2W..2W
     // (W the low-pass width) and their sum in reading order.
     const double* taps;

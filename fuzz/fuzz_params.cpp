@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int code = parse_invocation(static_cast<int>(args.size()), argv.data(), &p);
     if (code != 0 && code != 99) __builtin_trap();
     if (code == 0) {
-        if (p.pitch_count < 0 || (p.pitch_count > 0 && p.pitch_freq.size() != size_t(p.pitch_count) + 1))
+        if (p.pitch_count < 0 ||
+            (p.pitch_count > 0 && p.pitch_freq.size() != size_t(p.pitch_count) + 1))
             __builtin_trap();
         if (p.volume < 0 || p.volume > 2) __builtin_trap();
     }

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "pitch/dispatch.h"
 #include "pitch/curve.h"
+#include "pitch/dispatch.h"
 #include "pitch/plain.h"
 
 using namespace velorin;

@@ -1,12 +1,12 @@
 // fuzz/fuzz_render.cpp: a whole render of a small WAV file with arbitrary
 // arguments: short notes, one worker.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "driver/params.h"
 #include "driver/render.h"

@@ -30,7 +30,7 @@ int wait_any(Event* const* events, int count);
 void event_close(Event* e);  // null is ignored
 
 // --- Mutexes ------------------------------------------------------------
-Mutex* mutex_create();  // null on failure
+Mutex* mutex_create();      // null on failure
 void mutex_lock(Mutex* m);  // null is ignored
 void mutex_unlock(Mutex* m);
 void mutex_close(Mutex* m);  // null is ignored

@@ -8,15 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
 #include <cstdlib>
-#include <mutex>
-#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <thread>
 

@@ -44,7 +44,8 @@ bool event_wait(Event* e) {
 }
 
 bool event_wait_ms(Event* e, int ms) {
-    return e && WaitForSingleObject(handle_of(e), static_cast<DWORD>(ms < 0 ? 0 : ms)) == WAIT_OBJECT_0;
+    return e &&
+           WaitForSingleObject(handle_of(e), static_cast<DWORD>(ms < 0 ? 0 : ms)) == WAIT_OBJECT_0;
 }
 
 // WaitForMultipleObjects reports the smallest index among the signalled objects, which is
@@ -161,7 +162,8 @@ bool device_name(const wchar_t* path) {
         base += (*p >= L'A' && *p <= L'Z') ? wchar_t(*p - L'A' + L'a') : *p;
     while (!base.empty() && (base.back() == L' ')) base.pop_back();
     if (base == L"nul" || base == L"con" || base == L"aux" || base == L"prn") return true;
-    return base.size() == 4 && (base.compare(0, 3, L"com") == 0 || base.compare(0, 3, L"lpt") == 0) &&
+    return base.size() == 4 &&
+           (base.compare(0, 3, L"com") == 0 || base.compare(0, 3, L"lpt") == 0) &&
            base[3] >= L'1' && base[3] <= L'9';
 }
 
@@ -298,9 +300,9 @@ Child* child_start(const std::vector<std::wstring>& argv) {
     ZeroMemory(&pi, sizeof pi);
     std::vector<wchar_t> cmd(line.begin(), line.end());
     cmd.push_back(L'\0');
-    const BOOL started = nul != INVALID_HANDLE_VALUE &&
-                         CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &si, &pi);
+    const BOOL started =
+        nul != INVALID_HANDLE_VALUE &&
+        CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(write_end);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!started) {

@@ -54,7 +54,8 @@ struct Widths {
 
 // Gives the voiced block d (windowed, time domain) the source's envelope at p,
 // stretched by the formant factor; d comes back in the time domain, times 512.
-void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Widths& wd, double* d) {
+void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Widths& wd,
+                      double* d) {
     const double* s = sh.sine1024;
     const double p = u.src_pos;
     const double r = sh.r;

@@ -133,7 +133,7 @@ int build_phase_table_upto(const double* freq, int count, int step, double freq_
     double sum = 0.0;
     int64_t k_cached = -1;
     double left = 0.0, right = 0.0;
-    int64_t entry = 0;  // table entry of the next whole step
+    int64_t entry = 0;     // table entry of the next whole step
     int64_t to_entry = 0;  // samples until it
 
     // Where to stop. A position up to `reach` anchors at frame k <= last and

@@ -23,13 +23,13 @@ struct FirstPassUnit {
 
 // A unit of the second pass: one 1024-sample block.
 struct SecondPassUnit {
-    int32_t out_index = 0;     // block start, output samples
-    double src_pos = 0.0;      // source position, input samples
-    double gender = 1.0;       // formant factor
-    double breath = 0.0;       // breath level
+    int32_t out_index = 0;  // block start, output samples
+    double src_pos = 0.0;   // source position, input samples
+    double gender = 1.0;    // formant factor
+    double breath = 0.0;    // breath level
     double voiced_gain = 0.0;
     double noise_gain = 0.0;
-    int32_t no_filter = 0;     // 1 skips the formant correction
+    int32_t no_filter = 0;  // 1 skips the formant correction
     double modulation = 0.0;
     const double* noise = nullptr;  // 1024 noise values; null: no breath
 };
@@ -65,7 +65,7 @@ struct RenderShared {
     int pitch_count = 0;
     int pitch_step = 256;
     double pitch_step_inv = 0.0;  // step_reciprocal(pitch_step); 0: divide
-    double target_freq = 0.0;  // Hz, unbent
+    double target_freq = 0.0;     // Hz, unbent
 
     int outlen = 0;
     const double* hann128 = nullptr;   // 128-point periodic Hann window

@@ -175,7 +175,6 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
     }
 }
 
-
 #ifdef VELORIN_RFFT_SSE2
 // Two neighbouring butterflies j, j + 1 of a block share no element, so they
 // run side by side in the two lanes of a register, each with the scalar

@@ -20,7 +20,8 @@ std::vector<Run> voiced_runs(const FreqList& list) {
     int last = -1;
     for (int k = 0; k < list.count; ++k) {
         if (!frame_voiced(list.freq[k])) continue;
-        if (last < 0 || std::fabs(cents(list.freq[k], list.freq[last])) > jump_cents) runs.emplace_back();
+        if (last < 0 || std::fabs(cents(list.freq[k], list.freq[last])) > jump_cents)
+            runs.emplace_back();
         runs.back().frames.push_back(k);
         last = k;
     }
@@ -31,8 +32,8 @@ std::vector<Run> voiced_runs(const FreqList& list) {
 
 std::string note_name(double hz) {
     if (!frame_voiced(hz) || !std::isfinite(hz)) return "-";
-    static const char* const names[12] = {"C", "C#", "D", "D#", "E", "F",
-                                          "F#", "G", "G#", "A", "A#", "B"};
+    static const char* const names[12] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                          "F#", "G",  "G#", "A",  "A#", "B"};
     const double n = 69.0 + 12.0 * std::log2(hz / 440.0);
     const long nearest = std::lround(n);
     const int off = static_cast<int>(std::lround((n - double(nearest)) * 100.0));

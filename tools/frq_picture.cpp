@@ -74,8 +74,8 @@ std::string base64(const std::string& bytes) {
     std::string out;
     size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
-        const uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 8 |
-                           uint8_t(bytes[i + 2]);
+        const uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 |
+                           uint32_t(uint8_t(bytes[i + 1])) << 8 | uint8_t(bytes[i + 2]);
         for (int s = 18; s >= 0; s -= 6) out += table[(v >> s) & 63];
     }
     if (i < bytes.size()) {
@@ -112,7 +112,8 @@ std::string spectrogram_png(const SampleWave& w, const Scale& sc) {
         rfft_forward(n, a.data(), tw.data(), bitrev.data());
         power[0] = a[0] * a[0];
         power[size_t(n) / 2] = a[size_t(n) / 2] * a[size_t(n) / 2];
-        for (int k = 1; k < n / 2; ++k) power[size_t(k)] = a[size_t(k)] * a[size_t(k)] + a[size_t(n - k)] * a[size_t(n - k)];
+        for (int k = 1; k < n / 2; ++k)
+            power[size_t(k)] = a[size_t(k)] * a[size_t(k)] + a[size_t(n - k)] * a[size_t(n - k)];
         for (int r = 0; r < img_h; ++r) {
             const double bin = sc.hz((r + 0.5) / img_h) * n / w.rate;
             const int b = std::min(n / 2 - 1, static_cast<int>(bin));
@@ -139,15 +140,27 @@ std::string xml_escape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default:
-            // Control characters are not allowed in XML 1.0.
-            if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n') out += c;
-            else out += '?';
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                // Control characters are not allowed in XML 1.0.
+                if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n')
+                    out += c;
+                else
+                    out += '?';
         }
     }
     return out;
@@ -168,7 +181,8 @@ bool load_wave(const wchar_t* path, SampleWave* wave) {
         wave->x.resize(size_t(frames));
         // The render reader's value of each stored sample, on a -1..1 scale.
         for (int64_t k = 0; k < frames; ++k)
-            wave->x[size_t(k)] = render_sample_value(data + k * f.block_align, f.bits, f.format_tag) / 32768.0;
+            wave->x[size_t(k)] =
+                render_sample_value(data + k * f.block_align, f.bits, f.format_tag) / 32768.0;
     }
     release(data);
     return ok;
@@ -190,46 +204,49 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
          "\" height=\"" + std::to_string(svg_h) + "\" viewBox=\"0 0 " + std::to_string(svg_w) +
          " " + std::to_string(svg_h) + "\" font-family=\"sans-serif\" font-size=\"11\">\n";
     s += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    s += "<text x=\"" + std::to_string(left) + "\" y=\"20\" font-size=\"14\" font-weight=\"bold\">" +
-         xml_escape(title) + "</text>\n";
+    s += "<text x=\"" + std::to_string(left) +
+         "\" y=\"20\" font-size=\"14\" font-weight=\"bold\">" + xml_escape(title) + "</text>\n";
     char info[160];
     std::snprintf(info, sizeof info, "average %.1f Hz (%s), voiced %.1f %%, %d suspicious frames",
-                  summary.freq_avg, note_name(summary.freq_avg).c_str(), 100.0 * voiced_share(summary),
-                  int(summary.suspicious.size()));
+                  summary.freq_avg, note_name(summary.freq_avg).c_str(),
+                  100.0 * voiced_share(summary), int(summary.suspicious.size()));
     s += "<text x=\"" + std::to_string(svg_w - right) + "\" y=\"20\" text-anchor=\"end\">" +
          xml_escape(info) + "</text>\n";
 
     // Waveform: the lowest and highest value under every unit of width.
-    s += "<g class=\"waveform\"><rect x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(wave_top) +
-         "\" width=\"" + std::to_string(plot_w) + "\" height=\"" + std::to_string(wave_h) +
-         "\" fill=\"#f4f4f4\" stroke=\"#999\"/>\n";
+    s += "<g class=\"waveform\"><rect x=\"" + std::to_string(left) + "\" y=\"" +
+         std::to_string(wave_top) + "\" width=\"" + std::to_string(plot_w) + "\" height=\"" +
+         std::to_string(wave_h) + "\" fill=\"#f4f4f4\" stroke=\"#999\"/>\n";
     const double mid = wave_top + wave_h / 2.0;
     if (has_wave) {
         s += "<path fill=\"none\" stroke=\"#245\" stroke-width=\"1\" d=\"";
         const size_t len = wave.x.size();
         for (int c = 0; c < plot_w; ++c) {
-            const size_t a = len * size_t(c) / size_t(plot_w), b = std::max(a + 1, len * size_t(c + 1) / size_t(plot_w));
+            const size_t a = len * size_t(c) / size_t(plot_w),
+                         b = std::max(a + 1, len * size_t(c + 1) / size_t(plot_w));
             double lo = 0, hi = 0;
             for (size_t i = a; i < b && i < len; ++i) {
                 lo = std::min(lo, wave.x[i]);
                 hi = std::max(hi, wave.x[i]);
             }
-            s += "M" + std::to_string(left + c) + " " + num(mid - hi * wave_h / 2) + "V" + num(mid - lo * wave_h / 2 + 0.5);
+            s += "M" + std::to_string(left + c) + " " + num(mid - hi * wave_h / 2) + "V" +
+                 num(mid - lo * wave_h / 2 + 0.5);
         }
         s += "\"/>\n";
     } else {
-        s += "<text x=\"" + std::to_string(left + 8) + "\" y=\"" + num(mid) + "\">sample not found: pitch curve only</text>\n";
+        s += "<text x=\"" + std::to_string(left + 8) + "\" y=\"" + num(mid) +
+             "\">sample not found: pitch curve only</text>\n";
     }
     s += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + num(mid + 4) +
          "\" text-anchor=\"end\">wave</text></g>\n";
 
     // Spectrogram under the pitch curve.
-    s += "<g class=\"spectrogram\"><rect x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(spec_top) +
-         "\" width=\"" + std::to_string(plot_w) + "\" height=\"" + std::to_string(spec_h) +
-         "\" fill=\"#000008\"/>\n";
+    s += "<g class=\"spectrogram\"><rect x=\"" + std::to_string(left) + "\" y=\"" +
+         std::to_string(spec_top) + "\" width=\"" + std::to_string(plot_w) + "\" height=\"" +
+         std::to_string(spec_h) + "\" fill=\"#000008\"/>\n";
     if (has_wave) {
-        s += "<image x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(spec_top) + "\" width=\"" +
-             std::to_string(plot_w) + "\" height=\"" + std::to_string(spec_h) +
+        s += "<image x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(spec_top) +
+             "\" width=\"" + std::to_string(plot_w) + "\" height=\"" + std::to_string(spec_h) +
              "\" preserveAspectRatio=\"none\" href=\"data:image/png;base64," +
              base64(spectrogram_png(wave, sc)) + "\"/>\n";
     }
@@ -242,11 +259,13 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
             const double hz = 440.0 * std::pow(2.0, (12 * (octave + 1) + pc - 69) / 12.0);
             if (hz < sc.lo || hz > sc.hi) continue;
             const std::string y = num(yf(hz));
-            s += "<line x1=\"" + std::to_string(left) + "\" x2=\"" + std::to_string(left + plot_w) + "\" y1=\"" + y +
-                 "\" y2=\"" + y + "\" stroke=\"white\" stroke-opacity=\"" + (pc == 0 ? "0.35" : "0.12") + "\"/>\n";
+            s += "<line x1=\"" + std::to_string(left) + "\" x2=\"" + std::to_string(left + plot_w) +
+                 "\" y1=\"" + y + "\" y2=\"" + y + "\" stroke=\"white\" stroke-opacity=\"" +
+                 (pc == 0 ? "0.35" : "0.12") + "\"/>\n";
             if (pc == 0)
-                s += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + num(yf(hz) + 4) + "\" text-anchor=\"end\">C" +
-                     std::to_string(octave) + " " + std::to_string(int(std::lround(hz))) + "</text>\n";
+                s += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + num(yf(hz) + 4) +
+                     "\" text-anchor=\"end\">C" + std::to_string(octave) + " " +
+                     std::to_string(int(std::lround(hz))) + "</text>\n";
         }
     }
     s += "<text transform=\"translate(12," + std::to_string(spec_top + spec_h / 2) +
@@ -257,15 +276,25 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
     const double steps[] = {0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 30, 60, 120, 300};
     double tick = steps[0];
     for (double st : steps)
-        if (seconds / st <= 12) { tick = st; break; } else tick = st;
+        if (seconds / st <= 12) {
+            tick = st;
+            break;
+        } else
+            tick = st;
     for (int i = 0; i * tick <= seconds + 1e-9; ++i) {
         const std::string x = num(xt(i * tick));
-        s += "<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + std::to_string(spec_top + spec_h) + "\" y2=\"" +
-             std::to_string(spec_top + spec_h + 5) + "\" stroke=\"#333\"/>\n";
-        s += "<text x=\"" + x + "\" y=\"" + std::to_string(spec_top + spec_h + 18) + "\" text-anchor=\"middle\">" +
-             fmt(tick < 0.1 ? "%.2f" : tick < 1 ? "%.1f" : "%.0f", i * tick) + "</text>\n";
+        s += "<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + std::to_string(spec_top + spec_h) +
+             "\" y2=\"" + std::to_string(spec_top + spec_h + 5) + "\" stroke=\"#333\"/>\n";
+        s += "<text x=\"" + x + "\" y=\"" + std::to_string(spec_top + spec_h + 18) +
+             "\" text-anchor=\"middle\">" +
+             fmt(tick < 0.1 ? "%.2f"
+                 : tick < 1 ? "%.1f"
+                            : "%.0f",
+                 i * tick) +
+             "</text>\n";
     }
-    s += "<text x=\"" + std::to_string(left + plot_w / 2) + "\" y=\"" + std::to_string(spec_top + spec_h + 34) +
+    s += "<text x=\"" + std::to_string(left + plot_w / 2) + "\" y=\"" +
+         std::to_string(spec_top + spec_h + 34) +
          "\" text-anchor=\"middle\">time (s)</text>\n</g>\n";
 
     // The pitch curve: one polyline per run of voiced frames; suspicious frames circled.
@@ -275,7 +304,8 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
     int in_run = 0;
     auto flush = [&]() {
         if (in_run == 1)  // a lone voiced frame: a dot
-            s += "<circle cx=\"" + first_x + "\" cy=\"" + first_y + "\" r=\"1.5\" fill=\"#00e0ff\"/>\n";
+            s += "<circle cx=\"" + first_x + "\" cy=\"" + first_y +
+                 "\" r=\"1.5\" fill=\"#00e0ff\"/>\n";
         else if (in_run > 1)
             s += "<polyline points=\"" + points + "\"/>\n";
         points.clear();
@@ -296,10 +326,12 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
     flush();
     s += "</g>\n<g class=\"suspicious\" fill=\"none\" stroke=\"#ff2020\" stroke-width=\"1.6\">\n";
     for (const SuspiciousFrame& f : summary.suspicious)
-        s += "<circle cx=\"" + num(xt(f.frame * frame_s)) + "\" cy=\"" + num(yf(list.freq[f.frame])) + "\" r=\"4\"/>\n";
+        s += "<circle cx=\"" + num(xt(f.frame * frame_s)) + "\" cy=\"" +
+             num(yf(list.freq[f.frame])) + "\" r=\"4\"/>\n";
     s += "</g>\n";
     s += "<text x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(svg_h - 6) +
-         "\" fill=\"#555\">blue line: pitch of the voiced frames; red circles: suspicious frames (octave jumps)</text>\n";
+         "\" fill=\"#555\">blue line: pitch of the voiced frames; red circles: suspicious frames "
+         "(octave jumps)</text>\n";
     s += "</svg>\n";
     return s;
 }
@@ -338,9 +370,10 @@ std::string report_html(const std::string& folder, const std::vector<ReportRow>&
             continue;
         }
         h += "<td class=\"num\">" + fmt("%.2f s", r.seconds) + "</td><td class=\"num\">" +
-             fmt("%.1f Hz", r.summary.freq_avg) + "</td><td>" + xml_escape(note_name(r.summary.freq_avg)) +
-             "</td><td class=\"num\">" + fmt("%.1f %%", 100.0 * voiced_share(r.summary)) +
-             "</td><td class=\"num\">" + std::to_string(r.summary.suspicious.size()) + "</td></tr>\n";
+             fmt("%.1f Hz", r.summary.freq_avg) + "</td><td>" +
+             xml_escape(note_name(r.summary.freq_avg)) + "</td><td class=\"num\">" +
+             fmt("%.1f %%", 100.0 * voiced_share(r.summary)) + "</td><td class=\"num\">" +
+             std::to_string(r.summary.suspicious.size()) + "</td></tr>\n";
         h += "<tr class=\"plot\"><td class=\"picture\" colspan=\"6\">" + r.svg + "</td></tr>\n";
     }
     h += "</tbody>\n</table>\n</body>\n</html>\n";

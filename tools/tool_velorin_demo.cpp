@@ -39,7 +39,7 @@ std::vector<double> sung_vowel(double f0, double seconds, double jump_at = -1.0)
     for (int i = 0; i < n; ++i) {
         const double t = double(i) / rate;
         const double vib = t > 0.3 ? 25.0 * std::sin(two_pi * 5.2 * t) : 0.0;  // cents
-        const bool up = jump_at >= 0 && t >= jump_at && t < jump_at + 0.03;  // an octave jump
+        const bool up = jump_at >= 0 && t >= jump_at && t < jump_at + 0.03;    // an octave jump
         const double f = f0 * std::pow(2.0, vib / 1200.0) * (up ? 2.0 : 1.0);
         phase += f / rate;
         double v = 0.0;
@@ -97,7 +97,8 @@ std::vector<double> high_passed(const std::vector<double>& x, int rate) {
     for (int i = 0; i < taps; ++i) {
         const int m = i - half;
         const double lowpass = m == 0 ? 2 * fc : std::sin(2 * pi * fc * m) / (pi * m);
-        const double w = 0.42 - 0.5 * std::cos(2 * pi * i / (taps - 1)) + 0.08 * std::cos(4 * pi * i / (taps - 1));
+        const double w = 0.42 - 0.5 * std::cos(2 * pi * i / (taps - 1)) +
+                         0.08 * std::cos(4 * pi * i / (taps - 1));
         h[size_t(i)] = ((m == 0 ? 1.0 : 0.0) - lowpass) * w;
     }
     std::vector<double> y(x.size(), 0.0);
@@ -163,13 +164,15 @@ int join_notes(const std::wstring& out, double overlap_ms, double trim_ms, int f
     for (size_t j = 1; j < starts.size(); ++j) {
         const long a = starts[j], b = starts[j - 1] + lengths[j - 1];  // overlap a..b
         const double around = mean_square(hp, a - margin, b + margin);
-        const double steady = 0.5 * (mean_square(hp, starts[j - 1] + lengths[j - 1] / 4, starts[j - 1] + 3 * lengths[j - 1] / 4) +
-                                     mean_square(hp, starts[j] + lengths[j] / 4, starts[j] + 3 * lengths[j] / 4));
+        const double steady =
+            0.5 * (mean_square(hp, starts[j - 1] + lengths[j - 1] / 4,
+                               starts[j - 1] + 3 * lengths[j - 1] / 4) +
+                   mean_square(hp, starts[j] + lengths[j] / 4, starts[j] + 3 * lengths[j] / 4));
         const double db = 10.0 * std::log10((around + 1e-9) / (steady + 1e-9));
         const bool click = db > 3.0;
         clicks += click;
-        std::printf("join %zu at %.3f s: energy above 8 kHz %+.1f dB against the steady parts%s\n", j,
-                    double(a) / rate, db, click ? "  CLICK" : "");
+        std::printf("join %zu at %.3f s: energy above 8 kHz %+.1f dB against the steady parts%s\n",
+                    j, double(a) / rate, db, click ? "  CLICK" : "");
     }
     return clicks ? 1 : 0;
 }

@@ -92,8 +92,9 @@ std::vector<std::wstring> gather(const std::vector<std::wstring>& paths,
         } else if (is_sample(p)) {
             samples.push_back(p);
         } else {
-            failures->push_back({p, "not a sample velorin reads (.wav, .aif, .aiff, or a "
-                                    "compressed form whose decoder variable is set)"});
+            failures->push_back({p,
+                                 "not a sample velorin reads (.wav, .aif, .aiff, or a "
+                                 "compressed form whose decoder variable is set)"});
         }
     }
     // A sample named twice (alone and in its folder) is analysed once.
@@ -247,15 +248,18 @@ void draw_progress(Analysis* a) {
     const double elapsed = seconds_since(a->start);
     const int width = 24;
     const int filled = n ? int(double(a->done) / double(n) * width) : width;
-    std::string bar = "[" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), '.') + "]";
+    std::string bar =
+        "[" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), '.') + "]";
     char head[128];
-    const std::string left = a->done > 0 ? clock_text(elapsed / double(a->done) * double(n - a->done)) : "?";
+    const std::string left =
+        a->done > 0 ? clock_text(elapsed / double(a->done) * double(n - a->done)) : "?";
     std::snprintf(head, sizeof head, " %zu/%zu  %s elapsed  %s left  ", a->done, n,
                   clock_text(elapsed).c_str(), left.c_str());
     std::wstring line = widen_text((bar + head).c_str());
     std::wstring name = a->current;
     const size_t room = line.size() < 78 ? 78 - line.size() : 0;
-    if (name.size() > room) name = (room > 3 ? L"..." + name.substr(name.size() - (room - 3)) : L"");
+    if (name.size() > room)
+        name = (room > 3 ? L"..." + name.substr(name.size() - (room - 3)) : L"");
     line += name;
     const size_t shown = line.size();
     if (shown < a->drawn) line += std::wstring(a->drawn - shown, L' ');
@@ -317,7 +321,8 @@ void analysis_worker(void* arg) {
 bool list_up_to_date(const std::wstring& sample) {
     const std::wstring lp = list_path_of(sample);
     FileStatus ss, ls;
-    if (lp.empty() || !file_status(sample.c_str(), &ss) || !file_status(lp.c_str(), &ls)) return false;
+    if (lp.empty() || !file_status(sample.c_str(), &ss) || !file_status(lp.c_str(), &ls))
+        return false;
     if (ls.mtime < ss.mtime) return false;
     ListPtr l(read_freq_list(lp.c_str()));  // a damaged list is analysed again
     return l != nullptr;
@@ -350,8 +355,9 @@ int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force
     jobs = static_cast<int>(std::min<size_t>(size_t(jobs), std::max<size_t>(a.todo.size(), 1)));
     if (a.todo.empty()) {
         if (a.total > 0)
-            tell(stdout, ("nothing to analyse: all " + std::to_string(a.total) +
-                          " lists are up to date\n").c_str());
+            tell(stdout,
+                 ("nothing to analyse: all " + std::to_string(a.total) + " lists are up to date\n")
+                     .c_str());
     } else {
         if (a.terminal) draw_progress(&a);
         std::vector<Thread*> threads;
@@ -384,8 +390,9 @@ int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force
     mutex_close(a.lock);
     const bool stopped = interrupt_requested();
     char line[160];
-    std::snprintf(line, sizeof line, "analysed %zu, up to date %zu, failed %zu (%.1f s, %d at once)\n",
-                  a.analysed, a.up_to_date, a.failures.size(), seconds_since(a.start), jobs);
+    std::snprintf(line, sizeof line,
+                  "analysed %zu, up to date %zu, failed %zu (%.1f s, %d at once)\n", a.analysed,
+                  a.up_to_date, a.failures.size(), seconds_since(a.start), jobs);
     tell(stdout, line);
     for (const Failure& f : a.failures)
         tell_text(stdout, L"  failed: " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
@@ -408,21 +415,24 @@ std::string hz_text(double hz) {
 void print_info(const std::wstring& path, const FreqList& l, const ListSummary& s) {
     tell_text(stdout, path + L"\n");
     char buf[256];
-    std::snprintf(buf, sizeof buf, "  frames      %d, step %d samples (%.2f ms at %d Hz)\n", s.count,
-                  s.step, l.sample_rate > 0 ? 1000.0 * s.step / l.sample_rate : 0.0, l.sample_rate);
+    std::snprintf(buf, sizeof buf, "  frames      %d, step %d samples (%.2f ms at %d Hz)\n",
+                  s.count, s.step, l.sample_rate > 0 ? 1000.0 * s.step / l.sample_rate : 0.0,
+                  l.sample_rate);
     tell(stdout, buf);
-    std::snprintf(buf, sizeof buf, "  average     %s, nearest note %s\n", hz_text(s.freq_avg).c_str(),
-                  note_name(s.freq_avg).c_str());
+    std::snprintf(buf, sizeof buf, "  average     %s, nearest note %s\n",
+                  hz_text(s.freq_avg).c_str(), note_name(s.freq_avg).c_str());
     tell(stdout, buf);
-    std::snprintf(buf, sizeof buf, "  voiced      %.1f %% (%d of %d frames)\n", 100.0 * voiced_share(s),
-                  s.voiced, s.count);
+    std::snprintf(buf, sizeof buf, "  voiced      %.1f %% (%d of %d frames)\n",
+                  100.0 * voiced_share(s), s.voiced, s.count);
     tell(stdout, buf);
     if (s.voiced > 0) {
-        std::snprintf(buf, sizeof buf, "  pitch       lowest %s, median %s, highest %s (voiced frames)\n",
-                      hz_text(s.lowest).c_str(), hz_text(s.median).c_str(), hz_text(s.highest).c_str());
+        std::snprintf(
+            buf, sizeof buf, "  pitch       lowest %s, median %s, highest %s (voiced frames)\n",
+            hz_text(s.lowest).c_str(), hz_text(s.median).c_str(), hz_text(s.highest).c_str());
         tell(stdout, buf);
     }
-    std::snprintf(buf, sizeof buf, "  suspicious  %zu frames (octave jumps)\n", s.suspicious.size());
+    std::snprintf(buf, sizeof buf, "  suspicious  %zu frames (octave jumps)\n",
+                  s.suspicious.size());
     tell(stdout, buf);
     for (const SuspiciousFrame& f : s.suspicious) {
         std::snprintf(buf, sizeof buf, "    frame %d at %.1f ms: %s, neighbours %s\n", f.frame,
@@ -439,8 +449,8 @@ void print_csv(const std::wstring* path, const FreqList& l, const ListSummary& s
     std::string out;
     char buf[160];
     for (int k = 0; k < l.count; ++k) {
-        std::snprintf(buf, sizeof buf, "%.3f,%.9g,%.9g,%d,%d\n", frame_ms(l, k), l.freq[k], l.amp[k],
-                      frame_voiced(l.freq[k]) ? 1 : 0, int(suspicious[size_t(k)]));
+        std::snprintf(buf, sizeof buf, "%.3f,%.9g,%.9g,%d,%d\n", frame_ms(l, k), l.freq[k],
+                      l.amp[k], frame_voiced(l.freq[k]) ? 1 : 0, int(suspicious[size_t(k)]));
         out += file;
         out += buf;
     }
@@ -505,7 +515,8 @@ int fix_command(const std::vector<std::wstring>& files, bool dry_run) {
         }
         if (dry_run) continue;
         if (write_freq_list(lp.c_str(), l.get()) != 1) {
-            tell_text(stderr, L"velorin-frq: " + lp + L": the list cannot be written (read-only?)\n");
+            tell_text(stderr,
+                      L"velorin-frq: " + lp + L": the list cannot be written (read-only?)\n");
             rc = 1;
             continue;
         }
@@ -536,7 +547,7 @@ std::string picture(const std::wstring& path, std::string* why, ReportRow* row) 
     const ListSummary s = summarise(*l);
     if (row) {
         row->summary = s;
-        row->seconds = wave.rate > 0 ? double(wave.x.size()) / wave.rate
+        row->seconds = wave.rate > 0        ? double(wave.x.size()) / wave.rate
                        : l->sample_rate > 0 ? double(l->count) * l->step / l->sample_rate
                                             : 0.0;
     }
@@ -630,24 +641,28 @@ int frq_tool_main(const std::vector<std::string>& args) {
 
     CLI::App* analyse = app.add_subcommand(
         "analyse", "write the list of every sample under the paths, beside it, as velorin would");
-    analyse->add_option("-j,--jobs", jobs, "samples analysed at once (default: the processor count)")
+    analyse
+        ->add_option("-j,--jobs", jobs, "samples analysed at once (default: the processor count)")
         ->check(CLI::Range(1, 256));
     analyse->add_flag("--force", force, "analyse samples whose list is up to date too");
     analyse->add_option("PATH", paths, "samples and folders (walked recursively)")->required();
 
     CLI::App* info = app.add_subcommand("info", "summary and octave jumps of lists or samples");
-    info->add_flag("--csv", csv, "one row per frame: time_ms,frequency_hz,amplitude,voiced,suspicious");
+    info->add_flag("--csv", csv,
+                   "one row per frame: time_ms,frequency_hz,amplitude,voiced,suspicious");
     info->add_option("FILE", files, "samples or lists")->required();
 
     CLI::App* fix = app.add_subcommand("fix", "move the octave jumps info reports back, in place");
     fix->add_flag("--dry-run", dry_run, "only list what would change");
     fix->add_option("FILE", files, "samples or lists")->required();
 
-    CLI::App* plot = app.add_subcommand("plot", "an SVG picture: waveform, spectrogram, pitch curve");
+    CLI::App* plot =
+        app.add_subcommand("plot", "an SVG picture: waveform, spectrogram, pitch curve");
     plot->add_option("FILE", file, "a sample or a list")->required();
     plot->add_option("-o,--output", out, "the SVG file (default: the list's name with .svg)");
 
-    CLI::App* report = app.add_subcommand("report", "an HTML page of every sample in a folder, worst first");
+    CLI::App* report =
+        app.add_subcommand("report", "an HTML page of every sample in a folder, worst first");
     report->add_option("FOLDER", file, "the folder (walked recursively)")->required();
     report->add_option("-o,--output", out, "the page (default: report.html)");
 

@@ -17,7 +17,9 @@ using namespace velorin_test;
 
 namespace {
 
-bool same_format(const WavFormat& a, const WavFormat& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_format(const WavFormat& a, const WavFormat& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Every prefix of `file` through the three readers, from memory and from a
 // file: the same result, bit for bit, and the same messages.
@@ -92,7 +94,8 @@ TEST(ReadersFromMemory, MatchTheFileReadersOnEveryPrefix) {
     expect_same_as_file(riff_wave({{"LIST", {'a', 'b', 'c'}}, fmt, {"data", pcm24}}));
     // A "data" chunk that claims more than it holds.
     expect_same_as_file(riff_wave({fmt_chunk(1, 1, 8000, 1, 8), {"data", {1, 2, 3}, 4000}}));
-    expect_same_as_file(aiff_file({{"NAME", {'x'}}, comm_chunk(2, 4, 16, 22050), ssnd_chunk(ramp)}));
+    expect_same_as_file(
+        aiff_file({{"NAME", {'x'}}, comm_chunk(2, 4, 16, 22050), ssnd_chunk(ramp)}));
 }
 
 TEST(DecoderStream, HeaderAndSamplesFromBytes) {
@@ -104,7 +107,7 @@ TEST(DecoderStream, HeaderAndSamplesFromBytes) {
         const char* what;
         std::vector<uint8_t> bytes;
         int64_t data_size;  // -1: no result
-        bool speaks;  // "失敗" on standard output (in the user's code page on Windows)
+        bool speaks;        // "失敗" on standard output (in the user's code page on Windows)
     } cases[] = {
         {"whole", good, 6, false},
         {"header alone", std::vector<uint8_t>(good.begin(), good.begin() + 44), 0, false},

@@ -1,7 +1,7 @@
 // tests/driver/note_size_test.cpp: the largest note a run takes on.
-#include <gtest/gtest.h>
-
 #include "driver/note_size.h"
+
+#include <gtest/gtest.h>
 
 using namespace velorin;
 

@@ -53,7 +53,8 @@ TEST_F(ProcessFixture, StandardOutputCarriesTheWavStreamAlone) {
     const std::vector<uint8_t> file = read_bytes(dir.file("file.wav"));
     ASSERT_EQ(file.size(), 44u + 2u * 17640u);
 
-    std::string out = capture(dir.path, "'" + exe + "' voice.wav - A4 100 S1 0 400 2>err.txt", &code);
+    std::string out =
+        capture(dir.path, "'" + exe + "' voice.wav - A4 100 S1 0 400 2>err.txt", &code);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.end()), file);
 
@@ -89,7 +90,8 @@ TEST_F(ProcessFixture, NotesStartedTogetherShareOneListFile) {
         pclose(p);
     }
     for (int i = 0; i < runs; ++i)
-        EXPECT_EQ(read_bytes(dir.file("out" + std::to_string(i) + ".wav")).size(), 44u + 2u * 13230u);
+        EXPECT_EQ(read_bytes(dir.file("out" + std::to_string(i) + ".wav")).size(),
+                  44u + 2u * 13230u);
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir.path))
         names.push_back(e.path().filename().string());
@@ -137,8 +139,8 @@ TEST_F(ProcessFixture, OutputThatCannotBeWrittenIsAnError) {
         return s.replace(s.find("OUT"), 3, out);
     };
     const Case cases[] = {
-        {"missing folder", with("no/such/o.wav"), "Cannot write no/such/o.wav: ",
-         "No such file or directory"},
+        {"missing folder", with("no/such/o.wav"),
+         "Cannot write no/such/o.wav: ", "No such file or directory"},
         {"full device", with("/dev/full"), "Cannot write /dev/full: ", "No space left on device"},
         // A file size limit stops the write half-way, like a full disk.
         {"write cut short", "trap '' XFSZ; ulimit -f 20; " + with("old.wav"),
@@ -164,8 +166,9 @@ TEST_F(ProcessFixture, ClosedPipeOnStandardOutputEndsWithExitCodeOne) {
     // The note is larger than a pipe holds, so the writer meets the closed end.
     int code = -1;
     capture(dir.path,
-            "{ '" + exe + "' voice.wav - A4 100 nS1 0 3000 2>err.txt; echo $? >code.txt; } | "
-            "head -c 100 >/dev/null",
+            "{ '" + exe +
+                "' voice.wav - A4 100 nS1 0 3000 2>err.txt; echo $? >code.txt; } | "
+                "head -c 100 >/dev/null",
             &code);
     EXPECT_EQ(text_of(dir.file("code.txt")), "1\n");
     EXPECT_NE(text_of(dir.file("err.txt")).find("Cannot write standard output: Broken pipe\n"),
@@ -176,7 +179,8 @@ TEST_F(ProcessFixture, NoteTooLongForAWavFileIsRefusedAtOnce) {
     // 2147483647 ms saturates to 2^31 - 1 output samples: 4 GiB of 16-bit data.
     for (const char* length : {"2147483647", "1e8"}) {
         int code = -1;
-        capture(dir.path, "'" + exe + "' voice.wav o.wav A4 100 n 0 " + length + " 2>err.txt", &code);
+        capture(dir.path, "'" + exe + "' voice.wav o.wav A4 100 n 0 " + length + " 2>err.txt",
+                &code);
         EXPECT_EQ(code, 1);
         EXPECT_EQ(text_of(dir.file("err.txt")),
                   "Note too long: 2147483647 samples do not fit a WAV file.\n");

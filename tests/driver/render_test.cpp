@@ -204,8 +204,8 @@ TEST_F(VoiceFixture, ReversePlaysTheEndFirst) {
 }
 
 TEST_F(VoiceFixture, FullPeakStrengthPutsThePeakAt16384) {
-    ASSERT_EQ(run_quiet({voice, out("p.wav"), L"A3", L"100", L"P100", L"100", L"600", L"0", L"100"}),
-              0);
+    ASSERT_EQ(
+        run_quiet({voice, out("p.wav"), L"A3", L"100", L"P100", L"100", L"600", L"0", L"100"}), 0);
     const std::vector<double> y = read_output(out("p.wav"));
     double peak = 0;
     for (double v : y) peak = std::max(peak, std::fabs(v));
@@ -215,8 +215,8 @@ TEST_F(VoiceFixture, FullPeakStrengthPutsThePeakAt16384) {
 TEST(RenderEdge, SilentSampleGivesSilentNoteWithoutNaN) {
     TempDir dir;
     write_voice(dir.file("silence.wav"), std::vector<double>(44100, 0.0));
-    ASSERT_EQ(run_quiet({dir.wfile("silence.wav"), dir.wfile("o.wav"), L"A4", L"100", L"P100",
-                         L"0", L"300"}),
+    ASSERT_EQ(run_quiet({dir.wfile("silence.wav"), dir.wfile("o.wav"), L"A4", L"100", L"P100", L"0",
+                         L"300"}),
               0);
     const std::vector<uint8_t> bytes = read_bytes(dir.file("o.wav"));
     ASSERT_EQ(bytes.size(), 44u + 2u * size_t(std::ceil(300 * 44.1)));
@@ -288,9 +288,8 @@ TEST(RenderEdge, RegenerateWithoutHostBatchKeepsOnlyTheParameterReport) {
 TEST(RenderEdge, ExistingListIsReadWithoutAnalysis) {
     TempDir dir;
     write_voice(dir.file("v.wav"), make_vowel(44100, 0.5, 220.0));
-    ASSERT_EQ(run_quiet({dir.wfile("v.wav"), dir.wfile("a.wav"), L"A4", L"100", L"S1", L"0",
-                         L"300"}),
-              0);
+    ASSERT_EQ(
+        run_quiet({dir.wfile("v.wav"), dir.wfile("a.wav"), L"A4", L"100", L"S1", L"0", L"300"}), 0);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_EQ(run({dir.wfile("v.wav"), dir.wfile("b.wav"), L"A4", L"100", L"S1", L"0", L"300"}), 0);

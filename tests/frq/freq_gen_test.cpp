@@ -286,8 +286,8 @@ class ListIdentity : public testing::TestWithParam<IdentityCase> {};
 // straightforward evaluation bit for bit.
 TEST_P(ListIdentity, EqualsTheStraightforwardEvaluation) {
     const IdentityCase c = GetParam();
-    const Input in = make_input(onset_vowel_silence(c.rate, c.seconds, 207.0), c.bits, c.channels,
-                                c.rate);
+    const Input in =
+        make_input(onset_vowel_silence(c.rate, c.seconds, 207.0), c.bits, c.channels, c.rate);
     testing::internal::CaptureStderr();
     const FreqListPtr fast(velorin::generate_freq_list(
         in.bytes.data(), in.data_bytes,
@@ -311,8 +311,7 @@ INSTANTIATE_TEST_SUITE_P(
                     IdentityCase{"i16_stereo_8000", 16, 2, 8000, 0.4, true},
                     // A low-pass wider than the whole sample (as from a corrupt
                     // rate): only the taps inside it are visited.
-                    IdentityCase{"i16_400000_lowpass_past_both_ends", 16, 1, 400000, 0.002,
-                                 false}),
+                    IdentityCase{"i16_400000_lowpass_past_both_ends", 16, 1, 400000, 0.002, false}),
     [](const testing::TestParamInfo<IdentityCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -29,7 +29,8 @@ TEST(PlatformFolders, ListsEntriesByNameWithTheirKindAndSetsFileTimes) {
     ASSERT_TRUE(folder_list(root.c_str(), &entries));
     std::vector<std::wstring> names;
     for (const FolderEntry& e : entries) names.push_back(e.name + (e.folder ? L"/" : L""));
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"a.txt", L"b.wav", L"sub folder/", L"\u00e4 b.wav"}));
+    EXPECT_EQ(names,
+              (std::vector<std::wstring>{L"a.txt", L"b.wav", L"sub folder/", L"\u00e4 b.wav"}));
     EXPECT_FALSE(folder_list((root + sep + L"missing").c_str(), &entries));
     ASSERT_TRUE(folder_list(sub.c_str(), &entries));
     EXPECT_TRUE(entries.empty());

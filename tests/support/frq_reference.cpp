@@ -26,13 +26,15 @@ void put_sample(std::vector<uint8_t>& out, double v, int bits) {
             break;
         }
         case 16:
-            put_le(out, static_cast<uint16_t>(static_cast<int16_t>(
-                            std::clamp(std::round(v), -32768.0, 32767.0))),
+            put_le(out,
+                   static_cast<uint16_t>(
+                       static_cast<int16_t>(std::clamp(std::round(v), -32768.0, 32767.0))),
                    2);
             break;
         case 24:
-            put_le(out, static_cast<uint32_t>(static_cast<int32_t>(
-                            std::clamp(std::round(v * 256.0), -8388608.0, 8388607.0))),
+            put_le(out,
+                   static_cast<uint32_t>(static_cast<int32_t>(
+                       std::clamp(std::round(v * 256.0), -8388608.0, 8388607.0))),
                    3);
             break;
         case 32: {

@@ -28,8 +28,9 @@ static char* make_temp_dir(char* tmpl) {
     const std::string base(tmpl, std::strlen(tmpl) - 6);
     for (int attempt = 0; attempt < 1000; ++attempt) {
         char tail[7];
-        std::snprintf(tail, sizeof tail, "%06u",
-                      (static_cast<unsigned>(velorin::process_id()) * 1000u + counter++) % 1000000u);
+        std::snprintf(
+            tail, sizeof tail, "%06u",
+            (static_cast<unsigned>(velorin::process_id()) * 1000u + counter++) % 1000000u);
         const std::string name = base + tail;
         if (_mkdir(name.c_str()) == 0) {
             std::memcpy(tmpl, name.c_str(), name.size() + 1);
@@ -62,12 +63,14 @@ std::wstring TempDir::wfile(const std::string& name) const {
 
 void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> read_bytes(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
+                                std::istreambuf_iterator<char>());
 }
 
 bool file_exists(const std::string& path) { return std::filesystem::exists(path); }

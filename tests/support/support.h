@@ -14,7 +14,7 @@ struct TempDir {
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    std::string path;                                // narrow, no trailing slash
+    std::string path;                                 // narrow, no trailing slash
     std::string file(const std::string& name) const;  // path + "/" + name
     std::wstring wfile(const std::string& name) const;
 };

@@ -95,8 +95,9 @@ std::unique_ptr<SynthScene> make_scene(const std::vector<double>& source, double
     return sc;
 }
 
-std::vector<velorin::FirstPassUnit> first_pass_units(const SynthScene& sc, double start, double advance,
-                                                double modulation, std::vector<double>* genposs) {
+std::vector<velorin::FirstPassUnit> first_pass_units(const SynthScene& sc, double start,
+                                                     double advance, double modulation,
+                                                     std::vector<double>* genposs) {
     const velorin::RenderShared& sh = sc.sh;
     std::vector<velorin::FirstPassUnit> units;
     genposs->assign(sh.outlen / 256 + 8, 0.0);
@@ -127,9 +128,10 @@ std::vector<velorin::FirstPassUnit> first_pass_units(const SynthScene& sc, doubl
 }
 
 std::vector<velorin::SecondPassUnit> second_pass_units(const SynthScene& sc,
-                                                 const std::vector<double>& genposs, double breath,
-                                                 double gender, bool no_filter, double modulation,
-                                                 std::vector<std::vector<double>>* noise) {
+                                                       const std::vector<double>& genposs,
+                                                       double breath, double gender, bool no_filter,
+                                                       double modulation,
+                                                       std::vector<std::vector<double>>* noise) {
     const int outlen = sc.sh.outlen;
     uint32_t state = 1;  // the C runtime's generator, never seeded
     const auto draw = [&state]() {

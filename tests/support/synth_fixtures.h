@@ -58,15 +58,17 @@ std::unique_ptr<SynthScene> make_scene(const std::vector<double>& source, double
 // The first-pass units of a render that walks the source from `start` at
 // `advance` input samples per output sample, as the schedule does (without
 // threads); `genposs` receives the source position of every 256th sample.
-std::vector<velorin::FirstPassUnit> first_pass_units(const SynthScene& sc, double start, double advance,
-                                                double modulation, std::vector<double>* genposs);
+std::vector<velorin::FirstPassUnit> first_pass_units(const SynthScene& sc, double start,
+                                                     double advance, double modulation,
+                                                     std::vector<double>* genposs);
 
 // The second-pass units for breath level `breath` (flag B * 0.01) and formant
 // factor `gender`, with gains as the driver sets them and, when breath > 0,
 // noise blocks from the never-seeded C runtime generator, stored in `noise`.
 std::vector<velorin::SecondPassUnit> second_pass_units(const SynthScene& sc,
-                                                 const std::vector<double>& genposs, double breath,
-                                                 double gender, bool no_filter, double modulation,
-                                                 std::vector<std::vector<double>>* noise);
+                                                       const std::vector<double>& genposs,
+                                                       double breath, double gender, bool no_filter,
+                                                       double modulation,
+                                                       std::vector<std::vector<double>>* noise);
 
 }  // namespace velorin_test

@@ -10,8 +10,8 @@
 
 namespace velorin_test {
 
-using velorin::RenderShared;
 using velorin::FirstPassUnit;
+using velorin::RenderShared;
 using velorin::SecondPassUnit;
 
 namespace {

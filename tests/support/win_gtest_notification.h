@@ -15,7 +15,7 @@ namespace testing {
 namespace internal {
 
 class Notification {
-public:
+   public:
     Notification() = default;
     Notification(const Notification&) = delete;
     Notification& operator=(const Notification&) = delete;
@@ -25,7 +25,7 @@ public:
         }
     }
 
-private:
+   private:
     std::atomic<bool> notified_{false};
 };
 

@@ -123,15 +123,18 @@ TEST(PhaseTable, SameDoublesAsTheSumOfEverySample) {
     for (const Case& c : {Case{256, 40, 40, 77, 44100.0}, Case{128, 30, 45, 0, 22050.0},
                           Case{512, 50, 20, 300, 96000.0}, Case{64, 0, 3, 5, 8000.0}}) {
         std::vector<double> freq(c.count + 1);
-        for (int k = 0; k <= c.count; ++k) freq[k] = k % 7 == 3 ? 55.0 : k % 11 == 5 ? 0.5 : 180 + 13.7 * k;
+        for (int k = 0; k <= c.count; ++k)
+            freq[k] = k % 7 == 3 ? 55.0 : k % 11 == 5 ? 0.5 : 180 + 13.7 * k;
         const int64_t ssize = int64_t(c.frames) * c.step + c.extra;
         std::vector<double> table(c.frames + 1, -1.0), plain(c.frames + 1, -1.0);
-        build_phase_table(freq.data(), c.count, c.step, 201.5, ssize, c.rate, table.data(), c.frames);
+        build_phase_table(freq.data(), c.count, c.step, 201.5, ssize, c.rate, table.data(),
+                          c.frames);
         double sum = 0.0;
         for (int64_t j = 0; j < ssize; ++j) {
             if (j % c.step == 0 && j / c.step <= c.frames) plain[j / c.step] = sum;
             sum += series_value_at(j + 0.5 - 0.25 * c.step, freq.data(), c.count, c.step, 1.0, 55.0,
-                                   201.5) / c.rate;
+                                   201.5) /
+                   c.rate;
         }
         if (c.frames > 0) plain[c.frames] = plain[c.frames - 1];
         for (int k = 0; k <= c.frames; ++k) ASSERT_EQ(table[k], plain[k]) << c.step << " " << k;

@@ -209,7 +209,7 @@ std::unique_ptr<SynthScene> vowel_scene(int outlen, double target) {
 }
 
 SecondPassUnit second_unit(int j0, double src_pos, double breath, double gender, bool no_filter,
-                     double* noise) {
+                           double* noise) {
     SecondPassUnit u;
     u.out_index = j0;
     u.src_pos = src_pos;
@@ -444,8 +444,8 @@ TEST(SeriesLookup, PowerOfTwoStepGivesTheSameDoubles) {
     for (int k = 0; k <= 40; ++k) v[k] = k % 6 == 2 ? 55.0 : k % 7 == 3 ? 0.5 : 100 + 37.1 * k;
     for (int step : {1, 64, 128, 256, 512, 2048}) {
         const double inv = step_reciprocal(step);
-        for (double x : {-3.0, -0.0, 0.0, 0.3, std::nan(""), 1e300, -1e300, 40.0 * step, 39.5 * step,
-                         41.0 * step + 1})
+        for (double x : {-3.0, -0.0, 0.0, 0.3, std::nan(""), 1e300, -1e300, 40.0 * step,
+                         39.5 * step, 41.0 * step + 1})
             EXPECT_EQ(series_value_pow2(x, v.data(), 40, inv, 1.0, 55.0, 200.0),
                       series_value_at(x, v.data(), 40, step, 1.0, 55.0, 200.0))
                 << step << " " << x;
@@ -472,10 +472,10 @@ TEST(ReadCheck, ReadsOutsideTheConvertedFramesAreNoticed) {
         double lo, hi;
         bool missed;
     };
-    for (const Case& c : {Case{10, 4000, false}, Case{41000, 59000, false}, Case{-900, -50, false},
-                          Case{200000, 300000, false}, Case{4000, 4997, true},
-                          Case{39990, 50000, true}, Case{3000, 45000, true},
-                          Case{59990, 200000, true}}) {
+    for (const Case& c :
+         {Case{10, 4000, false}, Case{41000, 59000, false}, Case{-900, -50, false},
+          Case{200000, 300000, false}, Case{4000, 4997, true}, Case{39990, 50000, true},
+          Case{3000, 45000, true}, Case{59990, 200000, true}}) {
         missed = false;
         ReadSpan span;
         span.add(c.lo);

@@ -249,9 +249,10 @@ TEST(SincReadRender, AgreesWithTheExactReader) {
 TEST(SincReadRender, SideBySideReadsAreTheScalarReadsBitForBit) {
     const int64_t n = 400;
     std::vector<double> s(2 * n);
-    for (size_t i = 0; i < s.size(); ++i) s[i] = 9000 * std::sin(i * 0.37) + 300 * std::cos(i * 2.1);
-    std::vector<double> xs = {0.0, 0.5, 1.0, 1.25, 2.0, 3.0, 397.5, 398.2, 399.0, 401.0, -1.5,
-                              std::nan(""), 1e300};
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = 9000 * std::sin(i * 0.37) + 300 * std::cos(i * 2.1);
+    std::vector<double> xs = {0.0,   0.5,   1.0,   1.25, 2.0,          3.0,  397.5,
+                              398.2, 399.0, 401.0, -1.5, std::nan(""), 1e300};
     for (int k = 0; k < 400; ++k) xs.push_back(3.0 + k * 0.987654321 + (k % 5) * 1e-9);
     for (int channels : {1, 2}) {
         for (double width : {1.0, 1.0884353741496597, 2.0}) {

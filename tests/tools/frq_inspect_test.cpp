@@ -1,15 +1,16 @@
 // tests/tools/frq_inspect_test.cpp: octave jumps, their repair and note names.
+#include "tools/frq_inspect.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <utility>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "audio/analysis_loader.h"
-#include "tools/frq_inspect.h"
 
 namespace {
 
@@ -48,7 +49,10 @@ TEST(OctaveJumps, FoundWhereFramesJumpedAndRepairedToWithinOnePercent) {
         {"eight frames two octaves up", {120, 121, 122, 123, 124, 125, 126, 127}, 4.0, true},
         {"first voiced frame after a gap", {200}, 2.0, true},
         {"last frame of the list", {299}, 0.5, true},
-        {"nine frames: a note, not a jump", {130, 131, 132, 133, 134, 135, 136, 137, 138}, 2.0, false},
+        {"nine frames: a note, not a jump",
+         {130, 131, 132, 133, 134, 135, 136, 137, 138},
+         2.0,
+         false},
         {"520 cents: within reach of its neighbours", {70}, 1.35, false},
     };
     for (const Case& c : cases) {
@@ -59,9 +63,11 @@ TEST(OctaveJumps, FoundWhereFramesJumpedAndRepairedToWithinOnePercent) {
         std::vector<int> frames;
         for (const SuspiciousFrame& f : found) frames.push_back(f.frame);
         EXPECT_EQ(frames, c.suspicious ? c.frames : std::vector<int>{}) << c.what;
-        for (const SuspiciousFrame& f : found) l->freq[f.frame] = octave_fixed(l->freq[f.frame], f.reference_hz);
+        for (const SuspiciousFrame& f : found)
+            l->freq[f.frame] = octave_fixed(l->freq[f.frame], f.reference_hz);
         for (int k = 0; k < 300; ++k) {
-            const bool moved = c.suspicious && std::find(c.frames.begin(), c.frames.end(), k) != c.frames.end();
+            const bool moved =
+                c.suspicious && std::find(c.frames.begin(), c.frames.end(), k) != c.frames.end();
             if (moved) {
                 EXPECT_NEAR(l->freq[k] / good->freq[k], 1.0, 0.01) << c.what << " frame " << k;
             } else if (std::find(c.frames.begin(), c.frames.end(), k) == c.frames.end()) {
@@ -103,7 +109,7 @@ namespace {
 TEST(AnalysisReads, ByExtensionAndDecoderVariable) {
     unsetenv("flacpath");
     const std::pair<const wchar_t*, bool> without[] = {
-        {L"a.wav", true}, {L"B.WAV", true}, {L"c.aif", true}, {L"d.AIFF", true},
+        {L"a.wav", true},   {L"B.WAV", true},      {L"c.aif", true},  {L"d.AIFF", true},
         {L"e.flac", false}, {L"a_wav.frq", false}, {L"noext", false}, {L"dir.wav/x.txt", false}};
     for (const auto& c : without) EXPECT_EQ(velorin::analysis_reads(c.first), c.second) << c.first;
     setenv("flacpath", "/bin/true", 1);

@@ -38,8 +38,8 @@ std::string text_of(const std::string& path) {
 
 void write_vowel(const std::string& path, double f0, double seconds) {
     velorin_test::write_bytes(
-        path, velorin_test::wav_bytes_i16(velorin_test::to_i16(velorin_test::make_vowel(44100, seconds, f0)), 1,
-                                          44100));
+        path, velorin_test::wav_bytes_i16(
+                  velorin_test::to_i16(velorin_test::make_vowel(44100, seconds, f0)), 1, 44100));
 }
 
 struct ToolRun {
@@ -60,8 +60,8 @@ class FrqTool : public testing::Test {
     ToolRun run(const std::vector<std::string>& args, const char* tool = "velorin-frq") {
         std::string cmd = "cd " + shell_quoted(dir.path) + " && " + shell_quoted(program(tool));
         for (const std::string& a : args) cmd += " " + shell_quoted(a);
-        cmd += " >" + shell_quoted(dir.file("out")) + " 2>" + shell_quoted(dir.file("err")) + "; echo $? >" +
-               shell_quoted(dir.file("rc"));
+        cmd += " >" + shell_quoted(dir.file("out")) + " 2>" + shell_quoted(dir.file("err")) +
+               "; echo $? >" + shell_quoted(dir.file("rc"));
         ToolRun r;
         if (std::system(cmd.c_str()) != 0) return r;
         r.out = text_of(dir.file("out"));
@@ -86,19 +86,23 @@ TEST_F(FrqTool, AnalyseWritesVelorinsListsThenKeepsThemUnlessForced) {
     ToolRun r = run({"analyse", "-j", "2", "bank"});
     ASSERT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("analysed 3, up to date 0, failed 0"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("analysed bank/sub ü/ö 150.wav"), std::string::npos) << r.err;  // not a terminal
+    EXPECT_NE(r.err.find("analysed bank/sub ü/ö 150.wav"), std::string::npos)
+        << r.err;  // not a terminal
     // The same bytes as velorin's own generation path writes for a copy of each sample.
     for (const char* name : {"a 220", "sub ü/ö 150", "b 330"}) {
         const std::string sample = dir.file(std::string("bank/") + name + ".wav");
         const std::string copy = dir.file("copy.wav");
         fs::copy_file(sample, copy, fs::copy_options::overwrite_existing);
-        velorin::free_freq_list(velorin::obtain_freq_list(velorin::widen_text(copy.c_str()).c_str()));
-        EXPECT_EQ(read_bytes(dir.file(std::string("bank/") + name + "_wav.frq")), read_bytes(dir.file("copy_wav.frq")))
+        velorin::free_freq_list(
+            velorin::obtain_freq_list(velorin::widen_text(copy.c_str()).c_str()));
+        EXPECT_EQ(read_bytes(dir.file(std::string("bank/") + name + "_wav.frq")),
+                  read_bytes(dir.file("copy_wav.frq")))
             << name;
     }
     r = run({"analyse", "bank"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("nothing to analyse: all 3 lists are up to date"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("nothing to analyse: all 3 lists are up to date"), std::string::npos)
+        << r.out;
     r = run({"analyse", "--force", "bank/a 220.wav", "bank"});  // a sample named twice counts once
     EXPECT_NE(r.out.find("analysed 3, up to date 0"), std::string::npos) << r.out;
 }
@@ -128,8 +132,10 @@ TEST_F(FrqTool, BadInputIsReportedAndNothingIsDamaged) {
         r = run({"analyse", "locked"});
         chmod(dir.file("locked").c_str(), 0755);
         EXPECT_EQ(r.code, 1);
-        EXPECT_NE(r.out.find("locked/c.wav: its list cannot be written"), std::string::npos) << r.out;
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("locked")), fs::directory_iterator()), 1);
+        EXPECT_NE(r.out.find("locked/c.wav: its list cannot be written"), std::string::npos)
+            << r.out;
+        EXPECT_EQ(
+            std::distance(fs::directory_iterator(dir.file("locked")), fs::directory_iterator()), 1);
     }
 
     // Lists that are not lists: info and plot say what is wrong.
@@ -151,8 +157,8 @@ TEST_F(FrqTool, BadInputIsReportedAndNothingIsDamaged) {
             EXPECT_NE(r.err.find(l.second), std::string::npos) << cmd << " " << r.err;
         }
     }
-    for (const std::vector<std::string>& bad :
-         std::vector<std::vector<std::string>>{{}, {"analyse"}, {"analyse", "-j", "0", "bank"}, {"frobnicate"}})
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {}, {"analyse"}, {"analyse", "-j", "0", "bank"}, {"frobnicate"}})
         EXPECT_EQ(run(bad).code, 2) << (bad.empty() ? "(none)" : bad.back());
     EXPECT_EQ(run({"--help"}).code, 0);
 }
@@ -189,7 +195,8 @@ TEST_F(FrqTool, InfoFindsAnOctaveJumpAndFixRepairsItInPlace) {
     ASSERT_TRUE(fixed);
     for (int k = 0; k < good->count; ++k) {
         EXPECT_NEAR(fixed->freq[k] / (good->freq[k] > 1 ? good->freq[k] : 1.0),
-                    good->freq[k] > 1 ? 1.0 : fixed->freq[k], 0.01) << k;
+                    good->freq[k] > 1 ? 1.0 : fixed->freq[k], 0.01)
+            << k;
         if (std::find(std::begin(frames), std::end(frames), k) == std::end(frames)) {
             EXPECT_EQ(fixed->freq[k], bad->freq[k]) << k;
         }
@@ -208,7 +215,9 @@ TEST_F(FrqTool, InfoFindsAnOctaveJumpAndFixRepairsItInPlace) {
 TEST_F(FrqTool, InterruptedAnalysisLeavesNoTornListsOrTemporaryFiles) {
     fs::create_directories(dir.file("bank"));
     write_vowel(dir.file("bank/s000.wav"), 180.0, 1.5);
-    for (int i = 1; i < 40; ++i) fs::copy_file(dir.file("bank/s000.wav"), dir.file("bank/s" + std::to_string(100 + i) + ".wav"));
+    for (int i = 1; i < 40; ++i)
+        fs::copy_file(dir.file("bank/s000.wav"),
+                      dir.file("bank/s" + std::to_string(100 + i) + ".wav"));
     ASSERT_EQ(run({"analyse", "bank/s000.wav"}).code, 0);
     const std::vector<uint8_t> reference = read_bytes(dir.file("bank/s000_wav.frq"));
     for (int signals : {1, 2}) {
@@ -220,7 +229,8 @@ TEST_F(FrqTool, InterruptedAnalysisLeavesNoTornListsOrTemporaryFiles) {
         if (pid == 0) {
             freopen("/dev/null", "w", stdout);
             freopen("/dev/null", "w", stderr);
-            execl(frq.c_str(), frq.c_str(), "analyse", "-j", "2", bank.c_str(), static_cast<char*>(nullptr));
+            execl(frq.c_str(), frq.c_str(), "analyse", "-j", "2", bank.c_str(),
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         // Once the first list is there the handler is in place.
@@ -257,7 +267,8 @@ TEST_F(FrqTool, CrossfadedJoinsDoNotClick) {
     ToolRun butted = run({"join", "p.wav", "n1.wav", "n2.wav", "n1.wav"}, "velorin-demo");
     EXPECT_EQ(butted.code, 1);
     EXPECT_NE(butted.out.find("CLICK"), std::string::npos) << butted.out;
-    ToolRun faded = run({"join", "--overlap", "20", "p.wav", "n1.wav", "n2.wav", "n1.wav"}, "velorin-demo");
+    ToolRun faded =
+        run({"join", "--overlap", "20", "p.wav", "n1.wav", "n2.wav", "n1.wav"}, "velorin-demo");
     EXPECT_EQ(faded.code, 0) << faded.out;
     EXPECT_EQ(faded.out.find("CLICK"), std::string::npos) << faded.out;
 }
