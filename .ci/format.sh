@@ -4,10 +4,7 @@
 # files that differ and exits non-zero when there are any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if ! command -v clang-format > /dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq clang-format > /dev/null
-fi
+bash tools/install_packages.sh clang-format
 clang-format --version
 unformatted=$(git ls-files '*.cpp' '*.h' | while read -r f; do
     clang-format --dry-run --Werror "$f" > /dev/null 2>&1 || echo "$f"

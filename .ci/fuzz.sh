@@ -14,17 +14,7 @@ jobs=${FUZZ_JOBS:-2}
 out=build-fuzz
 
 # clang with its libFuzzer and sanitizer runtimes, and python3 for the seeds.
-missing=""
-for p in clang libclang-rt-14-dev python3 cmake make; do
-    dpkg -s "$p" > /dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq $missing > /dev/null
-fi
+bash tools/install_packages.sh clang libclang-rt-14-dev python3 cmake make
 
 cmake -S . -B $out -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DVELORIN_FUZZ=ON -DVELORIN_TESTS=OFF > $out.log 2>&1 || { cat $out.log; exit 1; }

@@ -13,17 +13,7 @@ fail() {
     failures=$((failures + 1))
 }
 
-missing=""
-for p in chromium libxml2-utils zip unzip mingw-w64; do
-    dpkg -s "$p" > /dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq $missing > /dev/null
-fi
+bash tools/install_packages.sh chromium libxml2-utils zip unzip mingw-w64
 
 build=${VELORIN_LINUX_BUILD:-build}
 if [ ! -f "$build/CMakeCache.txt" ]; then

@@ -5,17 +5,7 @@ packages="cmake g++ g++-multilib make libgtest-dev googletest libbenchmark-dev l
           flac lame vorbis-tools faad"
 # velorin-frq: command line parsing and PNG writing, both header-only.
 packages="$packages libcli11-dev libstb-dev"
-missing=""
-for p in $packages; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq $missing >/dev/null
-fi
+bash "$(dirname "$0")/install_packages.sh" $packages
 # A locale with a decimal comma, for the command-line tests that need one.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE.utf-\?8$'; then
     sudo=""
