@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "frq/freq_list.h"
-#include "tools/frq_inspect.h"
+#include "tools/frq_summary.h"
 
 namespace velorin {
 

@@ -23,8 +23,8 @@
 #include "frq/freq_list.h"
 #include "platform/console.h"
 #include "platform/platform.h"
-#include "tools/frq_inspect.h"
 #include "tools/frq_picture.h"
+#include "tools/frq_summary.h"
 
 namespace {
 
