@@ -357,8 +357,8 @@ std::string report_html(const std::string& folder, const std::vector<ReportRow>&
          "td.num{text-align:right}\ntr.bad td{background:#fff0f0}\n"
          "td.picture svg{width:100%;max-width:1000px;height:auto}\n</style>\n</head>\n<body>\n";
     h += "<h1>Frequency lists of " + xml_escape(folder) + "</h1>\n";
-    h += "<p>" + std::to_string(rows.size()) +
-         " samples, worst first: most suspicious frames (octave jumps), then least voiced.</p>\n";
+    h += "<p>" + std::to_string(rows.size()) + (rows.size() == 1 ? " sample" : " samples") +
+         ", worst first: most suspicious frames (octave jumps), then least voiced.</p>\n";
     h += "<table>\n<thead><tr><th>sample</th><th>length</th><th>average</th><th>note</th>"
          "<th>voiced</th><th>suspicious</th></tr></thead>\n<tbody>\n";
     for (const ReportRow& r : rows) {
