@@ -1,6 +1,8 @@
 // driver/pool.cpp: the render workers and the hand-out of runs of units.
 #include "driver/pool.h"
 
+#include <algorithm>
+
 namespace velorin {
 
 namespace {
@@ -14,25 +16,36 @@ void worker_proc(void* arg) {
         p.run(p.ctx, s.first, s.count);
         event_reset(s.start);
         event_set(s.idle);
+        s.busy.store(0, std::memory_order_release);
     }
 }
 
-// Waits for the lowest idle slot; -1 when the pool has no threads or the wait
-// fails.
-int wait_idle(Pool& p) { return p.threaded ? wait_any(p.idle, p.n) : -1; }
+// The lowest worker slot that is idle, or 0 (the calling thread) when every
+// worker is busy.
+int idle_worker(const Pool& p) {
+    for (int k = 1; k < p.takers; ++k)
+        if (p.slots[k].busy.load(std::memory_order_acquire) == 0) return k;
+    return 0;
+}
+
+// Waits until every worker has finished its run.
+void wait_all_idle(Pool& p) {
+    for (int k = 1; k < p.takers; ++k) event_wait(p.slots[k].idle);
+}
 
 }  // namespace
 
 void pool_start(Pool& p, int n, RunUnits run, void* ctx) {
-    p.n = n < 1 ? 1 : n > max_workers ? max_workers : n;
+    p.n = std::min(std::max(n, 1), max_workers);
     p.run = run;
     p.ctx = ctx;
+    const int processors = p.processors > 0 ? p.processors : processor_count();
+    p.takers = std::min(p.n, std::max(processors, 1));
     p.threaded = true;
-    for (int i = 0; i < p.n && p.threaded; ++i) {
+    for (int i = 1; i < p.takers; ++i) {
         PoolSlot& s = p.slots[i];
         if (!s.start) s.start = event_create(false);
         if (!s.idle) s.idle = event_create(true);
-        p.idle[i] = s.idle;
         if (!s.start || !s.idle) {
             p.threaded = false;
             break;
@@ -40,16 +53,26 @@ void pool_start(Pool& p, int n, RunUnits run, void* ctx) {
         s.stop = 0;
         s.slot = i;
         s.pool = &p;
+        s.busy.store(0, std::memory_order_relaxed);
         event_reset(s.start);
         event_set(s.idle);
         s.thread = p.start_thread(worker_proc, &s);
-        if (!s.thread) p.threaded = false;
+        if (!s.thread) {
+            p.threaded = false;
+            break;
+        }
     }
     if (!p.threaded) {
-        p.threaded = true;  // stop what did start
-        pool_stop(p);
-        p.threaded = false;
+        pool_stop(p);  // ends what did start
+        p.takers = 1;
     }
+    p.threaded = p.takers > 1;
+}
+
+void pool_switch(Pool& p, RunUnits run, void* ctx) {
+    wait_all_idle(p);
+    p.run = run;
+    p.ctx = ctx;
 }
 
 int run_length(int remaining, int n) {
@@ -62,32 +85,31 @@ HandOutReport pool_hand_out(Pool& p, int total, void (*prepare)(void*, int), voi
     HandOutReport rep;
     int next = 0;
     while (next < total) {
-        int count = run_length(total - next, p.n);
-        if (count > total - next) count = total - next;
+        const int k = idle_worker(p);
+        const int count = k == 0 ? 1 : std::min(run_length(total - next, p.takers), total - next);
         if (prepare) prepare(prep_ctx, next + count);
-        const int k = wait_idle(p);
-        if (k < 0) {
+        if (k == 0) {
             p.run(p.ctx, next, count);
-            rep.last_slot = 0;
+            rep.own_units += count;
         } else {
             PoolSlot& s = p.slots[k];
             s.first = next;
             s.count = count;
             s.stop = 0;
             event_reset(s.idle);
+            s.busy.store(1, std::memory_order_relaxed);
             event_set(s.start);
-            rep.last_slot = k;
+            ++rep.runs;
         }
         next += count;
         rep.units += count;
-        ++rep.runs;
+        if (next == total) rep.last_slot = k;
     }
     return rep;
 }
 
 void pool_stop(Pool& p) {
-    if (!p.threaded) return;
-    for (int t = 0; t < p.n; ++t) {
+    for (int t = 1; t < max_workers; ++t) {
         PoolSlot& s = p.slots[t];
         if (!s.thread) continue;
         event_wait(s.idle);
@@ -104,7 +126,6 @@ void pool_close(Pool& p) {
         event_close(s.idle);
         s.start = s.idle = nullptr;
     }
-    for (Event*& e : p.idle) e = nullptr;
 }
 
 }  // namespace velorin

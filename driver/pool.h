@@ -1,8 +1,10 @@
-// driver/pool.h: the render workers: one thread per slot, each slot with its
-// record, a start event and an idle event. The main thread hands runs of
-// consecutive units to idle slots.
+// driver/pool.h: the render workers: slots 0 .. n - 1, each with its record,
+// a start event and an idle event. Slot 0 is the calling thread itself, which
+// runs units whenever no worker is idle; the other slots have a thread each,
+// as many as the processors can run beside the calling thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -18,13 +20,16 @@ using StartThread = Thread* (*)(void (*proc)(void*), void* arg);
 
 struct Pool;
 
-// One per slot. The main thread writes it only while the slot's idle event
-// is set; the worker reads it once its start event is set.
+// One per slot. The main thread writes it only while the slot is idle (busy
+// 0, idle event set); the worker reads it once its start event is set. The
+// worker sets its idle event before it clears busy, so a slot seen not busy
+// is idle in every sense.
 struct PoolSlot {
     int32_t first = 0;  // first unit of the run
     int32_t count = 0;  // units in the run
     int32_t slot = 0;
     int32_t stop = 0;  // -1 ends the worker
+    std::atomic<int> busy{0};  // 1 from the hand-out until the run is done
     Pool* pool = nullptr;
     Event* start = nullptr;  // manual reset, not signalled at first
     Event* idle = nullptr;   // manual reset, signalled at first
@@ -32,22 +37,30 @@ struct PoolSlot {
 };
 
 struct Pool {
-    int n = 1;              // workers, 1..max_workers
+    int n = 1;              // workers (slots), 1..max_workers
+    int takers = 1;         // slots that run units: the calling thread + threads
+    int processors = 0;     // 0: as the system reports; tests set their own
     bool threaded = false;  // false: runs go to the calling thread, in order
     RunUnits run = nullptr;
     void* ctx = nullptr;
     StartThread start_thread = thread_start;
     PoolSlot slots[max_workers];
-    Event* idle[max_workers] = {};  // the slots' idle events, for waiting on any one
 };
 
-// Starts n workers (clamped to 1..max_workers) for one pass that runs units
-// through `run`. Events are created on the first start and reused by later
-// ones. When an event or a thread cannot be had, the threads already started
-// are stopped and the pass runs on the calling thread (threaded stays false).
+// Sets up n workers (clamped to 1..max_workers) for a pass that runs units
+// through `run`: slot 0 is the calling thread, and slots 1 .. takers - 1 get a
+// thread each, where takers = min(n, processors), so that no more threads
+// compete for the processors than there are. Events are created on the first
+// start and reused by later ones. When an event or a thread cannot be had,
+// the threads already started are stopped and the pass runs on the calling
+// thread alone (threaded false, takers 1).
 void pool_start(Pool& p, int n, RunUnits run, void* ctx);
 
-// The length of the next run when `remaining` units are left for n workers:
+// Waits until every worker has finished its last run, then lets the same
+// threads run units through `run` for the next pass.
+void pool_switch(Pool& p, RunUnits run, void* ctx);
+
+// The length of the next run when `remaining` units are left for n takers:
 // an even share of half of what is left, so that runs shrink towards the end
 // and every worker stays busy until the last unit; at least 1.
 int run_length(int remaining, int n);
@@ -55,18 +68,21 @@ int run_length(int remaining, int n);
 // What a pass's hand-out did.
 struct HandOutReport {
     int units = 0;      // units handed out
-    int runs = 0;       // hand-overs
-    int last_slot = 0;  // slot of the run with the last unit
+    int runs = 0;       // hand-overs to worker threads
+    int own_units = 0;  // units the calling thread ran (slot 0)
+    int last_slot = 0;  // slot that ran the last unit; 0: the calling thread
 };
 
-// Hands units 0 .. total - 1 out in runs, each to the lowest idle slot.
-// Before a run that ends at unit `end` is handed out, prepare(prep_ctx, end)
-// is called (when not null) so that the caller can make units up to end
-// ready. Without threads the runs go to the calling thread, in order.
+// Hands units 0 .. total - 1 out: a run to the lowest idle worker while there
+// is one, otherwise the next unit to the calling thread, which runs it at
+// once and looks again. Nobody waits while units are left. Before units up to
+// `end` (exclusive) are handed out or run, prepare(prep_ctx, end) is called
+// (when not null) so that the caller can make them ready. With one taker
+// every unit runs on the calling thread, in order.
 HandOutReport pool_hand_out(Pool& p, int total, void (*prepare)(void* prep_ctx, int end),
                             void* prep_ctx);
 
-// Waits for every slot's last run, then ends its thread.
+// Waits for every worker's last run, then ends its thread.
 void pool_stop(Pool& p);
 
 // Closes the events (after the last pass).

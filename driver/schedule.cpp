@@ -2,6 +2,8 @@
 // that makes the first pass's units, the noise stream, and the hand-out.
 #include "driver/schedule.h"
 
+#include <algorithm>
+
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -100,6 +102,12 @@ double* make_noise_stream(int units) {
     return stream;
 }
 
+// Writes zeros over a zeroed buffer so that its pages are mapped before the
+// workers add into it: a page first read and then written faults twice, and
+// the second fault, taken under the buffer's lock, makes the kernel flush the
+// other processors' address caches while the other workers wait for the lock.
+void map_pages(double* buf, int len) { std::fill(buf, buf + len, 0.0); }
+
 }  // namespace
 
 void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setup,
@@ -118,18 +126,20 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     walk.units = setup.grains;
     walk.x = tm.start_pos;
     FirstPassWork first{&sh, setup.grains};
+    map_pages(sh.datbuf, sh.outlen);
     pool_start(p, setup.workers, run_first, &first);
     rep.threaded = p.threaded;
+    rep.takers = p.takers;
     rep.workers = p.n;
     const HandOutReport h1 = pool_hand_out(p, first_pass_units(sh.outlen), walk_until, &walk);
     rep.first_units = h1.units;
     rep.first_runs = h1.runs;
+    rep.own_units = h1.own_units;
     rep.last_slot = h1.last_slot;
-    pool_stop(p);
-    rep.first_end_count = perf_counter();
 
     if (!setup.second_pass) {
-        rep.end_count = rep.first_end_count;
+        pool_stop(p);
+        rep.first_end_count = rep.end_count = perf_counter();
         if (setup.say_counts) sayf(stderr, "i=%d tinx=%d\n", p.n, rep.last_slot);
         pool_close(p);
         if (report) *report = rep;
@@ -147,11 +157,15 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     second.common.modulation = setup.modulation;
     second.genposs = setup.genposs;
     second.noise = setup.breath > 0 ? make_noise_stream(units) : nullptr;
-    pool_start(p, setup.workers, run_second, &second);
-    if (!p.threaded) rep.threaded = false;
+    map_pages(sh.outbuf, sh.outlen);
+    // The first pass's threads run the second pass too, once each has
+    // finished its last grain.
+    pool_switch(p, run_second, &second);
+    rep.first_end_count = perf_counter();
     const HandOutReport h2 = pool_hand_out(p, units, nullptr, nullptr);
     rep.second_units = h2.units;
     rep.second_runs = h2.runs;
+    rep.own_units += h2.own_units;
     rep.last_slot = h2.last_slot;
     if (setup.say_counts) sayf(stderr, "i=%d tinx=%d\n", rep.second_units, rep.last_slot);
     pool_stop(p);

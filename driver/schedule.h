@@ -60,15 +60,20 @@ struct ScheduleReport {
     int second_runs = 0;          // hand-overs of the second pass
     int last_slot = 0;            // slot of the last unit handed out
     int workers = 0;              // worker count of the pool
-    bool threaded = true;         // false when the pool could not be set up
+    int takers = 1;               // slots that ran units: the calling thread + worker threads
+    int own_units = 0;            // units the calling thread ran, both passes
+    bool threaded = true;         // false when only the calling thread ran units
     int64_t first_end_count = 0;  // performance counter after the first pass stopped
     int64_t end_count = 0;        // performance counter after the last worker stopped
 };
 
 // Runs the first pass into sh.datbuf and, when setup.second_pass, the second
-// pass into sh.outbuf, on setup.workers threads, handing units out in runs.
-// Writes the "i=%d tinx=%d" line to standard error. When events or threads
-// cannot be created, every unit runs on the calling thread instead, in order.
+// pass into sh.outbuf, with setup.workers slots, handing units out in runs;
+// the calling thread is slot 0 and runs units itself whenever no worker is
+// idle, and the same worker threads serve both passes. Writes the
+// "i=%d tinx=%d" line to standard error: tinx is the slot that ran the last
+// unit, 0 when the calling thread did. When events or threads cannot be
+// created, every unit runs on the calling thread instead, in order.
 // A noise stream that cannot be allocated leaves the units without breath.
 // sh.breath_shape must be built before (when the breath runs).
 void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setup,
