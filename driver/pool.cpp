@@ -20,6 +20,11 @@ void worker_proc(void* arg) {
     }
 }
 
+// The shortest run an idle worker gets while the units are being prepared,
+// and how many units the calling thread prepares per unit it runs.
+constexpr int quick_run = 8;
+constexpr int walk_ahead = 8;
+
 // The lowest worker slot that is idle, or 0 (the calling thread) when every
 // worker is busy.
 int idle_worker(const Pool& p) {
@@ -84,14 +89,28 @@ int run_length(int remaining, int n) {
 HandOutReport pool_hand_out(Pool& p, int total, void (*prepare)(void*, int), void* prep_ctx) {
     HandOutReport rep;
     int next = 0;
+    int ready = 0;  // units prepared
+    auto make_ready = [&](int end) {
+        if (end <= ready) return;
+        if (prepare) prepare(prep_ctx, end);
+        ready = end;
+    };
     while (next < total) {
         const int k = idle_worker(p);
-        const int count = k == 0 ? 1 : std::min(run_length(total - next, p.takers), total - next);
-        if (prepare) prepare(prep_ctx, next + count);
+        const int share = std::min(run_length(total - next, p.takers), total - next);
+        int count = 1;
         if (k == 0) {
+            // The calling thread prepares a little more than its own unit
+            // each time, up to the next worker's share, so that the next
+            // idle worker finds its run ready.
+            make_ready(std::max(next + 1, std::min(next + share, ready + walk_ahead)));
             p.run(p.ctx, next, count);
             rep.own_units += count;
         } else {
+            // An idle worker waits while its run is prepared, so it gets what
+            // is ready (at least a few units) rather than a full share.
+            count = prepare ? std::min(share, std::max(ready - next, quick_run)) : share;
+            make_ready(next + count);
             PoolSlot& s = p.slots[k];
             s.first = next;
             s.count = count;

@@ -1,11 +1,11 @@
 // driver/schedule.cpp: the main thread's side of both passes: the time walk
-// that makes the first pass's units, the noise stream, and the hand-out.
+// that makes the first pass's units, the second pass's noise, and the
+// hand-out.
 #include "driver/schedule.h"
 
 #include <algorithm>
 
 #include "platform/console.h"
-#include "platform/mem.h"
 #include "platform/platform.h"
 
 namespace velorin {
@@ -74,32 +74,36 @@ struct SecondPassWork {
     const RenderShared* sh;
     SecondPassUnit common;
     const double* genposs;
-    const double* noise;  // null: no breath
+    bool breath;  // false: no noise
 };
 
+// The noise of the second pass is one stream of draws: a history of 1024
+// values whose last 768 are drawn first, which each unit shifts by 256 and
+// tops up with 256 new draws before taking the whole history as its block.
+// So block u is values u * 256 .. u * 256 + 1023 of the stream. A run makes
+// its first block by skipping the generator to it and each next one by the
+// same shift, so no thread waits for the stream and nothing is allocated.
 void run_second(void* ctx, int first, int count) {
     const SecondPassWork& w = *static_cast<const SecondPassWork*>(ctx);
+    constexpr int block = 1024;
+    constexpr int hop = second_pass_hop;
+    double noise[block];
+    CrtRand rng;
+    if (w.breath) {
+        crt_rand_skip(rng, uint64_t(first) * hop);
+        for (int i = 0; i < block; ++i) noise[i] = noise_value(rng);
+    }
     for (int u = first; u < first + count; ++u) {
+        if (w.breath && u > first) {
+            std::copy(noise + hop, noise + block, noise);
+            for (int i = block - hop; i < block; ++i) noise[i] = noise_value(rng);
+        }
         SecondPassUnit unit = w.common;
-        unit.out_index = u * second_pass_hop;
+        unit.out_index = u * hop;
         unit.src_pos = w.genposs[u];
-        unit.noise = w.noise ? w.noise + int64_t(u) * second_pass_hop : nullptr;
+        unit.noise = w.breath ? noise : nullptr;
         envelope_breath_pass(*w.sh, unit);
     }
-}
-
-// The noise of `units` second-pass units. The main thread keeps a history of
-// 1024 values whose last 768 are drawn first; each unit shifts it by 256 and
-// draws 256 more, and takes the whole history as its block. So block u is
-// values u * 256 .. u * 256 + 1023 of one stream of draws, which is what this
-// returns: units * 256 + 768 values, or null when it cannot be allocated.
-double* make_noise_stream(int units) {
-    const int64_t len = int64_t(units) * second_pass_hop + (1024 - second_pass_hop);
-    double* stream = alloc_zeroed<double>(len);
-    if (!stream) return nullptr;
-    CrtRand rng;
-    for (int64_t i = 0; i < len; ++i) stream[i] = noise_value(rng);
-    return stream;
 }
 
 // Writes zeros over a zeroed buffer so that its pages are mapped before the
@@ -114,6 +118,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
                   ScheduleReport* report) {
     Pool p;
     p.start_thread = setup.start_thread;
+    p.processors = setup.processors;
     ScheduleReport rep;
 
     // First pass: the main thread walks the output samples just ahead of the
@@ -156,7 +161,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     second.common.no_filter = setup.no_filter ? 1 : 0;
     second.common.modulation = setup.modulation;
     second.genposs = setup.genposs;
-    second.noise = setup.breath > 0 ? make_noise_stream(units) : nullptr;
+    second.breath = setup.breath > 0;
     map_pages(sh.outbuf, sh.outlen);
     // The first pass's threads run the second pass too, once each has
     // finished its last grain.
@@ -171,7 +176,6 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     pool_stop(p);
     rep.end_count = perf_counter();
     pool_close(p);
-    release(second.noise);
     if (report) *report = rep;
 }
 

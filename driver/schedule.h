@@ -22,6 +22,21 @@ inline int crt_rand(CrtRand& r) {
     return static_cast<int>((r.state >> 16) & 0x7fff);
 }
 
+// Moves the generator on by n draws at once (the same state as n calls).
+inline void crt_rand_skip(CrtRand& r, uint64_t n) {
+    uint32_t mul = 214013u, add = 2531011u;  // one draw: state * mul + add
+    uint32_t skip_mul = 1u, skip_add = 0u;   // the draws taken so far
+    for (; n > 0; n >>= 1) {
+        if (n & 1) {
+            skip_mul *= mul;
+            skip_add = skip_add * mul + add;
+        }
+        add = add * (mul + 1u);  // twice the current step
+        mul *= mul;
+    }
+    r.state = r.state * skip_mul + skip_add;
+}
+
 // One noise value, uniform in -16384..16384.
 inline double noise_value(CrtRand& r) { return crt_rand(r) * 32768.0 / 32767.0 - 16384.0; }
 
@@ -50,6 +65,7 @@ struct ScheduleSetup {
     double* genposs = nullptr;        // outlen / 256 + 8 entries, zeroed
     FirstPassUnit* grains = nullptr;  // first_pass_units(outlen) entries, filled here
     StartThread start_thread = thread_start;
+    int processors = 0;  // 0: as the system reports (tests set their own)
     bool say_counts = true;  // false: the caller writes the "i=%d tinx=%d" line
 };
 
@@ -74,7 +90,6 @@ struct ScheduleReport {
 // "i=%d tinx=%d" line to standard error: tinx is the slot that ran the last
 // unit, 0 when the calling thread did. When events or threads cannot be
 // created, every unit runs on the calling thread instead, in order.
-// A noise stream that cannot be allocated leaves the units without breath.
 // sh.breath_shape must be built before (when the breath runs).
 void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setup,
                   ScheduleReport* report);

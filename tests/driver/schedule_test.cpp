@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/support.h"
+#include "tests/support/synth_fixtures.h"
 
 using namespace velorin;
 
@@ -38,6 +41,17 @@ TEST(Schedule, NoiseFollowsTheRuntimeGeneratorFromStateOne) {
     }
     EXPECT_NEAR(lo, -16384.0, 2.0);
     EXPECT_NEAR(hi, 16384.0, 2.0);
+}
+
+// A run of second-pass units starts its noise by skipping the generator to
+// its first block: the same state as drawing every value before it.
+TEST(Schedule, SkippingTheGeneratorMatchesDrawing) {
+    for (uint64_t n : {0u, 1u, 2u, 255u, 256u, 768u, 44544u, 1000003u}) {
+        CrtRand drawn, skipped;
+        for (uint64_t i = 0; i < n; ++i) crt_rand(drawn);
+        crt_rand_skip(skipped, n);
+        EXPECT_EQ(skipped.state, drawn.state) << n;
+    }
 }
 
 TEST(Schedule, BreathTableShapes) {
@@ -229,6 +243,57 @@ TEST(Schedule, OneWorkerReceivesEveryUnit) {
     EXPECT_EQ(rep.second_units, 5000 / 256 + 2);
     EXPECT_EQ(rep.last_slot, 0);
     EXPECT_EQ(err, "i=21 tinx=0\n");
+}
+
+// The schedule with any number of workers gives what the passes give unit by
+// unit in order: the same doubles with one taker and in datbuf (whose sums
+// have two terms, so their order cannot matter), and outbuf up to the order
+// of its four-term sums; with breath, each unit's noise is its window of the
+// one stream, however the units were split into runs.
+TEST(Schedule, WorkersGiveWhatThePassesGiveInOrder) {
+    const std::vector<double> vowel = velorin_test::make_vowel(44100, 0.3, 200.0);
+    for (double breath : {0.0, 0.5}) {
+        auto ref = velorin_test::make_scene(vowel, 44100, {200.0}, 6000, 300.0);
+        std::vector<double> genposs;
+        std::vector<std::vector<double>> noise;
+        for (const FirstPassUnit& u : velorin_test::first_pass_units(*ref, 3000.0, 1.0, 0.0, &genposs))
+            resampling_pass(ref->sh, u);
+        const std::vector<SecondPassUnit> units2 =
+            velorin_test::second_pass_units(*ref, genposs, breath, 1.1, false, 0.0, &noise);
+        for (const SecondPassUnit& u : units2) envelope_breath_pass(ref->sh, u);
+        double peak = 0.0;
+        for (double v : ref->outbuf) peak = std::max(peak, std::fabs(v));
+
+        const int workers_processors[][2] = {{1, 4}, {4, 4}, {4, 2}, {64, 64}};
+        for (const auto& wp : workers_processors) {
+            SCOPED_TRACE(testing::Message() << breath << " " << wp[0] << " " << wp[1]);
+            auto sc = velorin_test::make_scene(vowel, 44100, {200.0}, 6000, 300.0);
+            std::vector<double> gp(6000 / 256 + 8, 0.0);
+            std::vector<FirstPassUnit> grains(first_pass_units(6000));
+            ScheduleSetup setup;
+            setup.workers = wp[0];
+            setup.processors = wp[1];
+            setup.gender = units2[0].gender;
+            setup.breath = units2[0].breath;
+            setup.voiced_gain = units2[0].voiced_gain;
+            setup.noise_gain = units2[0].noise_gain;
+            setup.genposs = gp.data();
+            setup.grains = grains.data();
+            setup.say_counts = false;
+            TimeMap tm;
+            tm.start_pos = 3000.0;
+            tm.stretch_len = 6000;
+            tm.head_rate = tm.stretch_rate = tm.tail_rate = 1.0;
+            run_schedule(sc->sh, tm, setup, nullptr);
+            ASSERT_EQ(sc->datbuf, ref->datbuf);
+            if (wp[0] == 1) {
+                ASSERT_EQ(sc->outbuf, ref->outbuf);
+            } else {
+                for (size_t i = 0; i < sc->outbuf.size(); ++i)
+                    ASSERT_NEAR(sc->outbuf[i], ref->outbuf[i], peak * 1e-12) << i;
+            }
+        }
+    }
 }
 
 // The reach bounds every position the first pass's walk takes, and is close.
