@@ -98,12 +98,13 @@ HandOutReport pool_hand_out(Pool& p, int total, void (*prepare)(void*, int), voi
     while (next < total) {
         const int k = idle_worker(p);
         const int share = std::min(run_length(total - next, p.takers), total - next);
-        int count = 1;
+        // Alone, the calling thread runs everything as one run.
+        int count = p.takers == 1 ? total - next : 1;
         if (k == 0) {
             // The calling thread prepares a little more than its own unit
             // each time, up to the next worker's share, so that the next
             // idle worker finds its run ready.
-            make_ready(std::max(next + 1, std::min(next + share, ready + walk_ahead)));
+            make_ready(std::max(next + count, std::min(next + share, ready + walk_ahead)));
             p.run(p.ctx, next, count);
             rep.own_units += count;
         } else {

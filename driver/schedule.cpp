@@ -23,6 +23,15 @@ namespace {
 // The first pass's walk over every output sample: the source position moves
 // by the time map's rate, the output phase by the target frequency. It runs
 // on the main thread ahead of the hand-out and fills the units' table.
+//
+// As it goes it also maps the pages of the buffers the passes add into, by
+// writing zeros over them (they are zeroed already): a page first read and
+// then written faults twice, and the second fault, taken under the buffer's
+// lock, makes the kernel flush the other processors' address caches while the
+// other workers wait for the lock. The grain of the unit at j adds into
+// datbuf j - 64 .. j + 63, so the walk at j writes datbuf j + 128 .. j + 191,
+// where no unit made so far adds; outbuf is not touched before the second
+// pass.
 struct TimeWalk {
     const RenderShared* sh = nullptr;
     const TimeMap* tm = nullptr;
@@ -33,7 +42,16 @@ struct TimeWalk {
     double x = 0.0;      // source position of sample j
     double phase = 0.0;  // output phase of sample j, cycles
     int made = 0;        // units filled
+    bool map_outbuf = false;  // false: outbuf is datbuf (no second pass)
 };
+
+void map_pages_ahead(const TimeWalk& w, int j) {
+    const RenderShared& sh = *w.sh;
+    const int n = sh.outlen;
+    std::fill(sh.datbuf + std::min(n, j + 2 * first_pass_hop),
+              sh.datbuf + std::min(n, j + 3 * first_pass_hop), 0.0);
+    if (w.map_outbuf) std::fill(sh.outbuf + j, sh.outbuf + std::min(n, j + first_pass_hop), 0.0);
+}
 
 void walk_until(void* ctx, int end) {
     TimeWalk& w = *static_cast<TimeWalk*>(ctx);
@@ -44,6 +62,7 @@ void walk_until(void* ctx, int end) {
         const double f =
             pitch_at(sh, j - 0.5) / modulation_factor(sh, freq_at(sh, s), w.modulation);
         if (j % first_pass_hop == 0) {
+            map_pages_ahead(w, j);
             if (j % second_pass_hop == 0) w.genposs[j / second_pass_hop] = s;
             FirstPassUnit& u = w.units[w.made++];
             u.out_index = j;
@@ -106,12 +125,6 @@ void run_second(void* ctx, int first, int count) {
     }
 }
 
-// Writes zeros over a zeroed buffer so that its pages are mapped before the
-// workers add into it: a page first read and then written faults twice, and
-// the second fault, taken under the buffer's lock, makes the kernel flush the
-// other processors' address caches while the other workers wait for the lock.
-void map_pages(double* buf, int len) { std::fill(buf, buf + len, 0.0); }
-
 }  // namespace
 
 void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setup,
@@ -130,8 +143,8 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     walk.genposs = setup.genposs;
     walk.units = setup.grains;
     walk.x = tm.start_pos;
+    walk.map_outbuf = setup.second_pass && sh.outbuf != sh.datbuf;
     FirstPassWork first{&sh, setup.grains};
-    map_pages(sh.datbuf, sh.outlen);
     pool_start(p, setup.workers, run_first, &first);
     rep.threaded = p.threaded;
     rep.takers = p.takers;
@@ -162,7 +175,6 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     second.common.modulation = setup.modulation;
     second.genposs = setup.genposs;
     second.breath = setup.breath > 0;
-    map_pages(sh.outbuf, sh.outlen);
     // The first pass's threads run the second pass too, once each has
     // finished its last grain.
     pool_switch(p, run_second, &second);
