@@ -28,7 +28,7 @@ struct PoolSlot {
     int32_t first = 0;  // first unit of the run
     int32_t count = 0;  // units in the run
     int32_t slot = 0;
-    int32_t stop = 0;  // -1 ends the worker
+    int32_t stop = 0;          // -1 ends the worker
     std::atomic<int> busy{0};  // 1 from the hand-out until the run is done
     Pool* pool = nullptr;
     Event* start = nullptr;  // manual reset, not signalled at first
@@ -75,10 +75,13 @@ struct HandOutReport {
 
 // Hands units 0 .. total - 1 out: a run to the lowest idle worker while there
 // is one, otherwise the next unit to the calling thread, which runs it at
-// once and looks again. Nobody waits while units are left. Before units up to
-// `end` (exclusive) are handed out or run, prepare(prep_ctx, end) is called
-// (when not null) so that the caller can make them ready. With one taker
-// every unit runs on the calling thread, in order.
+// once and looks again; so nobody waits while units are left. Before units up
+// to `end` (exclusive) are handed out or run, prepare(prep_ctx, end) is called
+// (when not null, with `end` rising) so that the caller can make them ready;
+// the calling thread prepares a few units ahead of its own, and an idle
+// worker gets what is ready (at least a few units) rather than waiting for a
+// full share to be prepared. With one taker the calling thread runs every
+// unit, in order, as one run.
 HandOutReport pool_hand_out(Pool& p, int total, void (*prepare)(void* prep_ctx, int end),
                             void* prep_ctx);
 

@@ -38,10 +38,10 @@ struct TimeWalk {
     double modulation = 0.0;
     double* genposs = nullptr;
     FirstPassUnit* units = nullptr;
-    int j = 0;           // next output sample
-    double x = 0.0;      // source position of sample j
-    double phase = 0.0;  // output phase of sample j, cycles
-    int made = 0;        // units filled
+    int j = 0;                // next output sample
+    double x = 0.0;           // source position of sample j
+    double phase = 0.0;       // output phase of sample j, cycles
+    int made = 0;             // units filled
     bool map_outbuf = false;  // false: outbuf is datbuf (no second pass)
 };
 

@@ -65,7 +65,7 @@ struct ScheduleSetup {
     double* genposs = nullptr;        // outlen / 256 + 8 entries, zeroed
     FirstPassUnit* grains = nullptr;  // first_pass_units(outlen) entries, filled here
     StartThread start_thread = thread_start;
-    int processors = 0;  // 0: as the system reports (tests set their own)
+    int processors = 0;      // 0: as the system reports (tests set their own)
     bool say_counts = true;  // false: the caller writes the "i=%d tinx=%d" line
 };
 

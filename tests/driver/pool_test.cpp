@@ -89,8 +89,8 @@ TEST(Pool, RunsCoverEveryUnitOnce) {
         for (int total : {first_pass_units(outlen), second_pass_units(outlen)}) {
             for (int workers : {1, 2, 4, 64}) {
                 for (int processors : {2, 64}) {
-                    SCOPED_TRACE(testing::Message() << outlen << " " << total << " " << workers
-                                                    << " " << processors);
+                    SCOPED_TRACE(testing::Message()
+                                 << outlen << " " << total << " " << workers << " " << processors);
                     Tally t(total);
                     const HandOutReport rep = hand_out_all(t, workers, processors);
                     expect_every_unit_once(t, rep);

@@ -256,7 +256,8 @@ TEST(Schedule, WorkersGiveWhatThePassesGiveInOrder) {
         auto ref = velorin_test::make_scene(vowel, 44100, {200.0}, 6000, 300.0);
         std::vector<double> genposs;
         std::vector<std::vector<double>> noise;
-        for (const FirstPassUnit& u : velorin_test::first_pass_units(*ref, 3000.0, 1.0, 0.0, &genposs))
+        for (const FirstPassUnit& u :
+             velorin_test::first_pass_units(*ref, 3000.0, 1.0, 0.0, &genposs))
             resampling_pass(ref->sh, u);
         const std::vector<SecondPassUnit> units2 =
             velorin_test::second_pass_units(*ref, genposs, breath, 1.1, false, 0.0, &noise);
