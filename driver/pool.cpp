@@ -7,23 +7,54 @@ namespace velorin {
 
 namespace {
 
+// The shortest run an idle worker gets while the units are being prepared,
+// and how many units the calling thread prepares per unit it runs.
+constexpr int quick_run = 8;
+constexpr int walk_ahead = 8;
+
+// Takes the next run of prepared units for a taker: at most `most` units, or
+// when most is 0 a worker's share of what is left. Returns its length, 0 when
+// no prepared unit is left.
+int take_run(Pool& p, int most, int* first) {
+    int n = p.next.load(std::memory_order_acquire);
+    for (;;) {
+        const int avail = p.ready.load(std::memory_order_acquire) - n;
+        if (avail <= 0) return 0;
+        const int want = most > 0 ? most : run_length(p.total - n, p.takers);
+        const int count = std::min(want, avail);
+        if (p.next.compare_exchange_weak(n, n + count, std::memory_order_acq_rel,
+                                         std::memory_order_acquire)) {
+            *first = n;
+            return count;
+        }
+    }
+}
+
+void note_last(Pool& p, int first, int count, int slot) {
+    if (first + count == p.total) p.last_slot.store(slot, std::memory_order_relaxed);
+}
+
+// A worker runs the run it was handed, then takes the next prepared runs
+// itself while there are any; only then does it go idle and sleep.
 void worker_proc(void* arg) {
     PoolSlot& s = *static_cast<PoolSlot*>(arg);
     Pool& p = *s.pool;
     for (;;) {
         if (!event_wait(s.start)) return;
         if (s.stop == -1) return;
-        p.run(p.ctx, s.first, s.count);
+        int first = s.first;
+        int count = s.count;
+        while (count > 0) {
+            p.run(p.ctx, first, count);
+            note_last(p, first, count, s.slot);
+            count = take_run(p, 0, &first);
+            if (count > 0) p.worker_runs.fetch_add(1, std::memory_order_relaxed);
+        }
         event_reset(s.start);
         event_set(s.idle);
         s.busy.store(0, std::memory_order_release);
     }
 }
-
-// The shortest run an idle worker gets while the units are being prepared,
-// and how many units the calling thread prepares per unit it runs.
-constexpr int quick_run = 8;
-constexpr int walk_ahead = 8;
 
 // The lowest worker slot that is idle, or 0 (the calling thread) when every
 // worker is busy.
@@ -88,32 +119,45 @@ int run_length(int remaining, int n) {
 
 HandOutReport pool_hand_out(Pool& p, int total, void (*prepare)(void*, int), void* prep_ctx) {
     HandOutReport rep;
-    int next = 0;
-    int ready = 0;  // units prepared
+    p.total = total;
+    p.next.store(0, std::memory_order_relaxed);
+    p.last_slot.store(0, std::memory_order_relaxed);
+    p.worker_runs.store(0, std::memory_order_relaxed);
+    int ready = prepare ? 0 : total;  // units prepared
+    p.ready.store(ready, std::memory_order_release);
     auto make_ready = [&](int end) {
+        end = std::min(end, total);
         if (end <= ready) return;
         if (prepare) prepare(prep_ctx, end);
         ready = end;
+        p.ready.store(ready, std::memory_order_release);
     };
-    while (next < total) {
+    for (;;) {
+        const int next = p.next.load(std::memory_order_acquire);
+        if (next >= total) break;
         const int k = idle_worker(p);
         const int share = std::min(run_length(total - next, p.takers), total - next);
-        // Alone, the calling thread runs everything as one run.
-        int count = p.takers == 1 ? total - next : 1;
+        int first = 0;
         if (k == 0) {
-            // The calling thread prepares a little more than its own unit
-            // each time, up to the next worker's share, so that the next
-            // idle worker finds its run ready.
-            make_ready(std::max(next + count, std::min(next + share, ready + walk_ahead)));
-            p.run(p.ctx, next, count);
+            // Alone, the calling thread runs everything as one run; beside
+            // workers it takes one unit at a time, preparing a little more
+            // each time, up to a worker's share, so that the next worker to
+            // look finds its run ready.
+            const int most = p.takers == 1 ? total - next : 1;
+            make_ready(std::max(next + most, std::min(next + share, ready + walk_ahead)));
+            const int count = take_run(p, most, &first);
+            if (count == 0) continue;
+            p.run(p.ctx, first, count);
+            note_last(p, first, count, 0);
             rep.own_units += count;
         } else {
             // An idle worker waits while its run is prepared, so it gets what
             // is ready (at least a few units) rather than a full share.
-            count = prepare ? std::min(share, std::max(ready - next, quick_run)) : share;
-            make_ready(next + count);
+            make_ready(next + (prepare ? std::min(share, std::max(ready - next, quick_run)) : 0));
+            const int count = take_run(p, share, &first);
+            if (count == 0) continue;
             PoolSlot& s = p.slots[k];
-            s.first = next;
+            s.first = first;
             s.count = count;
             s.stop = 0;
             event_reset(s.idle);
@@ -121,10 +165,11 @@ HandOutReport pool_hand_out(Pool& p, int total, void (*prepare)(void*, int), voi
             event_set(s.start);
             ++rep.runs;
         }
-        next += count;
-        rep.units += count;
-        if (next == total) rep.last_slot = k;
     }
+    wait_all_idle(p);
+    rep.units = p.next.load(std::memory_order_relaxed);
+    rep.runs += p.worker_runs.load(std::memory_order_relaxed);
+    rep.last_slot = p.last_slot.load(std::memory_order_relaxed);
     return rep;
 }
 

@@ -45,6 +45,13 @@ struct Pool {
     void* ctx = nullptr;
     StartThread start_thread = thread_start;
     PoolSlot slots[max_workers];
+
+    // The pass being handed out.
+    int total = 0;                    // units of the pass
+    std::atomic<int> next{0};         // first unit nobody has taken
+    std::atomic<int> ready{0};        // units prepared
+    std::atomic<int> last_slot{0};    // slot that ran the last unit
+    std::atomic<int> worker_runs{0};  // runs workers took themselves
 };
 
 // Sets up n workers (clamped to 1..max_workers) for a pass that runs units
@@ -56,8 +63,8 @@ struct Pool {
 // thread alone (threaded false, takers 1).
 void pool_start(Pool& p, int n, RunUnits run, void* ctx);
 
-// Waits until every worker has finished its last run, then lets the same
-// threads run units through `run` for the next pass.
+// Lets the same threads run units through `run` for the next pass (once
+// every worker is idle).
 void pool_switch(Pool& p, RunUnits run, void* ctx);
 
 // The length of the next run when `remaining` units are left for n takers:
@@ -68,20 +75,23 @@ int run_length(int remaining, int n);
 // What a pass's hand-out did.
 struct HandOutReport {
     int units = 0;      // units handed out
-    int runs = 0;       // hand-overs to worker threads
+    int runs = 0;       // runs the worker threads ran (handed to them or taken)
     int own_units = 0;  // units the calling thread ran (slot 0)
     int last_slot = 0;  // slot that ran the last unit; 0: the calling thread
 };
 
-// Hands units 0 .. total - 1 out: a run to the lowest idle worker while there
-// is one, otherwise the next unit to the calling thread, which runs it at
-// once and looks again; so nobody waits while units are left. Before units up
-// to `end` (exclusive) are handed out or run, prepare(prep_ctx, end) is called
-// (when not null, with `end` rising) so that the caller can make them ready;
-// the calling thread prepares a few units ahead of its own, and an idle
-// worker gets what is ready (at least a few units) rather than waiting for a
-// full share to be prepared. With one taker the calling thread runs every
-// unit, in order, as one run.
+// Runs units 0 .. total - 1 and returns once every one has run. A worker
+// that finishes a run takes the next run of prepared units itself (its share
+// of what is left, run_length); one that finds none goes idle, and the
+// calling thread hands the lowest idle worker a run through its record and
+// start event. Otherwise the calling thread takes the next unit itself, runs
+// it and looks again; so nobody waits while prepared units are left. Before
+// units up to `end` (exclusive) can be taken, prepare(prep_ctx, end) is
+// called on the calling thread (when not null, with `end` rising) so that the
+// caller can make them ready; the calling thread prepares a few units ahead
+// of its own, and an idle worker gets what is ready (at least a few units)
+// rather than waiting for a full share to be prepared. With one taker the
+// calling thread runs every unit, in order, as one run.
 HandOutReport pool_hand_out(Pool& p, int total, void (*prepare)(void* prep_ctx, int end),
                             void* prep_ctx);
 
