@@ -1,7 +1,8 @@
 // driver/pool.h: the render workers: slots 0 .. n - 1, each with its record,
 // a start event and an idle event. Slot 0 is the calling thread itself, which
-// runs units whenever no worker is idle; the other slots have a thread each,
-// as many as the processors can run beside the calling thread.
+// prepares units and runs them whenever no worker is idle; the other slots
+// have a thread each, as many as the processors can run beside the calling
+// thread. Workers take further runs of prepared units themselves.
 #pragma once
 
 #include <atomic>
@@ -29,7 +30,7 @@ struct PoolSlot {
     int32_t count = 0;  // units in the run
     int32_t slot = 0;
     int32_t stop = 0;          // -1 ends the worker
-    std::atomic<int> busy{0};  // 1 from the hand-out until the run is done
+    std::atomic<int> busy{0};  // 1 from the hand-out until the worker is idle again
     Pool* pool = nullptr;
     Event* start = nullptr;  // manual reset, not signalled at first
     Event* idle = nullptr;   // manual reset, signalled at first
