@@ -26,10 +26,11 @@ struct Tally {
     std::vector<int> order;  // filled only with one taker
     bool keep_order = false;
     std::thread::id caller = std::this_thread::get_id();
-    std::atomic<int> by_caller{0};  // units run on the calling thread
-    Event* caller_ran = nullptr;    // when set: workers hold their runs until it is
-    const Tally* before = nullptr;  // a pass that must be complete first
-    std::atomic<int> too_soon{0};   // units run while it was not
+    std::atomic<int> by_caller{0};        // units run on the calling thread
+    std::atomic<int> last_by_caller{-1};  // 1: the last unit ran on the calling thread
+    Event* caller_ran = nullptr;          // when set: workers hold their runs until it is
+    const Tally* before = nullptr;        // a pass that must be complete first
+    std::atomic<int> too_soon{0};         // units run while it was not
     explicit Tally(int n) : total(n), runs(new std::atomic<int>[n]) {
         for (int i = 0; i < n; ++i) runs[i] = 0;
     }
@@ -46,6 +47,7 @@ void run_units(void* ctx, int first, int count) {
         ++t.runs[u];
         if (t.keep_order) t.order.push_back(u);
         if (caller) ++t.by_caller;
+        if (u == t.total - 1) t.last_by_caller = caller ? 1 : 0;
         ++t.done;
     }
     if (caller && t.caller_ran) event_set(t.caller_ran);
@@ -62,6 +64,8 @@ void expect_every_unit_once(const Tally& t, const HandOutReport& rep) {
     EXPECT_EQ(t.prepared, t.total);
     EXPECT_EQ(t.early, 0);
     EXPECT_EQ(rep.own_units, t.by_caller);
+    // The slot of the last unit is 0 exactly when the calling thread ran it.
+    EXPECT_EQ(rep.last_slot == 0, t.last_by_caller == 1);
     for (int u = 0; u < t.total; ++u) ASSERT_EQ(t.runs[u], 1) << u;
 }
 
