@@ -2,6 +2,8 @@
 #include "synth/rfft.h"
 
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <utility>
 
 #if defined(__SSE2__) || defined(__x86_64__)
@@ -175,11 +177,155 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
     }
 }
 
+#if defined(__GNUC__)
+#define VELORIN_RFFT_INLINE inline __attribute__((always_inline))
+#else
+#define VELORIN_RFFT_INLINE inline
+#endif
+
+// The order of the work. Within one stage the blocks, and within a block the
+// butterflies, share no element, so they may run in any order and side by
+// side in the lanes of a register: every element still goes through the very
+// operations, in the very order, of the stages run one butterfly at a time.
+//
+// The forward transform takes blocks of 16 through their first four stages
+// at once, reading them straight from a copy of the input in bit-reversed
+// order; that pass replaces the permutation. The later stages walk each
+// butterfly index j over all blocks, so each twiddle is loaded once per stage.
+// The inverse mirrors it: its last four stages write the blocks of 16 to
+// their bit-reversed places. The copy lives on the stack, so those two passes
+// serve blocks of up to `max_gathered` values; larger and smaller ones take
+// the permutation and the stages one by one.
+constexpr int max_gathered = 2048;
+
+// The block of 16 at 16 * c, read in bit-reversed order, is the input's
+// values at reversed4[k] * (n / 16) + reverse(c), k = 0 .. 15, where reverse
+// turns over the low bits of c. For g a multiple of the lane count, the
+// blocks whose reverse are g, g + 1, ... thus lie side by side in the input.
+constexpr int reversed4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+
+// r + step in bit-reversed counting: `step` is a single bit, the carry runs
+// towards the low bits.
+inline int reversed_add(int r, int step) {
+    while (r & step) {
+        r ^= step;
+        step >>= 1;
+    }
+    return r | step;
+}
+
+// The two-point butterflies (b, b + half) of every block of one stage, the
+// same in both directions.
+VELORIN_RFFT_INLINE void two_points(double* a, int n, int size) {
+    const int half = size / 2;
+    for (int b = 0; b < n; b += size) {
+        const double x0 = a[b];
+        const double x1 = a[b + half];
+        a[b + half] = x0 - x1;
+        a[b] = x0 + x1;
+    }
+}
+
+// One butterfly j of the block at b, on values of type V: a double, or a
+// register of blocks side by side (the lanes take the same operations).
+template <class V>
+VELORIN_RFFT_INLINE void forward_butterfly(V* v, int b, int half, int size, int j, const V& c,
+                                           const V& s) {
+    const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+    const V a1 = v[i1], a2 = v[i2], a3 = v[i3], a4 = v[i4];
+    const V t1 = a4 * c + a3 * s;
+    const V t2 = a3 * c - a4 * s;
+    v[i3] = t1 - a2;
+    v[i4] = t1 + a2;
+    v[i2] = a1 - t2;
+    v[i1] = a1 + t2;
+}
+
+template <class V>
+VELORIN_RFFT_INLINE void inverse_butterfly(V* v, int b, int half, int size, int j, const V& c,
+                                           const V& s) {
+    const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+    const V a1 = v[i1], a2 = v[i2], a3 = v[i3], a4 = v[i4];
+    const V p = a3 + a4;
+    const V q = a1 - a2;
+    v[i1] = a1 + a2;
+    v[i2] = a4 - a3;
+    v[i3] = p * s + q * c;
+    v[i4] = p * c - q * s;
+}
+
+// The stages of size 2, 4, 8 and 16 of a block of 16 held in v[0 .. 15].
+// c[j], s[j] (j = 1 .. 3) are the twiddle j * n / 16; the stage of size 8
+// uses its only one, j * n / 8 with j = 1, which is c[2], s[2].
+template <class V>
+VELORIN_RFFT_INLINE void forward_sixteen(V* v, const V* c, const V* s) {
+    for (int size = 2; size <= 16; size *= 2) {
+        const int half = size / 2;
+        for (int b = 0; b < 16; b += size) {
+            const V x0 = v[b], x1 = v[b + half];
+            v[b + half] = x0 - x1;
+            v[b] = x0 + x1;
+            for (int j = 1; j < size / 4; ++j)
+                forward_butterfly(v, b, half, size, j, c[j * 16 / size], s[j * 16 / size]);
+        }
+    }
+}
+
+template <class V>
+VELORIN_RFFT_INLINE void inverse_sixteen(V* v, const V* c, const V* s) {
+    for (int size = 16; size >= 2; size /= 2) {
+        const int half = size / 2;
+        for (int b = 0; b < 16; b += size) {
+            const V x0 = v[b], x1 = v[b + half];
+            v[b] = x0 + x1;
+            v[b + half] = x0 - x1;
+            for (int j = 1; j < size / 4; ++j)
+                inverse_butterfly(v, b, half, size, j, c[j * 16 / size], s[j * 16 / size]);
+        }
+    }
+}
+
+// The first four forward stages, one block at a time, from the input copy
+// `from` into a. n >= 16.
+void forward_first_stages_scalar(int n, const double* from, double* a, const double* tw) {
+    const int q = n / 16;
+    double c[4] = {0.0, 0.0, 0.0, 0.0}, s[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int j = 1; j < 4; ++j) {
+        c[j] = tw[2 * (j * q)];
+        s[j] = tw[2 * (j * q) + 1];
+    }
+    int r = 0;  // g, bit-reversed: the block
+    for (int g = 0; g < q; ++g) {
+        double v[16];
+        for (int k = 0; k < 16; ++k) v[k] = from[reversed4[k] * q + g];
+        forward_sixteen(v, c, s);
+        for (int k = 0; k < 16; ++k) a[16 * r + k] = v[k];
+        r = reversed_add(r, q / 2);
+    }
+}
+
+// The last four inverse stages, from the copy `from` of the block into a in
+// bit-reversed order. n >= 16.
+void inverse_last_stages_scalar(int n, const double* from, double* a, const double* tw) {
+    const int q = n / 16;
+    double c[4] = {0.0, 0.0, 0.0, 0.0}, s[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int j = 1; j < 4; ++j) {
+        c[j] = tw[2 * (j * q)];
+        s[j] = tw[2 * (j * q) + 1];
+    }
+    int r = 0;
+    for (int g = 0; g < q; ++g) {
+        double v[16];
+        for (int k = 0; k < 16; ++k) v[k] = from[16 * r + k];
+        inverse_sixteen(v, c, s);
+        for (int k = 0; k < 16; ++k) a[reversed4[k] * q + g] = v[k];
+        r = reversed_add(r, q / 2);
+    }
+}
+
 #ifdef VELORIN_RFFT_SSE2
-// Two neighbouring butterflies j, j + 1 of a block share no element, so they
-// run side by side in the two lanes of a register, each with the scalar
-// loop's operations in its order. Elements that the loop walks downwards
-// (b + half - j, b + size - j) are loaded and stored with their lanes swapped.
+// Elements that the butterfly loops walk downwards (b + half - j,
+// b + size - j) are loaded and stored with their lanes swapped.
 inline __m128d load_down(const double* a, int i) {  // a[i], a[i - 1]
     const __m128d v = _mm_loadu_pd(a + i - 1);
     return _mm_shuffle_pd(v, v, 1);
@@ -191,11 +337,113 @@ inline __m128d twiddle_pair(const double* twiddles, int j, int stride, int part)
     return _mm_loadh_pd(_mm_load_sd(twiddles + 2 * (j * stride) + part),
                         twiddles + 2 * ((j + 1) * stride) + part);
 }
+
+// Two blocks of 16 side by side: lane t holds the block whose reverse is
+// g + t. n >= 32.
+void forward_first_stages_sse2(int n, const double* from, double* a, const double* tw) {
+    const int q = n / 16;
+    __m128d c[4], s[4];
+    c[0] = s[0] = _mm_setzero_pd();
+    for (int j = 1; j < 4; ++j) {
+        c[j] = _mm_set1_pd(tw[2 * (j * q)]);
+        s[j] = _mm_set1_pd(tw[2 * (j * q) + 1]);
+    }
+    int r = 0;
+    for (int g = 0; g < q; g += 2) {
+        __m128d v[16];
+        for (int k = 0; k < 16; ++k) v[k] = _mm_loadu_pd(from + reversed4[k] * q + g);
+        forward_sixteen(v, c, s);
+        double* d0 = a + 16 * r;      // reverse(g)
+        double* d1 = d0 + 8 * q;      // reverse(g + 1)
+        for (int k = 0; k < 16; k += 2) {
+            _mm_storeu_pd(d0 + k, _mm_unpacklo_pd(v[k], v[k + 1]));
+            _mm_storeu_pd(d1 + k, _mm_unpackhi_pd(v[k], v[k + 1]));
+        }
+        r = reversed_add(r, q / 4);
+    }
+}
+
+void inverse_last_stages_sse2(int n, const double* from, double* a, const double* tw) {
+    const int q = n / 16;
+    __m128d c[4], s[4];
+    c[0] = s[0] = _mm_setzero_pd();
+    for (int j = 1; j < 4; ++j) {
+        c[j] = _mm_set1_pd(tw[2 * (j * q)]);
+        s[j] = _mm_set1_pd(tw[2 * (j * q) + 1]);
+    }
+    int r = 0;
+    for (int g = 0; g < q; g += 2) {
+        __m128d v[16];
+        const double* d0 = from + 16 * r;
+        const double* d1 = d0 + 8 * q;
+        for (int k = 0; k < 16; k += 2) {
+            const __m128d r0 = _mm_loadu_pd(d0 + k), r1 = _mm_loadu_pd(d1 + k);
+            v[k] = _mm_unpacklo_pd(r0, r1);
+            v[k + 1] = _mm_unpackhi_pd(r0, r1);
+        }
+        inverse_sixteen(v, c, s);
+        for (int k = 0; k < 16; ++k) _mm_storeu_pd(a + reversed4[k] * q + g, v[k]);
+        r = reversed_add(r, q / 4);
+    }
+}
 #endif
 
+// The butterflies j, j + 1, ... below quarter of one stage, for all blocks:
+// two at a time, then the last one alone.
+VELORIN_RFFT_INLINE void forward_tail(double* a, int n, int size, int j, const double* tw) {
+    const int half = size / 2, quarter = size / 4, stride = n / size;
+#ifdef VELORIN_RFFT_SSE2
+    for (; j + 1 < quarter; j += 2) {
+        const __m128d c = twiddle_pair(tw, j, stride, 0);
+        const __m128d s = twiddle_pair(tw, j, stride, 1);
+        for (int b = 0; b < n; b += size) {
+            const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+            const __m128d a1 = _mm_loadu_pd(a + i1), a2 = load_down(a, i2);
+            const __m128d a3 = _mm_loadu_pd(a + i3), a4 = load_down(a, i4);
+            const __m128d t1 = _mm_add_pd(_mm_mul_pd(a4, c), _mm_mul_pd(a3, s));
+            const __m128d t2 = _mm_sub_pd(_mm_mul_pd(a3, c), _mm_mul_pd(a4, s));
+            _mm_storeu_pd(a + i3, _mm_sub_pd(t1, a2));
+            store_down(a, i4, _mm_add_pd(t1, a2));
+            store_down(a, i2, _mm_sub_pd(a1, t2));
+            _mm_storeu_pd(a + i1, _mm_add_pd(a1, t2));
+        }
+    }
+#endif
+    for (; j < quarter; ++j) {
+        const double c = tw[2 * (j * stride)];
+        const double s = tw[2 * (j * stride) + 1];
+        for (int b = 0; b < n; b += size) forward_butterfly(a, b, half, size, j, c, s);
+    }
+}
+
+VELORIN_RFFT_INLINE void inverse_tail(double* a, int n, int size, int j, const double* tw) {
+    const int half = size / 2, quarter = size / 4, stride = n / size;
+#ifdef VELORIN_RFFT_SSE2
+    for (; j + 1 < quarter; j += 2) {
+        const __m128d c = twiddle_pair(tw, j, stride, 0);
+        const __m128d s = twiddle_pair(tw, j, stride, 1);
+        for (int b = 0; b < n; b += size) {
+            const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+            const __m128d a1 = _mm_loadu_pd(a + i1), a2 = load_down(a, i2);
+            const __m128d a3 = _mm_loadu_pd(a + i3), a4 = load_down(a, i4);
+            const __m128d p = _mm_add_pd(a3, a4);
+            const __m128d q = _mm_sub_pd(a1, a2);
+            _mm_storeu_pd(a + i1, _mm_add_pd(a1, a2));
+            store_down(a, i2, _mm_sub_pd(a4, a3));
+            _mm_storeu_pd(a + i3, _mm_add_pd(_mm_mul_pd(p, s), _mm_mul_pd(q, c)));
+            store_down(a, i4, _mm_sub_pd(_mm_mul_pd(p, c), _mm_mul_pd(q, s)));
+        }
+    }
+#endif
+    for (; j < quarter; ++j) {
+        const double c = tw[2 * (j * stride)];
+        const double s = tw[2 * (j * stride) + 1];
+        for (int b = 0; b < n; b += size) inverse_butterfly(a, b, half, size, j, c, s);
+    }
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
-// Four butterflies side by side, for processors with AVX; the same
-// operations per lane as the scalar loop.
+// Four butterflies or blocks side by side, for processors with AVX.
 __attribute__((target("avx"))) inline __m256d reverse4(__m256d v) {
     return _mm256_permute_pd(_mm256_permute2f128_pd(v, v, 1), 5);
 }
@@ -211,47 +459,124 @@ __attribute__((target("avx"))) inline __m256d twiddle_four(const double* tw, int
                          tw[2 * ((j + 1) * stride) + part], tw[2 * (j * stride) + part]);
 }
 
-// Returns the first j not done.
-__attribute__((target("avx"), noinline)) int forward_butterflies_avx(double* a, int b, int half,
-                                                                     int quarter, int size,
-                                                                     int stride,
-                                                                     const double* twiddles) {
-    int j = 1;
-    for (; j + 3 < quarter; j += 4) {
-        const __m256d c = twiddle_four(twiddles, j, stride, 0);
-        const __m256d s = twiddle_four(twiddles, j, stride, 1);
-        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-        const __m256d a1 = _mm256_loadu_pd(a + i1), a2 = load_down4(a, i2);
-        const __m256d a3 = _mm256_loadu_pd(a + i3), a4 = load_down4(a, i4);
-        const __m256d t1 = _mm256_add_pd(_mm256_mul_pd(a4, c), _mm256_mul_pd(a3, s));
-        const __m256d t2 = _mm256_sub_pd(_mm256_mul_pd(a3, c), _mm256_mul_pd(a4, s));
-        _mm256_storeu_pd(a + i3, _mm256_sub_pd(t1, a2));
-        store_down4(a, i4, _mm256_add_pd(t1, a2));
-        store_down4(a, i2, _mm256_sub_pd(a1, t2));
-        _mm256_storeu_pd(a + i1, _mm256_add_pd(a1, t2));
-    }
-    return j;
+// Rows p[0 .. 3] + k to columns and back: v[i] lane t is p[t][k + i].
+__attribute__((target("avx"))) inline void transpose4(const __m256d* in, __m256d* out) {
+    const __m256d t0 = _mm256_unpacklo_pd(in[0], in[1]);  // in0[0] in1[0] in0[2] in1[2]
+    const __m256d t1 = _mm256_unpackhi_pd(in[0], in[1]);  // in0[1] in1[1] in0[3] in1[3]
+    const __m256d t2 = _mm256_unpacklo_pd(in[2], in[3]);
+    const __m256d t3 = _mm256_unpackhi_pd(in[2], in[3]);
+    out[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+    out[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+    out[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+    out[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-__attribute__((target("avx"), noinline)) int inverse_butterflies_avx(double* a, int b, int half,
-                                                                     int quarter, int size,
-                                                                     int stride,
-                                                                     const double* twiddles) {
-    int j = 1;
-    for (; j + 3 < quarter; j += 4) {
-        const __m256d c = twiddle_four(twiddles, j, stride, 0);
-        const __m256d s = twiddle_four(twiddles, j, stride, 1);
-        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-        const __m256d a1 = _mm256_loadu_pd(a + i1), a2 = load_down4(a, i2);
-        const __m256d a3 = _mm256_loadu_pd(a + i3), a4 = load_down4(a, i4);
-        const __m256d p = _mm256_add_pd(a3, a4);
-        const __m256d q = _mm256_sub_pd(a1, a2);
-        _mm256_storeu_pd(a + i1, _mm256_add_pd(a1, a2));
-        store_down4(a, i2, _mm256_sub_pd(a4, a3));
-        _mm256_storeu_pd(a + i3, _mm256_add_pd(_mm256_mul_pd(p, s), _mm256_mul_pd(q, c)));
-        store_down4(a, i4, _mm256_sub_pd(_mm256_mul_pd(p, c), _mm256_mul_pd(q, s)));
+// Four blocks of 16 side by side: lane t holds the block whose reverse is
+// g + t. n >= 64.
+__attribute__((target("avx"), noinline)) void forward_first_stages_avx(int n, const double* from,
+                                                                       double* a,
+                                                                       const double* tw) {
+    const int q = n / 16;
+    __m256d c[4], s[4];
+    c[0] = s[0] = _mm256_setzero_pd();
+    for (int j = 1; j < 4; ++j) {
+        c[j] = _mm256_set1_pd(tw[2 * (j * q)]);
+        s[j] = _mm256_set1_pd(tw[2 * (j * q) + 1]);
     }
-    return j;
+    int r = 0;
+    for (int g = 0; g < q; g += 4) {
+        __m256d v[16];
+        for (int k = 0; k < 16; ++k) v[k] = _mm256_loadu_pd(from + reversed4[k] * q + g);
+        forward_sixteen(v, c, s);
+        // The reverses of g + 1, g + 2, g + 3 are reverse(g) + q/2, q/4, 3q/4.
+        double* d[4] = {a + 16 * r, a + 16 * r + 8 * q, a + 16 * r + 4 * q, a + 16 * r + 12 * q};
+        for (int k = 0; k < 16; k += 4) {
+            __m256d rows[4];
+            transpose4(v + k, rows);
+            for (int t = 0; t < 4; ++t) _mm256_storeu_pd(d[t] + k, rows[t]);
+        }
+        r = reversed_add(r, q / 8);
+    }
+}
+
+__attribute__((target("avx"), noinline)) void inverse_last_stages_avx(int n, const double* from,
+                                                                      double* a,
+                                                                      const double* tw) {
+    const int q = n / 16;
+    __m256d c[4], s[4];
+    c[0] = s[0] = _mm256_setzero_pd();
+    for (int j = 1; j < 4; ++j) {
+        c[j] = _mm256_set1_pd(tw[2 * (j * q)]);
+        s[j] = _mm256_set1_pd(tw[2 * (j * q) + 1]);
+    }
+    int r = 0;
+    for (int g = 0; g < q; g += 4) {
+        __m256d v[16];
+        const double* d[4] = {from + 16 * r, from + 16 * r + 8 * q, from + 16 * r + 4 * q,
+                              from + 16 * r + 12 * q};
+        for (int k = 0; k < 16; k += 4) {
+            __m256d rows[4];
+            for (int t = 0; t < 4; ++t) rows[t] = _mm256_loadu_pd(d[t] + k);
+            transpose4(rows, v + k);
+        }
+        inverse_sixteen(v, c, s);
+        for (int k = 0; k < 16; ++k) _mm256_storeu_pd(a + reversed4[k] * q + g, v[k]);
+        r = reversed_add(r, q / 8);
+    }
+}
+
+// The stages from size `first` up to n, four butterflies at a time where a
+// stage has them.
+__attribute__((target("avx"), noinline)) void forward_stages_avx(int n, int first, double* a,
+                                                                 const double* tw) {
+    for (int size = first; size <= n; size *= 2) {
+        const int half = size / 2, quarter = size / 4, stride = n / size;
+        two_points(a, n, size);
+        int j = 1;
+        for (; j + 3 < quarter; j += 4) {
+            const __m256d c = twiddle_four(tw, j, stride, 0);
+            const __m256d s = twiddle_four(tw, j, stride, 1);
+            for (int b = 0; b < n; b += size) {
+                const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+                const __m256d a1 = _mm256_loadu_pd(a + i1), a2 = load_down4(a, i2);
+                const __m256d a3 = _mm256_loadu_pd(a + i3), a4 = load_down4(a, i4);
+                const __m256d t1 = _mm256_add_pd(_mm256_mul_pd(a4, c), _mm256_mul_pd(a3, s));
+                const __m256d t2 = _mm256_sub_pd(_mm256_mul_pd(a3, c), _mm256_mul_pd(a4, s));
+                _mm256_storeu_pd(a + i3, _mm256_sub_pd(t1, a2));
+                store_down4(a, i4, _mm256_add_pd(t1, a2));
+                store_down4(a, i2, _mm256_sub_pd(a1, t2));
+                _mm256_storeu_pd(a + i1, _mm256_add_pd(a1, t2));
+            }
+        }
+        forward_tail(a, n, size, j, tw);
+    }
+}
+
+// The stages from size n down to `last`.
+__attribute__((target("avx"), noinline)) void inverse_stages_avx(int n, int last, double* a,
+                                                                 const double* tw) {
+    for (int size = n; size >= last; size /= 2) {
+        const int half = size / 2, quarter = size / 4, stride = n / size;
+        two_points(a, n, size);
+        int j = 1;
+        for (; j + 3 < quarter; j += 4) {
+            const __m256d c = twiddle_four(tw, j, stride, 0);
+            const __m256d s = twiddle_four(tw, j, stride, 1);
+            for (int b = 0; b < n; b += size) {
+                const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
+                const __m256d a1 = _mm256_loadu_pd(a + i1), a2 = load_down4(a, i2);
+                const __m256d a3 = _mm256_loadu_pd(a + i3), a4 = load_down4(a, i4);
+                const __m256d p = _mm256_add_pd(a3, a4);
+                const __m256d q = _mm256_sub_pd(a1, a2);
+                _mm256_storeu_pd(a + i1, _mm256_add_pd(a1, a2));
+                store_down4(a, i2, _mm256_sub_pd(a4, a3));
+                _mm256_storeu_pd(a + i3,
+                                 _mm256_add_pd(_mm256_mul_pd(p, s), _mm256_mul_pd(q, c)));
+                store_down4(a, i4, _mm256_sub_pd(_mm256_mul_pd(p, c), _mm256_mul_pd(q, s)));
+            }
+        }
+        inverse_tail(a, n, size, j, tw);
+    }
 }
 
 bool rfft_wide_lanes() {
@@ -260,78 +585,50 @@ bool rfft_wide_lanes() {
 }
 #endif
 
-// The butterflies j = 1 .. quarter - 1 of the block at b of one forward stage.
-inline void forward_butterflies(double* a, int b, int half, int quarter, int size, int stride,
-                                const double* twiddles) {
-    int j = 1;
+void forward_stages(int n, int first, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (quarter > 4 && rfft_wide_lanes())
-        j = forward_butterflies_avx(a, b, half, quarter, size, stride, twiddles);
-#endif
-#ifdef VELORIN_RFFT_SSE2
-    for (; j + 1 < quarter; j += 2) {
-        const __m128d c = twiddle_pair(twiddles, j, stride, 0);
-        const __m128d s = twiddle_pair(twiddles, j, stride, 1);
-        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-        const __m128d a1 = _mm_loadu_pd(a + i1), a2 = load_down(a, i2);
-        const __m128d a3 = _mm_loadu_pd(a + i3), a4 = load_down(a, i4);
-        const __m128d t1 = _mm_add_pd(_mm_mul_pd(a4, c), _mm_mul_pd(a3, s));
-        const __m128d t2 = _mm_sub_pd(_mm_mul_pd(a3, c), _mm_mul_pd(a4, s));
-        _mm_storeu_pd(a + i3, _mm_sub_pd(t1, a2));
-        store_down(a, i4, _mm_add_pd(t1, a2));
-        store_down(a, i2, _mm_sub_pd(a1, t2));
-        _mm_storeu_pd(a + i1, _mm_add_pd(a1, t2));
+    if (rfft_wide_lanes()) {
+        forward_stages_avx(n, first, a, tw);
+        return;
     }
 #endif
-    for (; j < quarter; ++j) {
-        const double c = twiddles[2 * (j * stride)];
-        const double s = twiddles[2 * (j * stride) + 1];
-        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-        const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
-        const double t1 = a4 * c + a3 * s;
-        const double t2 = a3 * c - a4 * s;
-        a[i3] = t1 - a2;
-        a[i4] = t1 + a2;
-        a[i2] = a1 - t2;
-        a[i1] = a1 + t2;
+    for (int size = first; size <= n; size *= 2) {
+        two_points(a, n, size);
+        forward_tail(a, n, size, 1, tw);
     }
 }
 
-// The same for one inverse stage.
-inline void inverse_butterflies(double* a, int b, int half, int quarter, int size, int stride,
-                                const double* twiddles) {
-    int j = 1;
+void inverse_stages(int n, int last, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (quarter > 4 && rfft_wide_lanes())
-        j = inverse_butterflies_avx(a, b, half, quarter, size, stride, twiddles);
+    if (rfft_wide_lanes()) {
+        inverse_stages_avx(n, last, a, tw);
+        return;
+    }
+#endif
+    for (int size = n; size >= last; size /= 2) {
+        two_points(a, n, size);
+        inverse_tail(a, n, size, 1, tw);
+    }
+}
+
+void forward_first_stages(int n, const double* from, double* a, const double* tw) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (n >= 64 && rfft_wide_lanes()) return forward_first_stages_avx(n, from, a, tw);
 #endif
 #ifdef VELORIN_RFFT_SSE2
-    for (; j + 1 < quarter; j += 2) {
-        const __m128d c = twiddle_pair(twiddles, j, stride, 0);
-        const __m128d s = twiddle_pair(twiddles, j, stride, 1);
-        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-        const __m128d a1 = _mm_loadu_pd(a + i1), a2 = load_down(a, i2);
-        const __m128d a3 = _mm_loadu_pd(a + i3), a4 = load_down(a, i4);
-        const __m128d p = _mm_add_pd(a3, a4);
-        const __m128d q = _mm_sub_pd(a1, a2);
-        _mm_storeu_pd(a + i1, _mm_add_pd(a1, a2));
-        store_down(a, i2, _mm_sub_pd(a4, a3));
-        _mm_storeu_pd(a + i3, _mm_add_pd(_mm_mul_pd(p, s), _mm_mul_pd(q, c)));
-        store_down(a, i4, _mm_sub_pd(_mm_mul_pd(p, c), _mm_mul_pd(q, s)));
-    }
+    if (n >= 32) return forward_first_stages_sse2(n, from, a, tw);
 #endif
-    for (; j < quarter; ++j) {
-        const double c = twiddles[2 * (j * stride)];
-        const double s = twiddles[2 * (j * stride) + 1];
-        const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-        const double a1 = a[i1], a2 = a[i2], a3 = a[i3], a4 = a[i4];
-        const double p = a3 + a4;
-        const double q = a1 - a2;
-        a[i1] = a1 + a2;
-        a[i2] = a4 - a3;
-        a[i3] = p * s + q * c;
-        a[i4] = p * c - q * s;
-    }
+    forward_first_stages_scalar(n, from, a, tw);
+}
+
+void inverse_last_stages(int n, const double* from, double* a, const double* tw) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (n >= 64 && rfft_wide_lanes()) return inverse_last_stages_avx(n, from, a, tw);
+#endif
+#ifdef VELORIN_RFFT_SSE2
+    if (n >= 32) return inverse_last_stages_sse2(n, from, a, tw);
+#endif
+    inverse_last_stages_scalar(n, from, a, tw);
 }
 
 }  // namespace
@@ -369,37 +666,29 @@ void build_windows(double* hann, double* sine, int n) {
 }
 
 void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitrev) {
-    bitrev_permute(n, a, bitrev);
-    for (int size = 2; size <= n; size *= 2) {
-        const int half = size / 2;
-        const int quarter = size / 4;
-        const int stride = n / size;
-        for (int b = 0; b < n; b += size) {
-            const double x0 = a[b];
-            const double x1 = a[b + half];
-            a[b + half] = x0 - x1;
-            a[b] = x0 + x1;
-            forward_butterflies(a, b, half, quarter, size, stride, twiddles);
-        }
+    if (n < 16 || n > max_gathered) {
+        bitrev_permute(n, a, bitrev);
+        forward_stages(n, 2, a, twiddles);
+        return;
     }
+    alignas(32) double copy[max_gathered];
+    std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
+    forward_first_stages(n, copy, a, twiddles);
+    forward_stages(n, 32, a, twiddles);
 }
 
 void rfft_inverse(int n, double* a, const double* twiddles, const int32_t* bitrev) {
     a[0] = a[0] * 0.5;
     if (n >= 2) a[n / 2] = a[n / 2] * 0.5;
-    for (int size = n; size >= 2; size /= 2) {
-        const int half = size / 2;
-        const int quarter = size / 4;
-        const int stride = n / size;
-        for (int b = 0; b < n; b += size) {
-            const double x0 = a[b];
-            const double x1 = a[b + half];
-            a[b] = x0 + x1;
-            a[b + half] = x0 - x1;
-            inverse_butterflies(a, b, half, quarter, size, stride, twiddles);
-        }
+    if (n < 16 || n > max_gathered) {
+        inverse_stages(n, 2, a, twiddles);
+        bitrev_permute(n, a, bitrev);
+        return;
     }
-    bitrev_permute(n, a, bitrev);
+    inverse_stages(n, 32, a, twiddles);
+    alignas(32) double copy[max_gathered];
+    std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
+    inverse_last_stages(n, copy, a, twiddles);
 }
 
 }  // namespace velorin
