@@ -182,6 +182,13 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
 #else
 #define VELORIN_RFFT_INLINE inline
 #endif
+// Loops over the 16 values of a block unroll completely, so that the values
+// stay in registers.
+#if defined(__GNUC__)
+#define VELORIN_RFFT_UNROLL _Pragma("GCC unroll 16")
+#else
+#define VELORIN_RFFT_UNROLL
+#endif
 
 // The order of the work. Within one stage the blocks, and within a block the
 // butterflies, share no element, so they may run in any order and side by
@@ -259,12 +266,15 @@ VELORIN_RFFT_INLINE void inverse_butterfly(V* v, int b, int half, int size, int 
 // uses its only one, j * n / 8 with j = 1, which is c[2], s[2].
 template <class V>
 VELORIN_RFFT_INLINE void forward_sixteen(V* v, const V* c, const V* s) {
+    VELORIN_RFFT_UNROLL
     for (int size = 2; size <= 16; size *= 2) {
         const int half = size / 2;
+        VELORIN_RFFT_UNROLL
         for (int b = 0; b < 16; b += size) {
             const V x0 = v[b], x1 = v[b + half];
             v[b + half] = x0 - x1;
             v[b] = x0 + x1;
+            VELORIN_RFFT_UNROLL
             for (int j = 1; j < size / 4; ++j)
                 forward_butterfly(v, b, half, size, j, c[j * 16 / size], s[j * 16 / size]);
         }
@@ -273,12 +283,15 @@ VELORIN_RFFT_INLINE void forward_sixteen(V* v, const V* c, const V* s) {
 
 template <class V>
 VELORIN_RFFT_INLINE void inverse_sixteen(V* v, const V* c, const V* s) {
+    VELORIN_RFFT_UNROLL
     for (int size = 16; size >= 2; size /= 2) {
         const int half = size / 2;
+        VELORIN_RFFT_UNROLL
         for (int b = 0; b < 16; b += size) {
             const V x0 = v[b], x1 = v[b + half];
             v[b] = x0 + x1;
             v[b + half] = x0 - x1;
+            VELORIN_RFFT_UNROLL
             for (int j = 1; j < size / 4; ++j)
                 inverse_butterfly(v, b, half, size, j, c[j * 16 / size], s[j * 16 / size]);
         }
@@ -297,8 +310,10 @@ void forward_first_stages_scalar(int n, const double* from, double* a, const dou
     int r = 0;  // g, bit-reversed: the block
     for (int g = 0; g < q; ++g) {
         double v[16];
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; ++k) v[k] = from[reversed4[k] * q + g];
         forward_sixteen(v, c, s);
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; ++k) a[16 * r + k] = v[k];
         r = reversed_add(r, q / 2);
     }
@@ -316,8 +331,10 @@ void inverse_last_stages_scalar(int n, const double* from, double* a, const doub
     int r = 0;
     for (int g = 0; g < q; ++g) {
         double v[16];
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; ++k) v[k] = from[16 * r + k];
         inverse_sixteen(v, c, s);
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; ++k) a[reversed4[k] * q + g] = v[k];
         r = reversed_add(r, q / 2);
     }
@@ -351,10 +368,12 @@ void forward_first_stages_sse2(int n, const double* from, double* a, const doubl
     int r = 0;
     for (int g = 0; g < q; g += 2) {
         __m128d v[16];
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; ++k) v[k] = _mm_loadu_pd(from + reversed4[k] * q + g);
         forward_sixteen(v, c, s);
         double* d0 = a + 16 * r;      // reverse(g)
         double* d1 = d0 + 8 * q;      // reverse(g + 1)
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; k += 2) {
             _mm_storeu_pd(d0 + k, _mm_unpacklo_pd(v[k], v[k + 1]));
             _mm_storeu_pd(d1 + k, _mm_unpackhi_pd(v[k], v[k + 1]));
@@ -376,12 +395,14 @@ void inverse_last_stages_sse2(int n, const double* from, double* a, const double
         __m128d v[16];
         const double* d0 = from + 16 * r;
         const double* d1 = d0 + 8 * q;
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; k += 2) {
             const __m128d r0 = _mm_loadu_pd(d0 + k), r1 = _mm_loadu_pd(d1 + k);
             v[k] = _mm_unpacklo_pd(r0, r1);
             v[k + 1] = _mm_unpackhi_pd(r0, r1);
         }
         inverse_sixteen(v, c, s);
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; ++k) _mm_storeu_pd(a + reversed4[k] * q + g, v[k]);
         r = reversed_add(r, q / 4);
     }
@@ -486,13 +507,16 @@ __attribute__((target("avx"), noinline)) void forward_first_stages_avx(int n, co
     int r = 0;
     for (int g = 0; g < q; g += 4) {
         __m256d v[16];
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; ++k) v[k] = _mm256_loadu_pd(from + reversed4[k] * q + g);
         forward_sixteen(v, c, s);
         // The reverses of g + 1, g + 2, g + 3 are reverse(g) + q/2, q/4, 3q/4.
         double* d[4] = {a + 16 * r, a + 16 * r + 8 * q, a + 16 * r + 4 * q, a + 16 * r + 12 * q};
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; k += 4) {
             __m256d rows[4];
             transpose4(v + k, rows);
+            VELORIN_RFFT_UNROLL
             for (int t = 0; t < 4; ++t) _mm256_storeu_pd(d[t] + k, rows[t]);
         }
         r = reversed_add(r, q / 8);
@@ -514,12 +538,15 @@ __attribute__((target("avx"), noinline)) void inverse_last_stages_avx(int n, con
         __m256d v[16];
         const double* d[4] = {from + 16 * r, from + 16 * r + 8 * q, from + 16 * r + 4 * q,
                               from + 16 * r + 12 * q};
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; k += 4) {
             __m256d rows[4];
+            VELORIN_RFFT_UNROLL
             for (int t = 0; t < 4; ++t) rows[t] = _mm256_loadu_pd(d[t] + k);
             transpose4(rows, v + k);
         }
         inverse_sixteen(v, c, s);
+        VELORIN_RFFT_UNROLL
         for (int k = 0; k < 16; ++k) _mm256_storeu_pd(a + reversed4[k] * q + g, v[k]);
         r = reversed_add(r, q / 8);
     }
