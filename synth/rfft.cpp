@@ -195,21 +195,16 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
 // side in the lanes of a register: every element still goes through the very
 // operations, in the very order, of the stages run one butterfly at a time.
 //
-// The forward transform takes blocks of 16 through their first four stages
+// The forward transform takes blocks of 64 through their first six stages
 // at once, reading them straight from a copy of the input in bit-reversed
-// order; that pass replaces the permutation. The later stages walk each
-// butterfly index j over all blocks, so each twiddle is loaded once per stage.
-// The inverse mirrors it: its last four stages write the blocks of 16 to
+// order; that pass replaces the permutation, and there the lanes of a register
+// hold whole blocks, so no lane needs turning round. The later stages walk
+// each butterfly index j over all blocks, so each twiddle is loaded once per
+// stage. The inverse mirrors it: its last six stages write the blocks of 64 to
 // their bit-reversed places. The copy lives on the stack, so those two passes
 // serve blocks of up to `max_gathered` values; larger and smaller ones take
 // the permutation and the stages one by one.
 constexpr int max_gathered = 2048;
-
-// The block of 16 at 16 * c, read in bit-reversed order, is the input's
-// values at reversed4[k] * (n / 16) + reverse(c), k = 0 .. 15, where reverse
-// turns over the low bits of c. For g a multiple of the lane count, the
-// blocks whose reverse are g, g + 1, ... thus lie side by side in the input.
-constexpr int reversed4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
 
 // r + step in bit-reversed counting: `step` is a single bit, the carry runs
 // towards the low bits.
@@ -298,44 +293,114 @@ VELORIN_RFFT_INLINE void inverse_sixteen(V* v, const V* c, const V* s) {
     }
 }
 
-// The first four forward stages, one block at a time, from the input copy
-// `from` into a. n >= 16.
-void forward_first_stages_scalar(int n, const double* from, double* a, const double* tw) {
-    const int q = n / 16;
-    double c[4] = {0.0, 0.0, 0.0, 0.0}, s[4] = {0.0, 0.0, 0.0, 0.0};
-    for (int j = 1; j < 4; ++j) {
-        c[j] = tw[2 * (j * q)];
-        s[j] = tw[2 * (j * q) + 1];
+// Blocks of 64: the first pass runs the stages of size 2 .. 16 on each of a
+// block's four blocks of 16, then those of size 32 and 64.
+constexpr int block_size = 64;
+
+// The six bits of k turned over: the block of 64 at 64 * d, read in
+// bit-reversed order, is the input's values at reversed6[k] * (n / 64) +
+// reverse(d), k = 0 .. 63, where reverse turns over the low bits of d. For g a
+// multiple of the lane count, the blocks whose reverse are g, g + 1, ... thus
+// lie side by side in the input.
+struct Reversed6 {
+    int at[block_size];
+};
+constexpr Reversed6 make_reversed6() {
+    Reversed6 r{};
+    for (int k = 0; k < block_size; ++k)
+        for (int b = 0; b < 6; ++b) r.at[k] |= ((k >> b) & 1) << (5 - b);
+    return r;
+}
+constexpr Reversed6 reversed6 = make_reversed6();
+
+// The twiddles of a block of 64's stages of size 16, 32 and 64, one value per
+// lane: c[at16 + j] is the cosine at j * n / 16 (j = 1 .. 3), c[at32 + j] at
+// j * n / 32 (j = 1 .. 7), c[at64 + j] at j * n / 64 (j = 1 .. 15).
+constexpr int at16 = 0, at32 = 4, at64 = 12, block_twiddle_count = 28;
+struct BlockTwiddles {
+    double c[block_twiddle_count];
+    double s[block_twiddle_count];
+};
+
+BlockTwiddles block_twiddles(int n, const double* tw) {
+    BlockTwiddles w{};
+    const int firsts[3] = {at16, at32, at64};
+    for (int stage = 0; stage < 3; ++stage) {
+        const int size = 16 << stage, stride = n / size;
+        for (int j = 1; j < size / 4; ++j) {
+            w.c[firsts[stage] + j] = tw[2 * (j * stride)];
+            w.s[firsts[stage] + j] = tw[2 * (j * stride) + 1];
+        }
     }
+    return w;
+}
+
+// The stages of size 32 and 64 of a block of 64 held in v[0 .. 63].
+template <class V>
+VELORIN_RFFT_INLINE void forward_upper_stages(V* v, const V* c, const V* s) {
+    VELORIN_RFFT_UNROLL
+    for (int size = 32; size <= 64; size *= 2) {
+        const int half = size / 2, first = size == 32 ? at32 : at64;
+        VELORIN_RFFT_UNROLL
+        for (int b = 0; b < 64; b += size) {
+            const V x0 = v[b], x1 = v[b + half];
+            v[b + half] = x0 - x1;
+            v[b] = x0 + x1;
+            VELORIN_RFFT_UNROLL
+            for (int j = 1; j < size / 4; ++j)
+                forward_butterfly(v, b, half, size, j, c[first + j], s[first + j]);
+        }
+    }
+}
+
+template <class V>
+VELORIN_RFFT_INLINE void inverse_upper_stages(V* v, const V* c, const V* s) {
+    VELORIN_RFFT_UNROLL
+    for (int size = 64; size >= 32; size /= 2) {
+        const int half = size / 2, first = size == 32 ? at32 : at64;
+        VELORIN_RFFT_UNROLL
+        for (int b = 0; b < 64; b += size) {
+            const V x0 = v[b], x1 = v[b + half];
+            v[b] = x0 + x1;
+            v[b + half] = x0 - x1;
+            VELORIN_RFFT_UNROLL
+            for (int j = 1; j < size / 4; ++j)
+                inverse_butterfly(v, b, half, size, j, c[first + j], s[first + j]);
+        }
+    }
+}
+
+// The first six forward stages, one block at a time, from the input copy
+// `from` into a. n >= 64.
+void forward_first_stages_scalar(int n, const double* from, double* a, const double* tw) {
+    const BlockTwiddles w = block_twiddles(n, tw);
+    const double* c = w.c;
+    const double* s = w.s;
+    const int q = n / block_size;
     int r = 0;  // g, bit-reversed: the block
     for (int g = 0; g < q; ++g) {
-        double v[16];
-        VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; ++k) v[k] = from[reversed4[k] * q + g];
-        forward_sixteen(v, c, s);
-        VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; ++k) a[16 * r + k] = v[k];
+        double* v = a + block_size * r;
+        for (int k = 0; k < block_size; ++k) v[k] = from[reversed6.at[k] * q + g];
+        for (int sub = 0; sub < block_size; sub += 16) forward_sixteen(v + sub, c + at16, s + at16);
+        forward_upper_stages(v, c, s);
         r = reversed_add(r, q / 2);
     }
 }
 
-// The last four inverse stages, from the copy `from` of the block into a in
-// bit-reversed order. n >= 16.
+// The last six inverse stages, from the copy `from` of the block into a in
+// bit-reversed order. n >= 64.
 void inverse_last_stages_scalar(int n, const double* from, double* a, const double* tw) {
-    const int q = n / 16;
-    double c[4] = {0.0, 0.0, 0.0, 0.0}, s[4] = {0.0, 0.0, 0.0, 0.0};
-    for (int j = 1; j < 4; ++j) {
-        c[j] = tw[2 * (j * q)];
-        s[j] = tw[2 * (j * q) + 1];
-    }
+    const BlockTwiddles w = block_twiddles(n, tw);
+    const double* c = w.c;
+    const double* s = w.s;
+    const int q = n / block_size;
     int r = 0;
     for (int g = 0; g < q; ++g) {
-        double v[16];
-        VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; ++k) v[k] = from[16 * r + k];
-        inverse_sixteen(v, c, s);
-        VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; ++k) a[reversed4[k] * q + g] = v[k];
+        double v[block_size];
+        for (int k = 0; k < block_size; ++k) v[k] = from[block_size * r + k];
+        inverse_upper_stages(v, c, s);
+        for (int sub = 0; sub < block_size; sub += 16) inverse_sixteen(v + sub, c + at16, s + at16);
+        for (int k = 0; k < block_size; ++k) a[reversed6.at[k] * q + g] = v[k];
         r = reversed_add(r, q / 2);
     }
 }
@@ -355,26 +420,32 @@ inline __m128d twiddle_pair(const double* twiddles, int j, int stride, int part)
                         twiddles + 2 * ((j + 1) * stride) + part);
 }
 
-// Two blocks of 16 side by side: lane t holds the block whose reverse is
-// g + t. n >= 32.
+// Two blocks of 64 side by side: lane t holds the block whose reverse is
+// g + t. n >= 128.
 void forward_first_stages_sse2(int n, const double* from, double* a, const double* tw) {
-    const int q = n / 16;
-    __m128d c[4], s[4];
-    c[0] = s[0] = _mm_setzero_pd();
-    for (int j = 1; j < 4; ++j) {
-        c[j] = _mm_set1_pd(tw[2 * (j * q)]);
-        s[j] = _mm_set1_pd(tw[2 * (j * q) + 1]);
+    const BlockTwiddles t = block_twiddles(n, tw);
+    __m128d c[block_twiddle_count], s[block_twiddle_count];
+    for (int i = 0; i < block_twiddle_count; ++i) {
+        c[i] = _mm_set1_pd(t.c[i]);
+        s[i] = _mm_set1_pd(t.s[i]);
     }
+    const int q = n / block_size;
     int r = 0;
     for (int g = 0; g < q; g += 2) {
-        __m128d v[16];
+        __m128d v[block_size];
         VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; ++k) v[k] = _mm_loadu_pd(from + reversed4[k] * q + g);
-        forward_sixteen(v, c, s);
-        double* d0 = a + 16 * r;      // reverse(g)
-        double* d1 = d0 + 8 * q;      // reverse(g + 1)
-        VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; k += 2) {
+        for (int sub = 0; sub < block_size; sub += 16) {
+            __m128d x[16];
+            VELORIN_RFFT_UNROLL
+            for (int k = 0; k < 16; ++k) x[k] = _mm_loadu_pd(from + reversed6.at[sub + k] * q + g);
+            forward_sixteen(x, c + at16, s + at16);
+            VELORIN_RFFT_UNROLL
+            for (int k = 0; k < 16; ++k) v[sub + k] = x[k];
+        }
+        forward_upper_stages(v, c, s);
+        double* d0 = a + block_size * r;  // reverse(g)
+        double* d1 = d0 + 32 * q;         // reverse(g + 1)
+        for (int k = 0; k < block_size; k += 2) {
             _mm_storeu_pd(d0 + k, _mm_unpacklo_pd(v[k], v[k + 1]));
             _mm_storeu_pd(d1 + k, _mm_unpackhi_pd(v[k], v[k + 1]));
         }
@@ -383,27 +454,33 @@ void forward_first_stages_sse2(int n, const double* from, double* a, const doubl
 }
 
 void inverse_last_stages_sse2(int n, const double* from, double* a, const double* tw) {
-    const int q = n / 16;
-    __m128d c[4], s[4];
-    c[0] = s[0] = _mm_setzero_pd();
-    for (int j = 1; j < 4; ++j) {
-        c[j] = _mm_set1_pd(tw[2 * (j * q)]);
-        s[j] = _mm_set1_pd(tw[2 * (j * q) + 1]);
+    const BlockTwiddles t = block_twiddles(n, tw);
+    __m128d c[block_twiddle_count], s[block_twiddle_count];
+    for (int i = 0; i < block_twiddle_count; ++i) {
+        c[i] = _mm_set1_pd(t.c[i]);
+        s[i] = _mm_set1_pd(t.s[i]);
     }
+    const int q = n / block_size;
     int r = 0;
     for (int g = 0; g < q; g += 2) {
-        __m128d v[16];
-        const double* d0 = from + 16 * r;
-        const double* d1 = d0 + 8 * q;
-        VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; k += 2) {
+        __m128d v[block_size];
+        const double* d0 = from + block_size * r;
+        const double* d1 = d0 + 32 * q;
+        for (int k = 0; k < block_size; k += 2) {
             const __m128d r0 = _mm_loadu_pd(d0 + k), r1 = _mm_loadu_pd(d1 + k);
             v[k] = _mm_unpacklo_pd(r0, r1);
             v[k + 1] = _mm_unpackhi_pd(r0, r1);
         }
-        inverse_sixteen(v, c, s);
+        inverse_upper_stages(v, c, s);
         VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; ++k) _mm_storeu_pd(a + reversed4[k] * q + g, v[k]);
+        for (int sub = 0; sub < block_size; sub += 16) {
+            __m128d x[16];
+            VELORIN_RFFT_UNROLL
+            for (int k = 0; k < 16; ++k) x[k] = v[sub + k];
+            inverse_sixteen(x, c + at16, s + at16);
+            VELORIN_RFFT_UNROLL
+            for (int k = 0; k < 16; ++k) _mm_storeu_pd(a + reversed6.at[sub + k] * q + g, x[k]);
+        }
         r = reversed_add(r, q / 4);
     }
 }
@@ -492,66 +569,78 @@ __attribute__((target("avx"))) inline void transpose4(const __m256d* in, __m256d
     out[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// Four blocks of 16 side by side: lane t holds the block whose reverse is
-// g + t. n >= 64.
+// Four blocks of 64 side by side: lane t holds the block whose reverse is
+// g + t. n >= 256.
 __attribute__((target("avx"), noinline)) void forward_first_stages_avx(int n, const double* from,
                                                                        double* a,
                                                                        const double* tw) {
-    const int q = n / 16;
-    __m256d c[4], s[4];
-    c[0] = s[0] = _mm256_setzero_pd();
-    for (int j = 1; j < 4; ++j) {
-        c[j] = _mm256_set1_pd(tw[2 * (j * q)]);
-        s[j] = _mm256_set1_pd(tw[2 * (j * q) + 1]);
+    const BlockTwiddles t = block_twiddles(n, tw);
+    __m256d c[block_twiddle_count], s[block_twiddle_count];
+    for (int i = 0; i < block_twiddle_count; ++i) {
+        c[i] = _mm256_set1_pd(t.c[i]);
+        s[i] = _mm256_set1_pd(t.s[i]);
     }
+    const int q = n / block_size;
     int r = 0;
     for (int g = 0; g < q; g += 4) {
-        __m256d v[16];
+        __m256d v[block_size];
         VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; ++k) v[k] = _mm256_loadu_pd(from + reversed4[k] * q + g);
-        forward_sixteen(v, c, s);
+        for (int sub = 0; sub < block_size; sub += 16) {
+            __m256d x[16];
+            VELORIN_RFFT_UNROLL
+            for (int k = 0; k < 16; ++k)
+                x[k] = _mm256_loadu_pd(from + reversed6.at[sub + k] * q + g);
+            forward_sixteen(x, c + at16, s + at16);
+            VELORIN_RFFT_UNROLL
+            for (int k = 0; k < 16; ++k) v[sub + k] = x[k];
+        }
+        forward_upper_stages(v, c, s);
         // The reverses of g + 1, g + 2, g + 3 are reverse(g) + q/2, q/4, 3q/4.
-        double* d[4] = {a + 16 * r, a + 16 * r + 8 * q, a + 16 * r + 4 * q, a + 16 * r + 12 * q};
-        VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; k += 4) {
+        double* const d0 = a + block_size * r;
+        double* const d[4] = {d0, d0 + 32 * q, d0 + 16 * q, d0 + 48 * q};
+        for (int k = 0; k < block_size; k += 4) {
             __m256d rows[4];
             transpose4(v + k, rows);
             VELORIN_RFFT_UNROLL
-            for (int t = 0; t < 4; ++t) _mm256_storeu_pd(d[t] + k, rows[t]);
+            for (int i = 0; i < 4; ++i) _mm256_storeu_pd(d[i] + k, rows[i]);
         }
         r = reversed_add(r, q / 8);
     }
 }
 
 __attribute__((target("avx"), noinline)) void inverse_last_stages_avx(int n, const double* from,
-                                                                      double* a,
-                                                                      const double* tw) {
-    const int q = n / 16;
-    __m256d c[4], s[4];
-    c[0] = s[0] = _mm256_setzero_pd();
-    for (int j = 1; j < 4; ++j) {
-        c[j] = _mm256_set1_pd(tw[2 * (j * q)]);
-        s[j] = _mm256_set1_pd(tw[2 * (j * q) + 1]);
+                                                                      double* a, const double* tw) {
+    const BlockTwiddles t = block_twiddles(n, tw);
+    __m256d c[block_twiddle_count], s[block_twiddle_count];
+    for (int i = 0; i < block_twiddle_count; ++i) {
+        c[i] = _mm256_set1_pd(t.c[i]);
+        s[i] = _mm256_set1_pd(t.s[i]);
     }
+    const int q = n / block_size;
     int r = 0;
     for (int g = 0; g < q; g += 4) {
-        __m256d v[16];
-        const double* d[4] = {from + 16 * r, from + 16 * r + 8 * q, from + 16 * r + 4 * q,
-                              from + 16 * r + 12 * q};
-        VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; k += 4) {
+        __m256d v[block_size];
+        const double* const d0 = from + block_size * r;
+        const double* const d[4] = {d0, d0 + 32 * q, d0 + 16 * q, d0 + 48 * q};
+        for (int k = 0; k < block_size; k += 4) {
             __m256d rows[4];
             VELORIN_RFFT_UNROLL
-            for (int t = 0; t < 4; ++t) rows[t] = _mm256_loadu_pd(d[t] + k);
+            for (int i = 0; i < 4; ++i) rows[i] = _mm256_loadu_pd(d[i] + k);
             transpose4(rows, v + k);
         }
-        inverse_sixteen(v, c, s);
+        inverse_upper_stages(v, c, s);
         VELORIN_RFFT_UNROLL
-        for (int k = 0; k < 16; ++k) _mm256_storeu_pd(a + reversed4[k] * q + g, v[k]);
+        for (int sub = 0; sub < block_size; sub += 16) {
+            __m256d x[16];
+            VELORIN_RFFT_UNROLL
+            for (int k = 0; k < 16; ++k) x[k] = v[sub + k];
+            inverse_sixteen(x, c + at16, s + at16);
+            VELORIN_RFFT_UNROLL
+            for (int k = 0; k < 16; ++k) _mm256_storeu_pd(a + reversed6.at[sub + k] * q + g, x[k]);
+        }
         r = reversed_add(r, q / 8);
     }
 }
-
 // The stages from size `first` up to n, four butterflies at a time where a
 // stage has them.
 __attribute__((target("avx"), noinline)) void forward_stages_avx(int n, int first, double* a,
@@ -597,8 +686,7 @@ __attribute__((target("avx"), noinline)) void inverse_stages_avx(int n, int last
                 const __m256d q = _mm256_sub_pd(a1, a2);
                 _mm256_storeu_pd(a + i1, _mm256_add_pd(a1, a2));
                 store_down4(a, i2, _mm256_sub_pd(a4, a3));
-                _mm256_storeu_pd(a + i3,
-                                 _mm256_add_pd(_mm256_mul_pd(p, s), _mm256_mul_pd(q, c)));
+                _mm256_storeu_pd(a + i3, _mm256_add_pd(_mm256_mul_pd(p, s), _mm256_mul_pd(q, c)));
                 store_down4(a, i4, _mm256_sub_pd(_mm256_mul_pd(p, c), _mm256_mul_pd(q, s)));
             }
         }
@@ -640,20 +728,20 @@ void inverse_stages(int n, int last, double* a, const double* tw) {
 
 void forward_first_stages(int n, const double* from, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (n >= 64 && rfft_wide_lanes()) return forward_first_stages_avx(n, from, a, tw);
+    if (n >= 256 && rfft_wide_lanes()) return forward_first_stages_avx(n, from, a, tw);
 #endif
 #ifdef VELORIN_RFFT_SSE2
-    if (n >= 32) return forward_first_stages_sse2(n, from, a, tw);
+    if (n >= 128) return forward_first_stages_sse2(n, from, a, tw);
 #endif
     forward_first_stages_scalar(n, from, a, tw);
 }
 
 void inverse_last_stages(int n, const double* from, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (n >= 64 && rfft_wide_lanes()) return inverse_last_stages_avx(n, from, a, tw);
+    if (n >= 256 && rfft_wide_lanes()) return inverse_last_stages_avx(n, from, a, tw);
 #endif
 #ifdef VELORIN_RFFT_SSE2
-    if (n >= 32) return inverse_last_stages_sse2(n, from, a, tw);
+    if (n >= 128) return inverse_last_stages_sse2(n, from, a, tw);
 #endif
     inverse_last_stages_scalar(n, from, a, tw);
 }
@@ -693,7 +781,7 @@ void build_windows(double* hann, double* sine, int n) {
 }
 
 void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitrev) {
-    if (n < 16 || n > max_gathered) {
+    if (n < block_size || n > max_gathered) {
         bitrev_permute(n, a, bitrev);
         forward_stages(n, 2, a, twiddles);
         return;
@@ -701,18 +789,18 @@ void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitre
     alignas(32) double copy[max_gathered];
     std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
     forward_first_stages(n, copy, a, twiddles);
-    forward_stages(n, 32, a, twiddles);
+    forward_stages(n, 2 * block_size, a, twiddles);
 }
 
 void rfft_inverse(int n, double* a, const double* twiddles, const int32_t* bitrev) {
     a[0] = a[0] * 0.5;
     if (n >= 2) a[n / 2] = a[n / 2] * 0.5;
-    if (n < 16 || n > max_gathered) {
+    if (n < block_size || n > max_gathered) {
         inverse_stages(n, 2, a, twiddles);
         bitrev_permute(n, a, bitrev);
         return;
     }
-    inverse_stages(n, 32, a, twiddles);
+    inverse_stages(n, 2 * block_size, a, twiddles);
     alignas(32) double copy[max_gathered];
     std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
     inverse_last_stages(n, copy, a, twiddles);
