@@ -231,29 +231,69 @@ VELORIN_RFFT_INLINE void two_points(double* a, int n, int size) {
 // One butterfly j of the block at b, on values of type V: a double, or a
 // register of blocks side by side (the lanes take the same operations).
 template <class V>
-VELORIN_RFFT_INLINE void forward_butterfly(V* v, int b, int half, int size, int j, const V& c,
-                                           const V& s) {
-    const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-    const V a1 = v[i1], a2 = v[i2], a3 = v[i3], a4 = v[i4];
+VELORIN_RFFT_INLINE void forward_butterfly(V& x1, V& x2, V& x3, V& x4, const V& c, const V& s) {
+    const V a1 = x1, a2 = x2, a3 = x3, a4 = x4;
     const V t1 = a4 * c + a3 * s;
     const V t2 = a3 * c - a4 * s;
-    v[i3] = t1 - a2;
-    v[i4] = t1 + a2;
-    v[i2] = a1 - t2;
-    v[i1] = a1 + t2;
+    x3 = t1 - a2;
+    x4 = t1 + a2;
+    x2 = a1 - t2;
+    x1 = a1 + t2;
+}
+
+template <class V>
+VELORIN_RFFT_INLINE void inverse_butterfly(V& x1, V& x2, V& x3, V& x4, const V& c, const V& s) {
+    const V a1 = x1, a2 = x2, a3 = x3, a4 = x4;
+    const V p = a3 + a4;
+    const V q = a1 - a2;
+    x1 = a1 + a2;
+    x2 = a4 - a3;
+    x3 = p * s + q * c;
+    x4 = p * c - q * s;
+}
+
+template <class V>
+VELORIN_RFFT_INLINE void forward_butterfly(V* v, int b, int half, int size, int j, const V& c,
+                                           const V& s) {
+    forward_butterfly(v[b + j], v[b + half - j], v[b + half + j], v[b + size - j], c, s);
 }
 
 template <class V>
 VELORIN_RFFT_INLINE void inverse_butterfly(V* v, int b, int half, int size, int j, const V& c,
                                            const V& s) {
-    const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
-    const V a1 = v[i1], a2 = v[i2], a3 = v[i3], a4 = v[i4];
-    const V p = a3 + a4;
-    const V q = a1 - a2;
-    v[i1] = a1 + a2;
-    v[i2] = a4 - a3;
-    v[i3] = p * s + q * c;
-    v[i4] = p * c - q * s;
+    inverse_butterfly(v[b + j], v[b + half - j], v[b + half + j], v[b + size - j], c, s);
+}
+
+// The two-point butterfly (b, b + half), the same in both directions.
+template <class V>
+VELORIN_RFFT_INLINE void two_point(V& x, V& y) {
+    const V x0 = x, x1 = y;
+    y = x0 - x1;
+    x = x0 + x1;
+}
+
+// Two stages in one go. In the blocks of 2 * size, the values at
+// j, half - j, half + j, size - j, size + j, size + half - j, size + half + j
+// and 2 * size - j (half = size / 2, 0 < j < size / 4) meet only each other in
+// the stages of size and 2 * size: the butterflies j of both blocks of size
+// (twiddle c1, s1), then j (c2, s2) and half - j (c3, s3) of the block of
+// 2 * size. Each value still meets its stages in their order.
+template <class V>
+VELORIN_RFFT_INLINE void forward_group(V* e, const V& c1, const V& s1, const V& c2, const V& s2,
+                                       const V& c3, const V& s3) {
+    forward_butterfly(e[0], e[1], e[2], e[3], c1, s1);
+    forward_butterfly(e[4], e[5], e[6], e[7], c1, s1);
+    forward_butterfly(e[0], e[3], e[4], e[7], c2, s2);
+    forward_butterfly(e[1], e[2], e[5], e[6], c3, s3);
+}
+
+template <class V>
+VELORIN_RFFT_INLINE void inverse_group(V* e, const V& c1, const V& s1, const V& c2, const V& s2,
+                                       const V& c3, const V& s3) {
+    inverse_butterfly(e[0], e[3], e[4], e[7], c2, s2);
+    inverse_butterfly(e[1], e[2], e[5], e[6], c3, s3);
+    inverse_butterfly(e[0], e[1], e[2], e[3], c1, s1);
+    inverse_butterfly(e[4], e[5], e[6], e[7], c1, s1);
 }
 
 // The stages of size 2, 4, 8 and 16 of a block of 16 held in v[0 .. 15].
@@ -335,38 +375,49 @@ BlockTwiddles block_twiddles(int n, const double* tw) {
     return w;
 }
 
-// The stages of size 32 and 64 of a block of 64 held in v[0 .. 63].
+// The stages of size 32 and 64 of a block of 64 held in v[0 .. 63], in
+// groups of eight values that no other butterfly of the two stages touches:
+// for j = 1 .. 7, the butterflies j of both blocks of 32, then j and 16 - j of
+// the block of 64. Each value still meets its stages in their order.
 template <class V>
 VELORIN_RFFT_INLINE void forward_upper_stages(V* v, const V* c, const V* s) {
-    VELORIN_RFFT_UNROLL
-    for (int size = 32; size <= 64; size *= 2) {
-        const int half = size / 2, first = size == 32 ? at32 : at64;
-        VELORIN_RFFT_UNROLL
-        for (int b = 0; b < 64; b += size) {
-            const V x0 = v[b], x1 = v[b + half];
-            v[b + half] = x0 - x1;
-            v[b] = x0 + x1;
-            VELORIN_RFFT_UNROLL
-            for (int j = 1; j < size / 4; ++j)
-                forward_butterfly(v, b, half, size, j, c[first + j], s[first + j]);
-        }
+    for (int b = 0; b < 64; b += 32) {
+        const V x0 = v[b], x1 = v[b + 16];
+        v[b + 16] = x0 - x1;
+        v[b] = x0 + x1;
     }
+    const V x0 = v[0], x1 = v[32];
+    v[32] = x0 - x1;
+    v[0] = x0 + x1;
+    for (int j = 1; j < 8; ++j) {
+        V e[8] = {v[j],      v[16 - j], v[16 + j], v[32 - j],
+                  v[32 + j], v[48 - j], v[48 + j], v[64 - j]};
+        forward_group(e, c[at32 + j], s[at32 + j], c[at64 + j], s[at64 + j], c[at64 + 16 - j],
+                      s[at64 + 16 - j]);
+        v[j] = e[0], v[16 - j] = e[1], v[16 + j] = e[2], v[32 - j] = e[3];
+        v[32 + j] = e[4], v[48 - j] = e[5], v[48 + j] = e[6], v[64 - j] = e[7];
+    }
+    forward_butterfly(v[8], v[24], v[40], v[56], c[at64 + 8], s[at64 + 8]);
 }
 
 template <class V>
 VELORIN_RFFT_INLINE void inverse_upper_stages(V* v, const V* c, const V* s) {
-    VELORIN_RFFT_UNROLL
-    for (int size = 64; size >= 32; size /= 2) {
-        const int half = size / 2, first = size == 32 ? at32 : at64;
-        VELORIN_RFFT_UNROLL
-        for (int b = 0; b < 64; b += size) {
-            const V x0 = v[b], x1 = v[b + half];
-            v[b] = x0 + x1;
-            v[b + half] = x0 - x1;
-            VELORIN_RFFT_UNROLL
-            for (int j = 1; j < size / 4; ++j)
-                inverse_butterfly(v, b, half, size, j, c[first + j], s[first + j]);
-        }
+    const V x0 = v[0], x1 = v[32];
+    v[0] = x0 + x1;
+    v[32] = x0 - x1;
+    for (int b = 0; b < 64; b += 32) {
+        const V y0 = v[b], y1 = v[b + 16];
+        v[b] = y0 + y1;
+        v[b + 16] = y0 - y1;
+    }
+    inverse_butterfly(v[8], v[24], v[40], v[56], c[at64 + 8], s[at64 + 8]);
+    for (int j = 1; j < 8; ++j) {
+        V e[8] = {v[j],      v[16 - j], v[16 + j], v[32 - j],
+                  v[32 + j], v[48 - j], v[48 + j], v[64 - j]};
+        inverse_group(e, c[at32 + j], s[at32 + j], c[at64 + j], s[at64 + j], c[at64 + 16 - j],
+                      s[at64 + 16 - j]);
+        v[j] = e[0], v[16 - j] = e[1], v[16 + j] = e[2], v[32 - j] = e[3];
+        v[32 + j] = e[4], v[48 - j] = e[5], v[48 + j] = e[6], v[64 - j] = e[7];
     }
 }
 
@@ -418,6 +469,10 @@ inline void store_down(double* a, int i, __m128d v) {
 inline __m128d twiddle_pair(const double* twiddles, int j, int stride, int part) {
     return _mm_loadh_pd(_mm_load_sd(twiddles + 2 * (j * stride) + part),
                         twiddles + 2 * ((j + 1) * stride) + part);
+}
+inline __m128d twiddle_pair_down(const double* twiddles, int j, int stride, int part) {
+    return _mm_loadh_pd(_mm_load_sd(twiddles + 2 * (j * stride) + part),
+                        twiddles + 2 * ((j - 1) * stride) + part);
 }
 
 // Two blocks of 64 side by side: lane t holds the block whose reverse is
@@ -540,6 +595,86 @@ VELORIN_RFFT_INLINE void inverse_tail(double* a, int n, int size, int j, const d
     }
 }
 
+// The stages of size and 2 * size together (see forward_group), for blocks
+// of 2 * size: first the values that take the two-point butterflies and the
+// butterfly size / 4 of the larger stage.
+VELORIN_RFFT_INLINE void forward_pair_ends(double* a, int n, int size, const double* tw) {
+    const int half = size / 2, quarter = size / 4, stride2 = n / size / 2;
+    const double c = tw[2 * (quarter * stride2)], s = tw[2 * (quarter * stride2) + 1];
+    for (int b = 0; b < n; b += 2 * size) {
+        two_point(a[b], a[b + half]);
+        two_point(a[b + size], a[b + size + half]);
+        two_point(a[b], a[b + size]);
+        forward_butterfly(a[b + quarter], a[b + half + quarter], a[b + size + quarter],
+                          a[b + size + half + quarter], c, s);
+    }
+}
+
+VELORIN_RFFT_INLINE void inverse_pair_ends(double* a, int n, int size, const double* tw) {
+    const int half = size / 2, quarter = size / 4, stride2 = n / size / 2;
+    const double c = tw[2 * (quarter * stride2)], s = tw[2 * (quarter * stride2) + 1];
+    for (int b = 0; b < n; b += 2 * size) {
+        two_point(a[b], a[b + size]);
+        inverse_butterfly(a[b + quarter], a[b + half + quarter], a[b + size + quarter],
+                          a[b + size + half + quarter], c, s);
+        two_point(a[b], a[b + half]);
+        two_point(a[b + size], a[b + size + half]);
+    }
+}
+
+// Then the groups j, j + 1, ... below size / 4: two at a time, then one.
+template <bool Forward>
+VELORIN_RFFT_INLINE void pair_tail(double* a, int n, int size, int j, const double* tw) {
+    const int half = size / 2, quarter = size / 4, stride = n / size, stride2 = stride / 2;
+#ifdef VELORIN_RFFT_SSE2
+    for (; j + 1 < quarter; j += 2) {
+        const __m128d c1 = twiddle_pair(tw, j, stride, 0), s1 = twiddle_pair(tw, j, stride, 1);
+        const __m128d c2 = twiddle_pair(tw, j, stride2, 0), s2 = twiddle_pair(tw, j, stride2, 1);
+        const __m128d c3 = twiddle_pair_down(tw, half - j, stride2, 0);
+        const __m128d s3 = twiddle_pair_down(tw, half - j, stride2, 1);
+        for (int b = 0; b < n; b += 2 * size) {
+            double* p = a + b;
+            __m128d e[8] = {_mm_loadu_pd(p + j),
+                            load_down(p, half - j),
+                            _mm_loadu_pd(p + half + j),
+                            load_down(p, size - j),
+                            _mm_loadu_pd(p + size + j),
+                            load_down(p, size + half - j),
+                            _mm_loadu_pd(p + size + half + j),
+                            load_down(p, 2 * size - j)};
+            if (Forward)
+                forward_group(e, c1, s1, c2, s2, c3, s3);
+            else
+                inverse_group(e, c1, s1, c2, s2, c3, s3);
+            _mm_storeu_pd(p + j, e[0]);
+            store_down(p, half - j, e[1]);
+            _mm_storeu_pd(p + half + j, e[2]);
+            store_down(p, size - j, e[3]);
+            _mm_storeu_pd(p + size + j, e[4]);
+            store_down(p, size + half - j, e[5]);
+            _mm_storeu_pd(p + size + half + j, e[6]);
+            store_down(p, 2 * size - j, e[7]);
+        }
+    }
+#endif
+    for (; j < quarter; ++j) {
+        const double c1 = tw[2 * (j * stride)], s1 = tw[2 * (j * stride) + 1];
+        const double c2 = tw[2 * (j * stride2)], s2 = tw[2 * (j * stride2) + 1];
+        const double c3 = tw[2 * ((half - j) * stride2)], s3 = tw[2 * ((half - j) * stride2) + 1];
+        const int at[8] = {j,        half - j,        half + j,        size - j,
+                           size + j, size + half - j, size + half + j, 2 * size - j};
+        for (int b = 0; b < n; b += 2 * size) {
+            double e[8];
+            for (int i = 0; i < 8; ++i) e[i] = a[b + at[i]];
+            if (Forward)
+                forward_group(e, c1, s1, c2, s2, c3, s3);
+            else
+                inverse_group(e, c1, s1, c2, s2, c3, s3);
+            for (int i = 0; i < 8; ++i) a[b + at[i]] = e[i];
+        }
+    }
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
 // Four butterflies or blocks side by side, for processors with AVX.
 __attribute__((target("avx"))) inline __m256d reverse4(__m256d v) {
@@ -551,10 +686,18 @@ __attribute__((target("avx"))) inline __m256d load_down4(const double* a, int i)
 __attribute__((target("avx"))) inline void store_down4(double* a, int i, __m256d v) {
     _mm256_storeu_pd(a + i - 3, reverse4(v));
 }
-__attribute__((target("avx"))) inline __m256d twiddle_four(const double* tw, int j, int stride,
-                                                           int part) {
-    return _mm256_set_pd(tw[2 * ((j + 3) * stride) + part], tw[2 * ((j + 2) * stride) + part],
-                         tw[2 * ((j + 1) * stride) + part], tw[2 * (j * stride) + part]);
+// The twiddles at j * stride, (j + 1) * stride, ... (or j - 1, ... with
+// `down`) for four lanes: each (cosine, sine) pair is loaded whole.
+__attribute__((target("avx"))) inline void twiddles_four(const double* tw, int j, int stride,
+                                                         bool down, __m256d* c, __m256d* s) {
+    const double* p = tw + 2 * (j * stride);
+    const int step = down ? -2 * stride : 2 * stride;
+    const __m256d x = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)),
+                                           _mm_loadu_pd(p + 2 * step), 1);  // c0 s0 c2 s2
+    const __m256d y = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p + step)),
+                                           _mm_loadu_pd(p + 3 * step), 1);  // c1 s1 c3 s3
+    *c = _mm256_unpacklo_pd(x, y);
+    *s = _mm256_unpackhi_pd(x, y);
 }
 
 // Rows p[0 .. 3] + k to columns and back: v[i] lane t is p[t][k + i].
@@ -650,8 +793,8 @@ __attribute__((target("avx"), noinline)) void forward_stages_avx(int n, int firs
         two_points(a, n, size);
         int j = 1;
         for (; j + 3 < quarter; j += 4) {
-            const __m256d c = twiddle_four(tw, j, stride, 0);
-            const __m256d s = twiddle_four(tw, j, stride, 1);
+            __m256d c, s;
+            twiddles_four(tw, j, stride, false, &c, &s);
             for (int b = 0; b < n; b += size) {
                 const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
                 const __m256d a1 = _mm256_loadu_pd(a + i1), a2 = load_down4(a, i2);
@@ -669,15 +812,15 @@ __attribute__((target("avx"), noinline)) void forward_stages_avx(int n, int firs
 }
 
 // The stages from size n down to `last`.
-__attribute__((target("avx"), noinline)) void inverse_stages_avx(int n, int last, double* a,
-                                                                 const double* tw) {
-    for (int size = n; size >= last; size /= 2) {
+__attribute__((target("avx"), noinline)) void inverse_stages_avx(int n, int top, int last,
+                                                                 double* a, const double* tw) {
+    for (int size = top; size >= last; size /= 2) {
         const int half = size / 2, quarter = size / 4, stride = n / size;
         two_points(a, n, size);
         int j = 1;
         for (; j + 3 < quarter; j += 4) {
-            const __m256d c = twiddle_four(tw, j, stride, 0);
-            const __m256d s = twiddle_four(tw, j, stride, 1);
+            __m256d c, s;
+            twiddles_four(tw, j, stride, false, &c, &s);
             for (int b = 0; b < n; b += size) {
                 const int i1 = b + j, i2 = b + half - j, i3 = b + half + j, i4 = b + size - j;
                 const __m256d a1 = _mm256_loadu_pd(a + i1), a2 = load_down4(a, i2);
@@ -692,6 +835,56 @@ __attribute__((target("avx"), noinline)) void inverse_stages_avx(int n, int last
         }
         inverse_tail(a, n, size, j, tw);
     }
+}
+
+// The stages of size and 2 * size together, four groups at a time.
+template <bool Forward>
+__attribute__((target("avx"))) inline void stage_pair_avx(int n, int size, double* a,
+                                                          const double* tw) {
+    const int half = size / 2, quarter = size / 4, stride = n / size, stride2 = stride / 2;
+    int j = 1;
+    for (; j + 3 < quarter; j += 4) {
+        __m256d c1, s1, c2, s2, c3, s3;
+        twiddles_four(tw, j, stride, false, &c1, &s1);
+        twiddles_four(tw, j, stride2, false, &c2, &s2);
+        twiddles_four(tw, half - j, stride2, true, &c3, &s3);
+        for (int b = 0; b < n; b += 2 * size) {
+            double* p = a + b;
+            __m256d e[8] = {_mm256_loadu_pd(p + j),
+                            load_down4(p, half - j),
+                            _mm256_loadu_pd(p + half + j),
+                            load_down4(p, size - j),
+                            _mm256_loadu_pd(p + size + j),
+                            load_down4(p, size + half - j),
+                            _mm256_loadu_pd(p + size + half + j),
+                            load_down4(p, 2 * size - j)};
+            if (Forward)
+                forward_group(e, c1, s1, c2, s2, c3, s3);
+            else
+                inverse_group(e, c1, s1, c2, s2, c3, s3);
+            _mm256_storeu_pd(p + j, e[0]);
+            store_down4(p, half - j, e[1]);
+            _mm256_storeu_pd(p + half + j, e[2]);
+            store_down4(p, size - j, e[3]);
+            _mm256_storeu_pd(p + size + j, e[4]);
+            store_down4(p, size + half - j, e[5]);
+            _mm256_storeu_pd(p + size + half + j, e[6]);
+            store_down4(p, 2 * size - j, e[7]);
+        }
+    }
+    pair_tail<Forward>(a, n, size, j, tw);
+}
+
+__attribute__((target("avx"), noinline)) void forward_stage_pair_avx(int n, int size, double* a,
+                                                                     const double* tw) {
+    forward_pair_ends(a, n, size, tw);
+    stage_pair_avx<true>(n, size, a, tw);
+}
+
+__attribute__((target("avx"), noinline)) void inverse_stage_pair_avx(int n, int size, double* a,
+                                                                     const double* tw) {
+    inverse_pair_ends(a, n, size, tw);
+    stage_pair_avx<false>(n, size, a, tw);
 }
 
 bool rfft_wide_lanes() {
@@ -713,17 +906,39 @@ void forward_stages(int n, int first, double* a, const double* tw) {
     }
 }
 
-void inverse_stages(int n, int last, double* a, const double* tw) {
+void inverse_stages(int n, int top, int last, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (rfft_wide_lanes()) {
-        inverse_stages_avx(n, last, a, tw);
+        inverse_stages_avx(n, top, last, a, tw);
         return;
     }
 #endif
-    for (int size = n; size >= last; size /= 2) {
+    for (int size = top; size >= last; size /= 2) {
         two_points(a, n, size);
         inverse_tail(a, n, size, 1, tw);
     }
+}
+
+void forward_stage_pair(int n, int size, double* a, const double* tw) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (rfft_wide_lanes()) {
+        forward_stage_pair_avx(n, size, a, tw);
+        return;
+    }
+#endif
+    forward_pair_ends(a, n, size, tw);
+    pair_tail<true>(a, n, size, 1, tw);
+}
+
+void inverse_stage_pair(int n, int size, double* a, const double* tw) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (rfft_wide_lanes()) {
+        inverse_stage_pair_avx(n, size, a, tw);
+        return;
+    }
+#endif
+    inverse_pair_ends(a, n, size, tw);
+    pair_tail<false>(a, n, size, 1, tw);
 }
 
 void forward_first_stages(int n, const double* from, double* a, const double* tw) {
@@ -789,18 +1004,22 @@ void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitre
     alignas(32) double copy[max_gathered];
     std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
     forward_first_stages(n, copy, a, twiddles);
-    forward_stages(n, 2 * block_size, a, twiddles);
+    int size = 2 * block_size;
+    for (; 2 * size <= n; size *= 4) forward_stage_pair(n, size, a, twiddles);
+    if (size <= n) forward_stages(n, size, a, twiddles);
 }
 
 void rfft_inverse(int n, double* a, const double* twiddles, const int32_t* bitrev) {
     a[0] = a[0] * 0.5;
     if (n >= 2) a[n / 2] = a[n / 2] * 0.5;
     if (n < block_size || n > max_gathered) {
-        inverse_stages(n, 2, a, twiddles);
+        inverse_stages(n, n, 2, a, twiddles);
         bitrev_permute(n, a, bitrev);
         return;
     }
-    inverse_stages(n, 2 * block_size, a, twiddles);
+    int size = n;
+    for (; size / 2 >= 2 * block_size; size /= 4) inverse_stage_pair(n, size / 2, a, twiddles);
+    if (size >= 2 * block_size) inverse_stages(n, size, size, a, twiddles);
     alignas(32) double copy[max_gathered];
     std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
     inverse_last_stages(n, copy, a, twiddles);
