@@ -61,6 +61,17 @@ void BM_rfft_forward_1024(benchmark::State& state) {
 }
 BENCHMARK(BM_rfft_forward_1024);
 
+void BM_rfft_inverse_1024(benchmark::State& state) {
+    const velorin_test::RfftTables t = velorin_test::make_rfft_tables(1024);
+    std::vector<double> block(1024, 0.25);
+    for (auto _ : state) {
+        velorin::rfft_inverse(1024, block.data(), t.twiddles.data(), t.bitrev.data());
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 1024);
+}
+BENCHMARK(BM_rfft_inverse_1024);
+
 template <double (*Read)(double, const double*, double, int, int64_t)>
 void reader_bench(benchmark::State& state) {
     const velorin::RenderShared& sh = note().scene->sh;
