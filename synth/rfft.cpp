@@ -198,7 +198,8 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
 // The forward transform takes blocks of 64 through their first six stages
 // at once, reading them straight from a copy of the input in bit-reversed
 // order; that pass replaces the permutation, and there the lanes of a register
-// hold whole blocks, so no lane needs turning round. The later stages walk
+// hold whole blocks, so no lane needs turning round. The later stages run two
+// at a time (see forward_group), which halves their loads and stores, and walk
 // each butterfly index j over all blocks, so each twiddle is loaded once per
 // stage. The inverse mirrors it: its last six stages write the blocks of 64 to
 // their bit-reversed places. The copy lives on the stack, so those two passes
@@ -228,8 +229,9 @@ VELORIN_RFFT_INLINE void two_points(double* a, int n, int size) {
     }
 }
 
-// One butterfly j of the block at b, on values of type V: a double, or a
-// register of blocks side by side (the lanes take the same operations).
+// One butterfly on the values at b + j, b + half - j, b + half + j and
+// b + size - j, of type V: a double, or a register of butterflies side by side
+// (the lanes take the same operations).
 template <class V>
 VELORIN_RFFT_INLINE void forward_butterfly(V& x1, V& x2, V& x3, V& x4, const V& c, const V& s) {
     const V a1 = x1, a2 = x2, a3 = x3, a4 = x4;
@@ -252,6 +254,7 @@ VELORIN_RFFT_INLINE void inverse_butterfly(V& x1, V& x2, V& x3, V& x4, const V& 
     x4 = p * c - q * s;
 }
 
+// The same, butterfly j of the block at b of v.
 template <class V>
 VELORIN_RFFT_INLINE void forward_butterfly(V* v, int b, int half, int size, int j, const V& c,
                                            const V& s) {
@@ -381,14 +384,9 @@ BlockTwiddles block_twiddles(int n, const double* tw) {
 // the block of 64. Each value still meets its stages in their order.
 template <class V>
 VELORIN_RFFT_INLINE void forward_upper_stages(V* v, const V* c, const V* s) {
-    for (int b = 0; b < 64; b += 32) {
-        const V x0 = v[b], x1 = v[b + 16];
-        v[b + 16] = x0 - x1;
-        v[b] = x0 + x1;
-    }
-    const V x0 = v[0], x1 = v[32];
-    v[32] = x0 - x1;
-    v[0] = x0 + x1;
+    two_point(v[0], v[16]);
+    two_point(v[32], v[48]);
+    two_point(v[0], v[32]);
     for (int j = 1; j < 8; ++j) {
         V e[8] = {v[j],      v[16 - j], v[16 + j], v[32 - j],
                   v[32 + j], v[48 - j], v[48 + j], v[64 - j]};
@@ -402,14 +400,9 @@ VELORIN_RFFT_INLINE void forward_upper_stages(V* v, const V* c, const V* s) {
 
 template <class V>
 VELORIN_RFFT_INLINE void inverse_upper_stages(V* v, const V* c, const V* s) {
-    const V x0 = v[0], x1 = v[32];
-    v[0] = x0 + x1;
-    v[32] = x0 - x1;
-    for (int b = 0; b < 64; b += 32) {
-        const V y0 = v[b], y1 = v[b + 16];
-        v[b] = y0 + y1;
-        v[b + 16] = y0 - y1;
-    }
+    two_point(v[0], v[32]);
+    two_point(v[0], v[16]);
+    two_point(v[32], v[48]);
     inverse_butterfly(v[8], v[24], v[40], v[56], c[at64 + 8], s[at64 + 8]);
     for (int j = 1; j < 8; ++j) {
         V e[8] = {v[j],      v[16 - j], v[16 + j], v[32 - j],
