@@ -305,35 +305,33 @@ VELORIN_RFFT_INLINE void inverse_group(V* e, const V& c1, const V& s1, const V& 
 template <class V>
 VELORIN_RFFT_INLINE void forward_sixteen(V* v, const V* c, const V* s) {
     VELORIN_RFFT_UNROLL
-    for (int size = 2; size <= 16; size *= 2) {
-        const int half = size / 2;
-        VELORIN_RFFT_UNROLL
-        for (int b = 0; b < 16; b += size) {
-            const V x0 = v[b], x1 = v[b + half];
-            v[b + half] = x0 - x1;
-            v[b] = x0 + x1;
-            VELORIN_RFFT_UNROLL
-            for (int j = 1; j < size / 4; ++j)
-                forward_butterfly(v, b, half, size, j, c[j * 16 / size], s[j * 16 / size]);
-        }
+    for (int b = 0; b < 16; b += 2) two_point(v[b], v[b + 1]);
+    VELORIN_RFFT_UNROLL
+    for (int b = 0; b < 16; b += 4) two_point(v[b], v[b + 2]);
+    VELORIN_RFFT_UNROLL
+    for (int b = 0; b < 16; b += 8) {
+        two_point(v[b], v[b + 4]);
+        forward_butterfly(v, b, 4, 8, 1, c[2], s[2]);
     }
+    two_point(v[0], v[8]);
+    VELORIN_RFFT_UNROLL
+    for (int j = 1; j < 4; ++j) forward_butterfly(v, 0, 8, 16, j, c[j], s[j]);
 }
 
 template <class V>
 VELORIN_RFFT_INLINE void inverse_sixteen(V* v, const V* c, const V* s) {
+    two_point(v[0], v[8]);
     VELORIN_RFFT_UNROLL
-    for (int size = 16; size >= 2; size /= 2) {
-        const int half = size / 2;
-        VELORIN_RFFT_UNROLL
-        for (int b = 0; b < 16; b += size) {
-            const V x0 = v[b], x1 = v[b + half];
-            v[b] = x0 + x1;
-            v[b + half] = x0 - x1;
-            VELORIN_RFFT_UNROLL
-            for (int j = 1; j < size / 4; ++j)
-                inverse_butterfly(v, b, half, size, j, c[j * 16 / size], s[j * 16 / size]);
-        }
+    for (int j = 1; j < 4; ++j) inverse_butterfly(v, 0, 8, 16, j, c[j], s[j]);
+    VELORIN_RFFT_UNROLL
+    for (int b = 0; b < 16; b += 8) {
+        two_point(v[b], v[b + 4]);
+        inverse_butterfly(v, b, 4, 8, 1, c[2], s[2]);
     }
+    VELORIN_RFFT_UNROLL
+    for (int b = 0; b < 16; b += 4) two_point(v[b], v[b + 2]);
+    VELORIN_RFFT_UNROLL
+    for (int b = 0; b < 16; b += 2) two_point(v[b], v[b + 1]);
 }
 
 // Blocks of 64: the first pass runs the stages of size 2 .. 16 on each of a
