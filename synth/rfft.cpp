@@ -704,7 +704,9 @@ __attribute__((target("avx"))) inline void transpose4(const __m256d* in, __m256d
 }
 
 // Four blocks of 64 side by side: lane t holds the block whose reverse is
-// g + t. n >= 256.
+// g + t. n >= 256. Q > 0: n / 64 known when compiling, which turns the 64
+// read or write offsets into constants.
+template <int Q>
 __attribute__((target("avx"), noinline)) void forward_first_stages_avx(int n, const double* from,
                                                                        double* a,
                                                                        const double* tw) {
@@ -714,7 +716,7 @@ __attribute__((target("avx"), noinline)) void forward_first_stages_avx(int n, co
         c[i] = _mm256_set1_pd(t.c[i]);
         s[i] = _mm256_set1_pd(t.s[i]);
     }
-    const int q = n / block_size;
+    const int q = Q > 0 ? Q : n / block_size;
     int r = 0;
     for (int g = 0; g < q; g += 4) {
         __m256d v[block_size];
@@ -742,6 +744,7 @@ __attribute__((target("avx"), noinline)) void forward_first_stages_avx(int n, co
     }
 }
 
+template <int Q>
 __attribute__((target("avx"), noinline)) void inverse_last_stages_avx(int n, const double* from,
                                                                       double* a, const double* tw) {
     const BlockTwiddles t = block_twiddles(n, tw);
@@ -750,7 +753,7 @@ __attribute__((target("avx"), noinline)) void inverse_last_stages_avx(int n, con
         c[i] = _mm256_set1_pd(t.c[i]);
         s[i] = _mm256_set1_pd(t.s[i]);
     }
-    const int q = n / block_size;
+    const int q = Q > 0 ? Q : n / block_size;
     int r = 0;
     for (int g = 0; g < q; g += 4) {
         __m256d v[block_size];
@@ -866,14 +869,20 @@ __attribute__((target("avx"))) inline void stage_pair_avx(int n, int size, doubl
     pair_tail<Forward>(a, n, size, j, tw);
 }
 
+// N, Size > 0: the sizes known when compiling, which spares the index
+// arithmetic of the blocks the renderer transforms.
+template <int N, int Size>
 __attribute__((target("avx"), noinline)) void forward_stage_pair_avx(int n, int size, double* a,
                                                                      const double* tw) {
+    if (N > 0) n = N, size = Size;
     forward_pair_ends(a, n, size, tw);
     stage_pair_avx<true>(n, size, a, tw);
 }
 
+template <int N, int Size>
 __attribute__((target("avx"), noinline)) void inverse_stage_pair_avx(int n, int size, double* a,
                                                                      const double* tw) {
+    if (N > 0) n = N, size = Size;
     inverse_pair_ends(a, n, size, tw);
     stage_pair_avx<false>(n, size, a, tw);
 }
@@ -913,7 +922,12 @@ void inverse_stages(int n, int top, int last, double* a, const double* tw) {
 void forward_stage_pair(int n, int size, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (rfft_wide_lanes()) {
-        forward_stage_pair_avx(n, size, a, tw);
+        if (n == 1024 && size == 128)
+            forward_stage_pair_avx<1024, 128>(n, size, a, tw);
+        else if (n == 1024 && size == 512)
+            forward_stage_pair_avx<1024, 512>(n, size, a, tw);
+        else
+            forward_stage_pair_avx<0, 0>(n, size, a, tw);
         return;
     }
 #endif
@@ -924,7 +938,12 @@ void forward_stage_pair(int n, int size, double* a, const double* tw) {
 void inverse_stage_pair(int n, int size, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (rfft_wide_lanes()) {
-        inverse_stage_pair_avx(n, size, a, tw);
+        if (n == 1024 && size == 128)
+            inverse_stage_pair_avx<1024, 128>(n, size, a, tw);
+        else if (n == 1024 && size == 512)
+            inverse_stage_pair_avx<1024, 512>(n, size, a, tw);
+        else
+            inverse_stage_pair_avx<0, 0>(n, size, a, tw);
         return;
     }
 #endif
@@ -934,7 +953,8 @@ void inverse_stage_pair(int n, int size, double* a, const double* tw) {
 
 void forward_first_stages(int n, const double* from, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (n >= 256 && rfft_wide_lanes()) return forward_first_stages_avx(n, from, a, tw);
+    if (n == 1024 && rfft_wide_lanes()) return forward_first_stages_avx<16>(n, from, a, tw);
+    if (n >= 256 && rfft_wide_lanes()) return forward_first_stages_avx<0>(n, from, a, tw);
 #endif
 #ifdef VELORIN_RFFT_SSE2
     if (n >= 128) return forward_first_stages_sse2(n, from, a, tw);
@@ -944,7 +964,8 @@ void forward_first_stages(int n, const double* from, double* a, const double* tw
 
 void inverse_last_stages(int n, const double* from, double* a, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (n >= 256 && rfft_wide_lanes()) return inverse_last_stages_avx(n, from, a, tw);
+    if (n == 1024 && rfft_wide_lanes()) return inverse_last_stages_avx<16>(n, from, a, tw);
+    if (n >= 256 && rfft_wide_lanes()) return inverse_last_stages_avx<0>(n, from, a, tw);
 #endif
 #ifdef VELORIN_RFFT_SSE2
     if (n >= 128) return inverse_last_stages_sse2(n, from, a, tw);
