@@ -587,35 +587,38 @@ VELORIN_RFFT_INLINE void inverse_tail(double* a, int n, int size, int j, const d
 }
 
 // The stages of size and 2 * size together (see forward_group), for blocks
-// of 2 * size: first the values that take the two-point butterflies and the
-// butterfly size / 4 of the larger stage.
-VELORIN_RFFT_INLINE void forward_pair_ends(double* a, int n, int size, const double* tw) {
+// of 2 * size, reading `from` and writing `to` (the same block, or a copy:
+// every value is read once, then written once). First the values that take
+// the two-point butterflies and the butterfly size / 4 of the larger stage.
+template <bool Forward>
+VELORIN_RFFT_INLINE void pair_ends(const double* from, double* to, int n, int size,
+                                   const double* tw) {
     const int half = size / 2, quarter = size / 4, stride2 = n / size / 2;
     const double c = tw[2 * (quarter * stride2)], s = tw[2 * (quarter * stride2) + 1];
+    const int at[8] = {0,       half,           size,           size + half,
+                       quarter, half + quarter, size + quarter, size + half + quarter};
     for (int b = 0; b < n; b += 2 * size) {
-        two_point(a[b], a[b + half]);
-        two_point(a[b + size], a[b + size + half]);
-        two_point(a[b], a[b + size]);
-        forward_butterfly(a[b + quarter], a[b + half + quarter], a[b + size + quarter],
-                          a[b + size + half + quarter], c, s);
-    }
-}
-
-VELORIN_RFFT_INLINE void inverse_pair_ends(double* a, int n, int size, const double* tw) {
-    const int half = size / 2, quarter = size / 4, stride2 = n / size / 2;
-    const double c = tw[2 * (quarter * stride2)], s = tw[2 * (quarter * stride2) + 1];
-    for (int b = 0; b < n; b += 2 * size) {
-        two_point(a[b], a[b + size]);
-        inverse_butterfly(a[b + quarter], a[b + half + quarter], a[b + size + quarter],
-                          a[b + size + half + quarter], c, s);
-        two_point(a[b], a[b + half]);
-        two_point(a[b + size], a[b + size + half]);
+        double e[8];
+        for (int i = 0; i < 8; ++i) e[i] = from[b + at[i]];
+        if (Forward) {
+            two_point(e[0], e[1]);
+            two_point(e[2], e[3]);
+            two_point(e[0], e[2]);
+            forward_butterfly(e[4], e[5], e[6], e[7], c, s);
+        } else {
+            two_point(e[0], e[2]);
+            inverse_butterfly(e[4], e[5], e[6], e[7], c, s);
+            two_point(e[0], e[1]);
+            two_point(e[2], e[3]);
+        }
+        for (int i = 0; i < 8; ++i) to[b + at[i]] = e[i];
     }
 }
 
 // Then the groups j, j + 1, ... below size / 4: two at a time, then one.
 template <bool Forward>
-VELORIN_RFFT_INLINE void pair_tail(double* a, int n, int size, int j, const double* tw) {
+VELORIN_RFFT_INLINE void pair_tail(const double* from, double* to, int n, int size, int j,
+                                   const double* tw) {
     const int half = size / 2, quarter = size / 4, stride = n / size, stride2 = stride / 2;
 #ifdef VELORIN_RFFT_SSE2
     for (; j + 1 < quarter; j += 2) {
@@ -624,7 +627,8 @@ VELORIN_RFFT_INLINE void pair_tail(double* a, int n, int size, int j, const doub
         const __m128d c3 = twiddle_pair_down(tw, half - j, stride2, 0);
         const __m128d s3 = twiddle_pair_down(tw, half - j, stride2, 1);
         for (int b = 0; b < n; b += 2 * size) {
-            double* p = a + b;
+            const double* p = from + b;
+            double* d = to + b;
             __m128d e[8] = {_mm_loadu_pd(p + j),
                             load_down(p, half - j),
                             _mm_loadu_pd(p + half + j),
@@ -637,14 +641,14 @@ VELORIN_RFFT_INLINE void pair_tail(double* a, int n, int size, int j, const doub
                 forward_group(e, c1, s1, c2, s2, c3, s3);
             else
                 inverse_group(e, c1, s1, c2, s2, c3, s3);
-            _mm_storeu_pd(p + j, e[0]);
-            store_down(p, half - j, e[1]);
-            _mm_storeu_pd(p + half + j, e[2]);
-            store_down(p, size - j, e[3]);
-            _mm_storeu_pd(p + size + j, e[4]);
-            store_down(p, size + half - j, e[5]);
-            _mm_storeu_pd(p + size + half + j, e[6]);
-            store_down(p, 2 * size - j, e[7]);
+            _mm_storeu_pd(d + j, e[0]);
+            store_down(d, half - j, e[1]);
+            _mm_storeu_pd(d + half + j, e[2]);
+            store_down(d, size - j, e[3]);
+            _mm_storeu_pd(d + size + j, e[4]);
+            store_down(d, size + half - j, e[5]);
+            _mm_storeu_pd(d + size + half + j, e[6]);
+            store_down(d, 2 * size - j, e[7]);
         }
     }
 #endif
@@ -656,12 +660,12 @@ VELORIN_RFFT_INLINE void pair_tail(double* a, int n, int size, int j, const doub
                            size + j, size + half - j, size + half + j, 2 * size - j};
         for (int b = 0; b < n; b += 2 * size) {
             double e[8];
-            for (int i = 0; i < 8; ++i) e[i] = a[b + at[i]];
+            for (int i = 0; i < 8; ++i) e[i] = from[b + at[i]];
             if (Forward)
                 forward_group(e, c1, s1, c2, s2, c3, s3);
             else
                 inverse_group(e, c1, s1, c2, s2, c3, s3);
-            for (int i = 0; i < 8; ++i) a[b + at[i]] = e[i];
+            for (int i = 0; i < 8; ++i) to[b + at[i]] = e[i];
         }
     }
 }
@@ -833,8 +837,8 @@ __attribute__((target("avx"), noinline)) void inverse_stages_avx(int n, int top,
 
 // The stages of size and 2 * size together, four groups at a time.
 template <bool Forward>
-__attribute__((target("avx"))) inline void stage_pair_avx(int n, int size, double* a,
-                                                          const double* tw) {
+__attribute__((target("avx"))) inline void stage_pair_avx(int n, int size, const double* from,
+                                                          double* to, const double* tw) {
     const int half = size / 2, quarter = size / 4, stride = n / size, stride2 = stride / 2;
     int j = 1;
     for (; j + 3 < quarter; j += 4) {
@@ -843,7 +847,8 @@ __attribute__((target("avx"))) inline void stage_pair_avx(int n, int size, doubl
         twiddles_four(tw, j, stride2, false, &c2, &s2);
         twiddles_four(tw, half - j, stride2, true, &c3, &s3);
         for (int b = 0; b < n; b += 2 * size) {
-            double* p = a + b;
+            const double* p = from + b;
+            double* d = to + b;
             __m256d e[8] = {_mm256_loadu_pd(p + j),
                             load_down4(p, half - j),
                             _mm256_loadu_pd(p + half + j),
@@ -856,35 +861,37 @@ __attribute__((target("avx"))) inline void stage_pair_avx(int n, int size, doubl
                 forward_group(e, c1, s1, c2, s2, c3, s3);
             else
                 inverse_group(e, c1, s1, c2, s2, c3, s3);
-            _mm256_storeu_pd(p + j, e[0]);
-            store_down4(p, half - j, e[1]);
-            _mm256_storeu_pd(p + half + j, e[2]);
-            store_down4(p, size - j, e[3]);
-            _mm256_storeu_pd(p + size + j, e[4]);
-            store_down4(p, size + half - j, e[5]);
-            _mm256_storeu_pd(p + size + half + j, e[6]);
-            store_down4(p, 2 * size - j, e[7]);
+            _mm256_storeu_pd(d + j, e[0]);
+            store_down4(d, half - j, e[1]);
+            _mm256_storeu_pd(d + half + j, e[2]);
+            store_down4(d, size - j, e[3]);
+            _mm256_storeu_pd(d + size + j, e[4]);
+            store_down4(d, size + half - j, e[5]);
+            _mm256_storeu_pd(d + size + half + j, e[6]);
+            store_down4(d, 2 * size - j, e[7]);
         }
     }
-    pair_tail<Forward>(a, n, size, j, tw);
+    pair_tail<Forward>(from, to, n, size, j, tw);
 }
 
 // N, Size > 0: the sizes known when compiling, which spares the index
 // arithmetic of the blocks the renderer transforms.
 template <int N, int Size>
-__attribute__((target("avx"), noinline)) void forward_stage_pair_avx(int n, int size, double* a,
+__attribute__((target("avx"), noinline)) void forward_stage_pair_avx(int n, int size,
+                                                                     const double* from, double* to,
                                                                      const double* tw) {
     if (N > 0) n = N, size = Size;
-    forward_pair_ends(a, n, size, tw);
-    stage_pair_avx<true>(n, size, a, tw);
+    pair_ends<true>(from, to, n, size, tw);
+    stage_pair_avx<true>(n, size, from, to, tw);
 }
 
 template <int N, int Size>
-__attribute__((target("avx"), noinline)) void inverse_stage_pair_avx(int n, int size, double* a,
+__attribute__((target("avx"), noinline)) void inverse_stage_pair_avx(int n, int size,
+                                                                     const double* from, double* to,
                                                                      const double* tw) {
     if (N > 0) n = N, size = Size;
-    inverse_pair_ends(a, n, size, tw);
-    stage_pair_avx<false>(n, size, a, tw);
+    pair_ends<false>(from, to, n, size, tw);
+    stage_pair_avx<false>(n, size, from, to, tw);
 }
 
 bool rfft_wide_lanes() {
@@ -919,36 +926,36 @@ void inverse_stages(int n, int top, int last, double* a, const double* tw) {
     }
 }
 
-void forward_stage_pair(int n, int size, double* a, const double* tw) {
+void forward_stage_pair(int n, int size, const double* from, double* to, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (rfft_wide_lanes()) {
         if (n == 1024 && size == 128)
-            forward_stage_pair_avx<1024, 128>(n, size, a, tw);
+            forward_stage_pair_avx<1024, 128>(n, size, from, to, tw);
         else if (n == 1024 && size == 512)
-            forward_stage_pair_avx<1024, 512>(n, size, a, tw);
+            forward_stage_pair_avx<1024, 512>(n, size, from, to, tw);
         else
-            forward_stage_pair_avx<0, 0>(n, size, a, tw);
+            forward_stage_pair_avx<0, 0>(n, size, from, to, tw);
         return;
     }
 #endif
-    forward_pair_ends(a, n, size, tw);
-    pair_tail<true>(a, n, size, 1, tw);
+    pair_ends<true>(from, to, n, size, tw);
+    pair_tail<true>(from, to, n, size, 1, tw);
 }
 
-void inverse_stage_pair(int n, int size, double* a, const double* tw) {
+void inverse_stage_pair(int n, int size, const double* from, double* to, const double* tw) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (rfft_wide_lanes()) {
         if (n == 1024 && size == 128)
-            inverse_stage_pair_avx<1024, 128>(n, size, a, tw);
+            inverse_stage_pair_avx<1024, 128>(n, size, from, to, tw);
         else if (n == 1024 && size == 512)
-            inverse_stage_pair_avx<1024, 512>(n, size, a, tw);
+            inverse_stage_pair_avx<1024, 512>(n, size, from, to, tw);
         else
-            inverse_stage_pair_avx<0, 0>(n, size, a, tw);
+            inverse_stage_pair_avx<0, 0>(n, size, from, to, tw);
         return;
     }
 #endif
-    inverse_pair_ends(a, n, size, tw);
-    pair_tail<false>(a, n, size, 1, tw);
+    pair_ends<false>(from, to, n, size, tw);
+    pair_tail<false>(from, to, n, size, 1, tw);
 }
 
 void forward_first_stages(int n, const double* from, double* a, const double* tw) {
@@ -1014,10 +1021,17 @@ void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitre
         return;
     }
     alignas(32) double copy[max_gathered];
-    std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
-    forward_first_stages(n, copy, a, twiddles);
     int size = 2 * block_size;
-    for (; 2 * size <= n; size *= 4) forward_stage_pair(n, size, a, twiddles);
+    if (2 * size <= n) {
+        // The first six stages into the copy, the next two back.
+        forward_first_stages(n, a, copy, twiddles);
+        forward_stage_pair(n, size, copy, a, twiddles);
+        size *= 4;
+    } else {
+        std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
+        forward_first_stages(n, copy, a, twiddles);
+    }
+    for (; 2 * size <= n; size *= 4) forward_stage_pair(n, size, a, a, twiddles);
     if (size <= n) forward_stages(n, size, a, twiddles);
 }
 
@@ -1029,11 +1043,16 @@ void rfft_inverse(int n, double* a, const double* twiddles, const int32_t* bitre
         bitrev_permute(n, a, bitrev);
         return;
     }
-    int size = n;
-    for (; size / 2 >= 2 * block_size; size /= 4) inverse_stage_pair(n, size / 2, a, twiddles);
-    if (size >= 2 * block_size) inverse_stages(n, size, size, a, twiddles);
     alignas(32) double copy[max_gathered];
-    std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
+    int size = n;
+    for (; size / 2 > 2 * block_size; size /= 4) inverse_stage_pair(n, size / 2, a, a, twiddles);
+    if (size / 2 == 2 * block_size) {
+        // The last two later stages into the copy, the last six back.
+        inverse_stage_pair(n, size / 2, a, copy, twiddles);
+    } else {
+        if (size == 2 * block_size) inverse_stages(n, size, size, a, twiddles);
+        std::memcpy(copy, a, sizeof(double) * static_cast<size_t>(n));
+    }
     inverse_last_stages(n, copy, a, twiddles);
 }
 
