@@ -196,15 +196,16 @@ void bitrev_permute(int n, double* a, const int32_t* ip) {
 // operations, in the very order, of the stages run one butterfly at a time.
 //
 // The forward transform takes blocks of 64 through their first six stages
-// at once, reading them straight from a copy of the input in bit-reversed
-// order; that pass replaces the permutation, and there the lanes of a register
-// hold whole blocks, so no lane needs turning round. The later stages run two
-// at a time (see forward_group), which halves their loads and stores, and walk
+// at once, reading the input in bit-reversed order and writing a second
+// buffer; that pass replaces the permutation, and there the lanes of a
+// register hold whole blocks, so no lane needs turning round. The later stages
+// run two at a time (see forward_group), which halves their loads and stores,
+// the first two of them from the second buffer back into the block, and walk
 // each butterfly index j over all blocks, so each twiddle is loaded once per
 // stage. The inverse mirrors it: its last six stages write the blocks of 64 to
-// their bit-reversed places. The copy lives on the stack, so those two passes
-// serve blocks of up to `max_gathered` values; larger and smaller ones take
-// the permutation and the stages one by one.
+// their bit-reversed places. The second buffer lives on the stack, so those
+// passes serve blocks of up to `max_gathered` values; larger and smaller ones
+// take the permutation and the stages one by one.
 constexpr int max_gathered = 2048;
 
 // r + step in bit-reversed counting: `step` is a single bit, the carry runs
