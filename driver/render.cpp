@@ -95,9 +95,13 @@ void convert_frames(Input* in, int64_t first, int64_t last) {
 }
 
 // Room around the walk's span for the reads of ordinary notes (grains,
-// blocks, breath), in input samples per input sample per second plus a few
-// blocks.
-double read_margin(double rate) { return 2.0 * rate + 8192; }
+// blocks, breath): a quarter of a second of input plus a few blocks. Notes
+// across pitches, formant shifts, breath, modulation, bends and 22.05 to 96
+// kHz sources read a few thousand samples past the span at most; a note that
+// reads further is rendered again (see convert_what_the_note_reads). Each
+// frame converted costs a conversion and, in a long sample, memory touched
+// for the first time.
+double read_margin(double rate) { return 0.25 * rate + 8192; }
 
 // Converts the part of the input the note reads: the walk's span with the
 // margin, and the start of the sample, which the second pass's last units
