@@ -315,6 +315,26 @@ TEST(RenderEdge, UnloadableInputEndsWith99) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Datei hat nicht gefunden.\n");
 }
 
+namespace {
+
+// Writes `bytes` into a pipe and closes it; stops early when the reader is gone.
+struct PipeWriter {
+    int fd;
+    const std::vector<uint8_t>* bytes;
+};
+
+void write_all(void* arg) {
+    const PipeWriter& w = *static_cast<PipeWriter*>(arg);
+    for (size_t at = 0; at < w.bytes->size();) {
+        const auto n = write(w.fd, w.bytes->data() + at, unsigned(w.bytes->size() - at));
+        if (n <= 0) break;
+        at += size_t(n);
+    }
+    close(w.fd);
+}
+
+}  // namespace
+
 // A note from part of a long sample is the note of the whole sample: the same
 // file through a pipe, which cannot seek and so is read whole, renders the
 // same bytes. Notes near the start, in the middle and at the end; 16-bit mono
@@ -352,19 +372,14 @@ TEST(RenderLong, NoteFromPartOfALongSampleIsTheWholeSamplesNote) {
             const std::string piped = dir.file("piped.wav");
             std::remove(piped.c_str());
             ASSERT_EQ(symlink(("/dev/fd/" + std::to_string(fds[0])).c_str(), piped.c_str()), 0);
-            std::thread writer([&] {
-                for (size_t at = 0; at < bytes.size();) {
-                    const auto n = write(fds[1], bytes.data() + at, unsigned(bytes.size() - at));
-                    if (n <= 0) break;
-                    at += size_t(n);
-                }
-                close(fds[1]);
-            });
+            PipeWriter w{fds[1], &bytes};
+            Thread* writer = thread_start(write_all, &w);
+            ASSERT_NE(writer, nullptr);
             args = {dir.wfile("piped.wav"), dir.wfile("whole.wav")};
             args.insert(args.end(), note.begin(), note.end());
             EXPECT_EQ(run_quiet(args), 0);
             close(fds[0]);
-            writer.join();
+            thread_join(writer);
             EXPECT_EQ(read_bytes(dir.file("part.wav")), read_bytes(dir.file("whole.wav")))
                 << channels << " " << narrow_text(offset);
         }
