@@ -141,10 +141,6 @@ double phase_term(int64_t j, int step, int n, double rate, Value v) {
     return ((1 - f) * v(k) + f * v(k + 1)) / rate;
 }
 
-// Samples whose terms are computed side by side before they are summed one
-// after another.
-constexpr int term_chunk = 256;
-
 // How the terms of samples that share a frame are computed: u = (j + 0.5 -
 // q) / step (times `inv` instead when the step is a power of two, the same
 // double), then f = u - kd and ((1 - f) * l + f * r) / rate. Every term is
@@ -165,48 +161,61 @@ inline double frame_term(const FrameTerms& ft, double jd) {
     return ((1 - f) * ft.l + f * ft.r) / ft.rate;
 }
 
+// The sum plus the terms of samples j..end - 1, which share one frame, added
+// one after another in order of j; the terms are computed ahead, side by
+// side, and stay off the chain of additions.
+double add_frame_terms1(const FrameTerms& ft, int64_t j, int64_t end, double sum) {
+    for (; j < end; ++j) sum += frame_term(ft, static_cast<double>(j));
+    return sum;
+}
+
 #ifdef VELORIN_PHASE_SSE2
-// Samples j0..j0 + len - 1, two at a time.
-void frame_terms2(const FrameTerms& ft, int64_t j0, int len, double* t) {
+// Two terms at a time.
+double add_frame_terms2(const FrameTerms& ft, int64_t j, int64_t end, double sum) {
     const __m128d q = _mm_set1_pd(ft.q), kd = _mm_set1_pd(ft.kd), l = _mm_set1_pd(ft.l),
                   r = _mm_set1_pd(ft.r), rate = _mm_set1_pd(ft.rate), one = _mm_set1_pd(1.0),
                   half = _mm_set1_pd(0.5), two = _mm_set1_pd(2.0);
     const __m128d scale = _mm_set1_pd(ft.inv != 0 ? ft.inv : ft.step);
     const bool times = ft.inv != 0;
-    __m128d jd = _mm_set_pd(static_cast<double>(j0 + 1), static_cast<double>(j0));
-    int i = 0;
-    for (; i + 2 <= len; i += 2) {
+    __m128d jd = _mm_set_pd(static_cast<double>(j + 1), static_cast<double>(j));
+    for (; j + 2 <= end; j += 2) {
         const __m128d num = _mm_sub_pd(_mm_add_pd(jd, half), q);
         const __m128d u = times ? _mm_mul_pd(num, scale) : _mm_div_pd(num, scale);
         const __m128d f = _mm_sub_pd(u, kd);
         const __m128d v = _mm_add_pd(_mm_mul_pd(_mm_sub_pd(one, f), l), _mm_mul_pd(f, r));
-        _mm_storeu_pd(t + i, _mm_div_pd(v, rate));
+        const __m128d t = _mm_div_pd(v, rate);
+        sum += _mm_cvtsd_f64(t);
+        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(t, t));
         jd = _mm_add_pd(jd, two);
     }
-    for (; i < len; ++i) t[i] = frame_term(ft, static_cast<double>(j0 + i));
+    return add_frame_terms1(ft, j, end, sum);
 }
 
-// The same, four at a time, where the processor has AVX.
-__attribute__((target("avx"))) void frame_terms4(const FrameTerms& ft, int64_t j0, int len,
-                                                 double* t) {
+// Four terms at a time, where the processor has AVX.
+__attribute__((target("avx"))) double add_frame_terms4(const FrameTerms& ft, int64_t j, int64_t end,
+                                                       double sum) {
     const __m256d q = _mm256_set1_pd(ft.q), kd = _mm256_set1_pd(ft.kd), l = _mm256_set1_pd(ft.l),
                   r = _mm256_set1_pd(ft.r), rate = _mm256_set1_pd(ft.rate),
                   one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5), four = _mm256_set1_pd(4.0);
     const __m256d scale = _mm256_set1_pd(ft.inv != 0 ? ft.inv : ft.step);
     const bool times = ft.inv != 0;
-    const double j = static_cast<double>(j0);
-    __m256d jd = _mm256_set_pd(j + 3, j + 2, j + 1, j);
-    int i = 0;
-    for (; i + 4 <= len; i += 4) {
+    const double j0 = static_cast<double>(j);
+    __m256d jd = _mm256_set_pd(j0 + 3, j0 + 2, j0 + 1, j0);
+    for (; j + 4 <= end; j += 4) {
         const __m256d num = _mm256_sub_pd(_mm256_add_pd(jd, half), q);
         const __m256d u = times ? _mm256_mul_pd(num, scale) : _mm256_div_pd(num, scale);
         const __m256d f = _mm256_sub_pd(u, kd);
         const __m256d v =
             _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, f), l), _mm256_mul_pd(f, r));
-        _mm256_storeu_pd(t + i, _mm256_div_pd(v, rate));
+        const __m256d t = _mm256_div_pd(v, rate);
+        const __m128d lo = _mm256_castpd256_pd128(t), hi = _mm256_extractf128_pd(t, 1);
+        sum += _mm_cvtsd_f64(lo);
+        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(lo, lo));
+        sum += _mm_cvtsd_f64(hi);
+        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(hi, hi));
         jd = _mm256_add_pd(jd, four);
     }
-    for (; i < len; ++i) t[i] = frame_term(ft, static_cast<double>(j0 + i));
+    return add_frame_terms1(ft, j, end, sum);
 }
 
 bool phase_wide_lanes() {
@@ -215,31 +224,15 @@ bool phase_wide_lanes() {
 }
 #endif
 
-// Adds the terms of samples j..end - 1, which share one frame, to `sum` in
-// order of j, the terms computed `lanes` at a time (4 where AVX is at hand).
+// The terms computed `lanes` at a time (4 where AVX is at hand).
 double add_frame_terms(const FrameTerms& ft, int64_t j, int64_t end, int lanes, double sum) {
-    double t[term_chunk];
-    while (j < end) {
-        const int len = end - j > term_chunk ? term_chunk : static_cast<int>(end - j);
 #ifdef VELORIN_PHASE_SSE2
-        if (lanes >= 4 && phase_wide_lanes())
-            frame_terms4(ft, j, len, t);
-        else if (lanes >= 2)
-            frame_terms2(ft, j, len, t);
-        else
+    if (lanes >= 4 && phase_wide_lanes()) return add_frame_terms4(ft, j, end, sum);
+    if (lanes >= 2) return add_frame_terms2(ft, j, end, sum);
+#else
+    (void)lanes;
 #endif
-            for (int i = 0; i < len; ++i) t[i] = frame_term(ft, static_cast<double>(j + i));
-        int i = 0;
-        for (; i + 4 <= len; i += 4) {
-            sum += t[i];
-            sum += t[i + 1];
-            sum += t[i + 2];
-            sum += t[i + 3];
-        }
-        for (; i < len; ++i) sum += t[i];
-        j += len;
-    }
-    return sum;
+    return add_frame_terms1(ft, j, end, sum);
 }
 
 // Adds the terms of entry e >= 1 (samples j..end - 1, end - j <= step) to
