@@ -135,13 +135,15 @@ void convert_values_from(ByteSource src, int64_t data_at, int64_t raw_size, cons
     const int64_t n = whole < to ? whole : to;
     int64_t i = from < 0 ? 0 : from;
     if (i >= n || !source_seek(src, data_at + i * bps)) return;
-    constexpr int piece_values = 4096;
-    uint8_t piece[piece_values * 8];
+    // Large pieces: a stream reads them mostly straight into the buffer.
+    const int64_t piece_values = read_piece / bps;
+    std::vector<uint8_t> piece(static_cast<size_t>(piece_values * bps));
     while (i < n) {
         const int64_t want = n - i < piece_values ? n - i : piece_values;
         const int64_t got =
-            static_cast<int64_t>(source_read(src, piece, static_cast<size_t>(want * bps))) / bps;
-        convert_values(piece, got * bps, fmt, 0, got, out + i);
+            static_cast<int64_t>(source_read(src, piece.data(), static_cast<size_t>(want * bps))) /
+            bps;
+        convert_values(piece.data(), got * bps, fmt, 0, got, out + i);
         i += got;
         if (got < want) return;
     }
