@@ -162,8 +162,8 @@ inline double frame_term(const FrameTerms& ft, double jd) {
 }
 
 // The sum plus the terms of samples j..end - 1, which share one frame, added
-// one after another in order of j; the terms are computed ahead, side by
-// side, and stay off the chain of additions.
+// one after another in order of j. The forms below compute the terms two or
+// four side by side, ahead of the additions, which then form the only chain.
 double add_frame_terms1(const FrameTerms& ft, int64_t j, int64_t end, double sum) {
     for (; j < end; ++j) sum += frame_term(ft, static_cast<double>(j));
     return sum;
@@ -307,7 +307,7 @@ int build_phase_table_upto(const double* freq, int count, int step, double freq_
             return static_cast<int>(entry);
         const int64_t end = ssize - j > step ? j + step : ssize;
         // Entry 0 holds the samples whose u is below 0; positions beyond
-        // 2^31 samples are left to the general form.
+        // 2^31 samples (no WAV file has them) are left to the general form.
         if (entry == 0 || end > (int64_t(1) << 31)) {
             for (; j < end; ++j) sum += phase_term(j, step, n, rate, v);
             continue;
