@@ -166,43 +166,58 @@ double sinc_read_render(double x, const double* data, double width, int channels
 
 namespace {
 
-// The span of a width-1 read when every tap is inside the buffer and x is not
-// a whole sample: the case read_width_one takes with four taps. False
-// otherwise (the caller reads that x alone).
-inline bool four_tap_span(double x, int channels, int64_t frames, int64_t* first) {
-    if (channels < 1 || !std::isfinite(x)) return false;
-    const double lo = std::ceil(x - 2.0);
-    const double hi = std::floor(x + 2.0);
-    if (hi < 0.0 || lo >= static_cast<double>(frames) || lo > hi) return false;
-    const int64_t f = static_cast<int64_t>(lo);
-    const int64_t l = static_cast<int64_t>(hi);
-    if (!(f >= 1 && l < frames && l - f == 3)) return false;
-    *first = f;
-    return true;
-}
+// The width-one reads side by side take a lane only when the lane test below
+// passes; every other position is read by sinc_read_render itself, so the
+// test may refuse more than it must but never accept a lane that the scalar
+// reader would not give to read_width_one with four taps at the same first
+// tap.
+//
+// The scalar reader's span is lo = ceil(x - 2), hi = floor(x + 2), four taps
+// when hi - lo == 3, first = lo >= 1, hi < frames. The test computes a = x - 2
+// and b = x + 2 with the very same roundings and asks x > 2 and b < 2^31.
+// Then 0 < a < b < 2^31 (x > 2 makes x - 2 exact and positive), so the
+// truncating conversion of a and of b to 32-bit integers is their floor,
+// exactly; ceil(a) is floor(a) plus one where floor(a) < a. NaN fails both
+// comparisons, an infinity one of them; positions at or past 2^31 - 2 and at
+// or below 2 go to the scalar reader, as does any hi - lo other than 3 (whole
+// samples, and the rare roundings of x + 2 up to a whole number). Whole
+// numbers below 2^31 are exact in a double, so hi < frames is compared in
+// doubles: frames past 2^53 round but stay above hi.
+constexpr double lane_limit = 2147483648.0;  // 2^31
 
 #ifdef VELORIN_READER_SSE2
-// Coefficient k of pieces j0 and j1, as the two lanes of a register.
-inline __m128d column2(int j0, int j1, int k) {
-    return _mm_loadh_pd(_mm_load_sd(&kernel_table.c[j0][k]), &kernel_table.c[j1][k]);
+// The lane test for two lanes: a bit per passing lane; *lo gets each lane's
+// first tap as a double (meaningless in lanes that fail).
+inline int width_one_lanes2(__m128d x, __m128d frames, __m128d* lo) {
+    const __m128d two = _mm_set1_pd(2.0);
+    const __m128d a = _mm_sub_pd(x, two);
+    const __m128d b = _mm_add_pd(x, two);
+    const __m128d ok = _mm_and_pd(_mm_cmpgt_pd(x, two), _mm_cmplt_pd(b, _mm_set1_pd(lane_limit)));
+    const __m128d fa = _mm_cvtepi32_pd(_mm_cvttpd_epi32(a));
+    const __m128d l = _mm_add_pd(fa, _mm_and_pd(_mm_cmplt_pd(fa, a), _mm_set1_pd(1.0)));
+    const __m128d h = _mm_cvtepi32_pd(_mm_cvttpd_epi32(b));
+    const __m128d span = _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(h, l), _mm_set1_pd(3.0)),
+                                    _mm_cmplt_pd(h, frames));
+    *lo = l;
+    return _mm_movemask_pd(_mm_and_pd(ok, span));
 }
 
-// piece_value for two lanes: c0 + f * (c1 + f * (c2 + f * c3)).
-inline __m128d piece_value2(int j0, int j1, __m128d f) {
-    __m128d t = _mm_mul_pd(f, column2(j0, j1, 3));
-    t = _mm_add_pd(column2(j0, j1, 2), t);
+// piece_value for two lanes, from the rows of pieces j0 and j1:
+// c0 + f * (c1 + f * (c2 + f * c3)), each row's pairs unpacked into columns.
+inline __m128d piece_value2(const double* r0, const double* r1, __m128d f) {
+    const __m128d a0 = _mm_loadu_pd(r0), a1 = _mm_loadu_pd(r1);
+    const __m128d b0 = _mm_loadu_pd(r0 + 2), b1 = _mm_loadu_pd(r1 + 2);
+    __m128d t = _mm_mul_pd(f, _mm_unpackhi_pd(b0, b1));
+    t = _mm_add_pd(_mm_unpacklo_pd(b0, b1), t);
     t = _mm_mul_pd(f, t);
-    t = _mm_add_pd(column2(j0, j1, 1), t);
+    t = _mm_add_pd(_mm_unpackhi_pd(a0, a1), t);
     t = _mm_mul_pd(f, t);
-    return _mm_add_pd(column2(j0, j1, 0), t);
+    return _mm_add_pd(_mm_unpacklo_pd(a0, a1), t);
 }
 
-// read_width_one for two positions whose spans start at first[0], first[1].
-void read_width_one2(const double* x, const double* data, int channels, const int64_t* first,
-                     double* out) {
-    const double phi0 = x[0] - (static_cast<double>(first[0]) + 1);
-    const double phi1 = x[1] - (static_cast<double>(first[1]) + 1);
-    const __m128d phi = _mm_set_pd(phi1, phi0);
+// read_width_one for two lanes that passed the lane test with first taps lo.
+inline __m128d read_width_one2(__m128d x, __m128d lo, const double* data, int channels) {
+    const __m128d phi = _mm_sub_pd(x, _mm_add_pd(lo, _mm_set1_pd(1.0)));
     const __m128d half_table = _mm_set1_pd(intervals / 2);
     const __m128d ta = _mm_mul_pd(phi, half_table);
     const __m128d tb = _mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), phi), half_table);
@@ -210,53 +225,114 @@ void read_width_one2(const double* x, const double* data, int channels, const in
     const __m128i ib = _mm_cvttpd_epi32(tb);
     const __m128d fa = _mm_sub_pd(ta, _mm_cvtepi32_pd(ia));
     const __m128d fb = _mm_sub_pd(tb, _mm_cvtepi32_pd(ib));
-    const int ja0 = _mm_cvtsi128_si32(ia), ja1 = _mm_cvtsi128_si32(_mm_srli_si128(ia, 4));
-    const int jb0 = _mm_cvtsi128_si32(ib), jb1 = _mm_cvtsi128_si32(_mm_srli_si128(ib, 4));
-    const __m128d wm1 = piece_value2(ja0 + intervals / 2, ja1 + intervals / 2, fa);
-    const __m128d w0 = piece_value2(ja0, ja1, fa);
-    const __m128d w1 = piece_value2(jb0, jb1, fb);
-    const __m128d w2 = piece_value2(jb0 + intervals / 2, jb1 + intervals / 2, fb);
+    const double* ra0 = kernel_table.c[_mm_cvtsi128_si32(ia)];
+    const double* ra1 = kernel_table.c[_mm_cvtsi128_si32(_mm_srli_si128(ia, 4))];
+    const double* rb0 = kernel_table.c[_mm_cvtsi128_si32(ib)];
+    const double* rb1 = kernel_table.c[_mm_cvtsi128_si32(_mm_srli_si128(ib, 4))];
+    constexpr int up = (intervals / 2) * 4;  // piece j + intervals / 2, in doubles
+    const __m128d wm1 = piece_value2(ra0 + up, ra1 + up, fa);
+    const __m128d w0 = piece_value2(ra0, ra1, fa);
+    const __m128d w1 = piece_value2(rb0, rb1, fb);
+    const __m128d w2 = piece_value2(rb0 + up, rb1 + up, fb);
     const __m128d wsum = _mm_add_pd(_mm_add_pd(_mm_add_pd(wm1, w0), w1), w2);
-    const double* p = data + first[0] * channels;
-    const double* q = data + first[1] * channels;
-    const __m128d s0 = _mm_set_pd(q[0], p[0]);
-    const __m128d s1 = _mm_set_pd(q[channels], p[channels]);
-    const __m128d s2 = _mm_set_pd(q[2 * channels], p[2 * channels]);
-    const __m128d s3 = _mm_set_pd(q[3 * channels], p[3 * channels]);
+    const __m128i first = _mm_cvttpd_epi32(lo);
+    const double* p = data + static_cast<int64_t>(_mm_cvtsi128_si32(first)) * channels;
+    const double* q =
+        data + static_cast<int64_t>(_mm_cvtsi128_si32(_mm_srli_si128(first, 4))) * channels;
+    __m128d s0, s1, s2, s3;
+    if (channels == 1) {
+        const __m128d p01 = _mm_loadu_pd(p), q01 = _mm_loadu_pd(q);
+        const __m128d p23 = _mm_loadu_pd(p + 2), q23 = _mm_loadu_pd(q + 2);
+        s0 = _mm_unpacklo_pd(p01, q01);
+        s1 = _mm_unpackhi_pd(p01, q01);
+        s2 = _mm_unpacklo_pd(p23, q23);
+        s3 = _mm_unpackhi_pd(p23, q23);
+    } else {
+        s0 = _mm_set_pd(q[0], p[0]);
+        s1 = _mm_set_pd(q[channels], p[channels]);
+        s2 = _mm_set_pd(q[2 * channels], p[2 * channels]);
+        s3 = _mm_set_pd(q[3 * channels], p[3 * channels]);
+    }
     const __m128d acc = _mm_add_pd(
         _mm_add_pd(_mm_add_pd(_mm_mul_pd(wm1, s0), _mm_mul_pd(w0, s1)), _mm_mul_pd(w1, s2)),
         _mm_mul_pd(w2, s3));
-    _mm_storeu_pd(out, _mm_div_pd(acc, wsum));
+    return _mm_div_pd(acc, wsum);
+}
+
+// Width-one reads of x[0..n-1], two lanes at a time; a pair with a lane that
+// fails the test is read by the scalar reader.
+void read_many_sse2(const double* x, int n, const double* data, int channels, int64_t frames,
+                    double* out) {
+    const __m128d fr = _mm_set1_pd(static_cast<double>(frames));
+    int i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128d xv = _mm_loadu_pd(x + i);
+        __m128d lo;
+        if (width_one_lanes2(xv, fr, &lo) == 3) {
+            _mm_storeu_pd(out + i, read_width_one2(xv, lo, data, channels));
+        } else {
+            out[i] = sinc_read_render(x[i], data, 1.0, channels, frames);
+            out[i + 1] = sinc_read_render(x[i + 1], data, 1.0, channels, frames);
+        }
+    }
+    for (; i < n; ++i) out[i] = sinc_read_render(x[i], data, 1.0, channels, frames);
 }
 #endif
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx"))) inline __m256d column4(const int* j, int k) {
-    return _mm256_set_pd(kernel_table.c[j[3]][k], kernel_table.c[j[2]][k], kernel_table.c[j[1]][k],
-                         kernel_table.c[j[0]][k]);
+#define VELORIN_READER_AVX 1
+
+// The lane test for four lanes, as width_one_lanes2.
+__attribute__((target("avx"))) inline int width_one_lanes4(__m256d x, __m256d frames,
+                                                           __m256d* lo) {
+    const __m256d two = _mm256_set1_pd(2.0);
+    const __m256d a = _mm256_sub_pd(x, two);
+    const __m256d b = _mm256_add_pd(x, two);
+    const __m256d ok = _mm256_and_pd(_mm256_cmp_pd(x, two, _CMP_GT_OQ),
+                                     _mm256_cmp_pd(b, _mm256_set1_pd(lane_limit), _CMP_LT_OQ));
+    const __m256d fa = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
+    const __m256d l =
+        _mm256_add_pd(fa, _mm256_and_pd(_mm256_cmp_pd(fa, a, _CMP_LT_OQ), _mm256_set1_pd(1.0)));
+    const __m256d h = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+    const __m256d span =
+        _mm256_and_pd(_mm256_cmp_pd(_mm256_sub_pd(h, l), _mm256_set1_pd(3.0), _CMP_EQ_OQ),
+                      _mm256_cmp_pd(h, frames, _CMP_LT_OQ));
+    *lo = l;
+    return _mm256_movemask_pd(_mm256_and_pd(ok, span));
 }
 
-__attribute__((target("avx"))) inline __m256d piece_value4(const int* j, __m256d f) {
-    __m256d t = _mm256_mul_pd(f, column4(j, 3));
-    t = _mm256_add_pd(column4(j, 2), t);
+// Rows r0..r3 of four doubles each, as four columns: c[k] holds element k of
+// every row.
+__attribute__((target("avx"))) inline void columns4(const double* r0, const double* r1,
+                                                    const double* r2, const double* r3,
+                                                    __m256d* c) {
+    const __m256d a0 = _mm256_loadu_pd(r0), a1 = _mm256_loadu_pd(r1);
+    const __m256d a2 = _mm256_loadu_pd(r2), a3 = _mm256_loadu_pd(r3);
+    const __m256d e01 = _mm256_unpacklo_pd(a0, a1), o01 = _mm256_unpackhi_pd(a0, a1);
+    const __m256d e23 = _mm256_unpacklo_pd(a2, a3), o23 = _mm256_unpackhi_pd(a2, a3);
+    c[0] = _mm256_permute2f128_pd(e01, e23, 0x20);
+    c[1] = _mm256_permute2f128_pd(o01, o23, 0x20);
+    c[2] = _mm256_permute2f128_pd(e01, e23, 0x31);
+    c[3] = _mm256_permute2f128_pd(o01, o23, 0x31);
+}
+
+// piece_value for four lanes from the rows of their pieces.
+__attribute__((target("avx"))) inline __m256d piece_value4(const double* const* r, int offset,
+                                                           __m256d f) {
+    __m256d c[4];
+    columns4(r[0] + offset, r[1] + offset, r[2] + offset, r[3] + offset, c);
+    __m256d t = _mm256_mul_pd(f, c[3]);
+    t = _mm256_add_pd(c[2], t);
     t = _mm256_mul_pd(f, t);
-    t = _mm256_add_pd(column4(j, 1), t);
+    t = _mm256_add_pd(c[1], t);
     t = _mm256_mul_pd(f, t);
-    return _mm256_add_pd(column4(j, 0), t);
+    return _mm256_add_pd(c[0], t);
 }
 
-// Sample `offset` after each of the four spans' starts.
-__attribute__((target("avx"))) inline __m256d tap4(const double* const* p, int offset) {
-    return _mm256_set_pd(p[3][offset], p[2][offset], p[1][offset], p[0][offset]);
-}
-
-// read_width_one for four positions, for processors with AVX.
-__attribute__((target("avx"), noinline)) void read_width_one4(const double* x, const double* data,
-                                                              int channels, const int64_t* first,
-                                                              double* out) {
-    double phis[4];
-    for (int i = 0; i < 4; ++i) phis[i] = x[i] - (static_cast<double>(first[i]) + 1);
-    const __m256d phi = _mm256_loadu_pd(phis);
+// read_width_one for four lanes that passed the lane test with first taps lo.
+__attribute__((target("avx"))) inline __m256d read_width_one4(__m256d x, __m256d lo,
+                                                              const double* data, int channels) {
+    const __m256d phi = _mm256_sub_pd(x, _mm256_add_pd(lo, _mm256_set1_pd(1.0)));
     const __m256d half_table = _mm256_set1_pd(intervals / 2);
     const __m256d ta = _mm256_mul_pd(phi, half_table);
     const __m256d tb = _mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), phi), half_table);
@@ -264,26 +340,67 @@ __attribute__((target("avx"), noinline)) void read_width_one4(const double* x, c
     const __m128i ib = _mm256_cvttpd_epi32(tb);
     const __m256d fa = _mm256_sub_pd(ta, _mm256_cvtepi32_pd(ia));
     const __m256d fb = _mm256_sub_pd(tb, _mm256_cvtepi32_pd(ib));
-    int ja[4], jb[4], ja_up[4], jb_up[4];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(ja), ia);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(jb), ib);
-    for (int i = 0; i < 4; ++i) {
-        ja_up[i] = ja[i] + intervals / 2;
-        jb_up[i] = jb[i] + intervals / 2;
-    }
-    const __m256d wm1 = piece_value4(ja_up, fa);
-    const __m256d w0 = piece_value4(ja, fa);
-    const __m256d w1 = piece_value4(jb, fb);
-    const __m256d w2 = piece_value4(jb_up, fb);
+    const double* ra[4] = {kernel_table.c[_mm_cvtsi128_si32(ia)],
+                           kernel_table.c[_mm_extract_epi32(ia, 1)],
+                           kernel_table.c[_mm_extract_epi32(ia, 2)],
+                           kernel_table.c[_mm_extract_epi32(ia, 3)]};
+    const double* rb[4] = {kernel_table.c[_mm_cvtsi128_si32(ib)],
+                           kernel_table.c[_mm_extract_epi32(ib, 1)],
+                           kernel_table.c[_mm_extract_epi32(ib, 2)],
+                           kernel_table.c[_mm_extract_epi32(ib, 3)]};
+    constexpr int up = (intervals / 2) * 4;  // piece j + intervals / 2, in doubles
+    const __m256d wm1 = piece_value4(ra, up, fa);
+    const __m256d w0 = piece_value4(ra, 0, fa);
+    const __m256d w1 = piece_value4(rb, 0, fb);
+    const __m256d w2 = piece_value4(rb, up, fb);
     const __m256d wsum = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(wm1, w0), w1), w2);
+    const __m128i first = _mm256_cvttpd_epi32(lo);
     const double* p[4];
-    for (int i = 0; i < 4; ++i) p[i] = data + first[i] * channels;
+    for (int k = 0; k < 4; ++k)
+        p[k] = data + static_cast<int64_t>(_mm_extract_epi32(first, k)) * channels;
+    __m256d s[4];
+    if (channels == 1) {
+        columns4(p[0], p[1], p[2], p[3], s);
+    } else {
+        for (int k = 0; k < 4; ++k)
+            s[k] = _mm256_set_pd(p[3][k * channels], p[2][k * channels], p[1][k * channels],
+                                 p[0][k * channels]);
+    }
     const __m256d acc = _mm256_add_pd(
-        _mm256_add_pd(
-            _mm256_add_pd(_mm256_mul_pd(wm1, tap4(p, 0)), _mm256_mul_pd(w0, tap4(p, channels))),
-            _mm256_mul_pd(w1, tap4(p, 2 * channels))),
-        _mm256_mul_pd(w2, tap4(p, 3 * channels)));
-    _mm256_storeu_pd(out, _mm256_div_pd(acc, wsum));
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(wm1, s[0]), _mm256_mul_pd(w0, s[1])),
+                      _mm256_mul_pd(w1, s[2])),
+        _mm256_mul_pd(w2, s[3]));
+    return _mm256_div_pd(acc, wsum);
+}
+
+// Width-one reads of x[0..n-1], four lanes at a time, for processors with
+// AVX; a group with a lane that fails the test is read by the scalar reader.
+__attribute__((target("avx"), noinline)) void read_many_avx(const double* x, int n,
+                                                            const double* data, int channels,
+                                                            int64_t frames, double* out) {
+    const __m256d fr = _mm256_set1_pd(static_cast<double>(frames));
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d xv = _mm256_loadu_pd(x + i);
+        __m256d lo;
+        if (width_one_lanes4(xv, fr, &lo) == 15) {
+            _mm256_storeu_pd(out + i, read_width_one4(xv, lo, data, channels));
+        } else {
+            for (int k = i; k < i + 4; ++k)
+                out[k] = sinc_read_render(x[k], data, 1.0, channels, frames);
+        }
+    }
+    for (; i < n; ++i) out[i] = sinc_read_render(x[i], data, 1.0, channels, frames);
+}
+
+// The lane test on x[0..3] alone, for width_one_lanes.
+__attribute__((target("avx"), noinline)) int lanes_avx(const double* x, int64_t frames,
+                                                       double* lo) {
+    __m256d l;
+    const int mask =
+        width_one_lanes4(_mm256_loadu_pd(x), _mm256_set1_pd(static_cast<double>(frames)), &l);
+    _mm256_storeu_pd(lo, l);
+    return mask;
 }
 
 bool reader_wide_lanes() {
@@ -294,35 +411,49 @@ bool reader_wide_lanes() {
 
 }  // namespace
 
+void sinc_read_render_many(const double* x, int n, const double* data, double width, int channels,
+                           int64_t frames, double* out) {
+    if (width == 1.0 && channels >= 1) {
+#ifdef VELORIN_READER_AVX
+        if (reader_wide_lanes()) return read_many_avx(x, n, data, channels, frames, out);
+#endif
+#ifdef VELORIN_READER_SSE2
+        return read_many_sse2(x, n, data, channels, frames, out);
+#endif
+    }
+    for (int i = 0; i < n; ++i) out[i] = sinc_read_render(x[i], data, width, channels, frames);
+}
+
 void sinc_read_render2(const double* x, const double* data, double width, int channels,
                        int64_t frames, double* out) {
-#ifdef VELORIN_READER_SSE2
-    int64_t first[2];
-    if (width == 1.0 && four_tap_span(x[0], channels, frames, &first[0]) &&
-        four_tap_span(x[1], channels, frames, &first[1])) {
-        read_width_one2(x, data, channels, first, out);
-        return;
-    }
-#endif
-    out[0] = sinc_read_render(x[0], data, width, channels, frames);
-    out[1] = sinc_read_render(x[1], data, width, channels, frames);
+    sinc_read_render_many(x, 2, data, width, channels, frames, out);
 }
 
 void sinc_read_render4(const double* x, const double* data, double width, int channels,
                        int64_t frames, double* out) {
-#if defined(__x86_64__) && defined(__GNUC__)
+    sinc_read_render_many(x, 4, data, width, channels, frames, out);
+}
+
+int width_one_lanes(const double* x, int64_t frames, int64_t* first) {
+    int mask = 0;
+    double lo[4] = {0, 0, 0, 0};
+#ifdef VELORIN_READER_AVX
     if (reader_wide_lanes()) {
-        int64_t first[4];
-        bool all = width == 1.0;
-        for (int i = 0; i < 4 && all; ++i) all = four_tap_span(x[i], channels, frames, &first[i]);
-        if (all) {
-            read_width_one4(x, data, channels, first, out);
-            return;
-        }
-    }
+        mask = lanes_avx(x, frames, lo);
+    } else
 #endif
-    sinc_read_render2(x, data, width, channels, frames, out);
-    sinc_read_render2(x + 2, data, width, channels, frames, out + 2);
+    {
+#ifdef VELORIN_READER_SSE2
+        const __m128d fr = _mm_set1_pd(static_cast<double>(frames));
+        for (int k = 0; k < 4; k += 2) {
+            __m128d l;
+            mask |= width_one_lanes2(_mm_loadu_pd(x + k), fr, &l) << k;
+            _mm_storeu_pd(lo + k, l);
+        }
+#endif
+    }
+    for (int k = 0; k < 4; ++k) first[k] = (mask >> k) & 1 ? static_cast<int64_t>(lo[k]) : -1;
+    return mask;
 }
 
 }  // namespace velorin
