@@ -22,6 +22,10 @@ constexpr int block = spectrum_block;
 constexpr int half = block / 2;
 constexpr int bins = spectrum_bins;
 
+// Reads per call of the reader: the positions and values of one batch, 4 KiB,
+// stay on the stack.
+constexpr int batch = 256;
+
 // 1.4 harmonic spacings of a 1024-point transform at 44100 Hz, in bins per Hz.
 constexpr double harmonic_width = 1433.6;
 
@@ -61,16 +65,22 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     const double r = sh.r;
     double src[block];
     ReadSpan span;
-    for (int i = 0; i < half; i += 2) {  // half is even: two steps, four reads at a time
-        const double at[4] = {p + i * r, p - (i + 1) * r, p + (i + 1) * r, p - (i + 2) * r};
+    for (int i0 = 0; i0 < half; i0 += batch / 2) {
+        // Positions p + i r fill src from its middle forward, p - (i + 1) r
+        // backward.
+        double at[batch], v[batch];
+        for (int k = 0; k < batch / 2; ++k) {
+            at[k] = p + (i0 + k) * r;
+            at[batch / 2 + k] = p - (i0 + k + 1) * r;
+        }
         if (sh.missed)
             for (double x : at) span.add(x);
-        double v[4];
-        sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
-        src[half + i] = v[0] * s[half + i];
-        src[half - 1 - i] = v[1] * s[half - 1 - i];
-        src[half + i + 1] = v[2] * s[half + i + 1];
-        src[half - 2 - i] = v[3] * s[half - 2 - i];
+        sinc_read_render_many(at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        for (int k = 0; k < batch / 2; ++k) {
+            const int i = i0 + k;
+            src[half + i] = v[k] * s[half + i];
+            src[half - 1 - i] = v[batch / 2 + k] * s[half - 1 - i];
+        }
     }
     check_reads(sh, span, wd.w);
     rfft_forward(block, d, sh.twiddles, sh.bitrev);
@@ -113,21 +123,33 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     const double r = sh.r;
     const double step = r / u.gender;
     double src[block];
+    const double half_rate = sh.rate * 0.5;
+    const SeriesReader freq = freq_series(sh);
     double fu = u.src_pos;
     double fv = u.src_pos - r / u.gender;
     ReadSpan span;
-    for (int i = 0; i < half; ++i) {
-        const double du = (sh.rate * 0.5) / freq_at(sh, fu);
-        const double dv = (sh.rate * 0.5) / freq_at(sh, fv);
-        const double at[4] = {fu - du, fu + du, fv - dv, fv + dv};
+    for (int i0 = 0; i0 < half; i0 += batch / 4) {
+        // Four reads per i: fu -+ du and fv -+ dv, half a source period
+        // either side of the position fu running forward and fv backward.
+        double at[batch], v[batch];
+        for (int k = 0; k < batch; k += 4) {
+            const double du = half_rate / freq.at(fu);
+            const double dv = half_rate / freq.at(fv);
+            at[k] = fu - du;
+            at[k + 1] = fu + du;
+            at[k + 2] = fv - dv;
+            at[k + 3] = fv + dv;
+            fu += step;
+            fv -= step;
+        }
         if (sh.missed)
             for (double x : at) span.add(x);
-        double v[4];
-        sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
-        src[half + i] = (v[0] - v[1]) * s[half + i];
-        src[half - 1 - i] = (v[2] - v[3]) * s[half - 1 - i];
-        fu += step;
-        fv -= step;
+        sinc_read_render_many(at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        for (int k = 0; k < batch / 4; ++k) {
+            const int i = i0 + k;
+            src[half + i] = (v[4 * k] - v[4 * k + 1]) * s[half + i];
+            src[half - 1 - i] = (v[4 * k + 2] - v[4 * k + 3]) * s[half - 1 - i];
+        }
     }
     check_reads(sh, span, wd.w);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);

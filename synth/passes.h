@@ -103,7 +103,11 @@ inline double series_value_pow2(double x, const double* values, int count, doubl
     int64_t k = 0;
     double f = 0.0;
     if (u >= 0.0) {
-        const double kd = std::floor(u);
+        // Below 2^31 the truncating conversion of a non-negative double is
+        // its floor, exactly; larger positions and +inf take std::floor. (NaN
+        // fails u >= 0.)
+        const double kd = u < 2147483648.0 ? static_cast<double>(static_cast<int32_t>(u))
+                                           : std::floor(u);
         f = std::isfinite(u) ? u - kd : 0.0;
         k = kd >= static_cast<double>(count) ? count : static_cast<int64_t>(kd);
     }
@@ -114,25 +118,38 @@ inline double series_value_pow2(double x, const double* values, int count, doubl
     return (1 - f) * left + f * right;
 }
 
+// A frame series with its reading rules, copied out of RenderShared so that
+// a loop of lookups keeps them in registers.
+struct SeriesReader {
+    const double* values = nullptr;  // count + 1 values
+    int count = 0;
+    int step = 256;
+    double inv = 0.0;  // step_reciprocal(step)
+    double lo = 0.0, bad = 0.0, fallback = 0.0;
+
+    double at(double x) const {
+        if (inv > 0) return series_value_pow2(x, values, count, inv, lo, bad, fallback);
+        return series_value_at(x, values, count, step, lo, bad, fallback);
+    }
+};
+
+// The frequency list as read by freq_at.
+inline SeriesReader freq_series(const RenderShared& sh) {
+    return SeriesReader{sh.freq,           sh.freq_count,    sh.freq_step, sh.freq_step_inv,
+                        list_unvoiced_hz, list_missing_hz, sh.freq_avg};
+}
+
 // The frequency list at source position x; frames marked unvoiced (1 Hz or
 // less) or 55.0 read as the list's average.
-inline double freq_at(const RenderShared& sh, double x) {
-    if (sh.freq_step_inv > 0)
-        return series_value_pow2(x, sh.freq, sh.freq_count, sh.freq_step_inv, list_unvoiced_hz,
-                                 list_missing_hz, sh.freq_avg);
-    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, list_unvoiced_hz,
-                           list_missing_hz, sh.freq_avg);
-}
+inline double freq_at(const RenderShared& sh, double x) { return freq_series(sh).at(x); }
 
 // The bent target frequency at output position x; the target itself without
 // a bend.
 inline double pitch_at(const RenderShared& sh, double x) {
     if (!sh.pitch_freq) return sh.target_freq;
-    if (sh.pitch_step_inv > 0)
-        return series_value_pow2(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step_inv, 1.0, 1.0,
-                                 sh.target_freq);
-    return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
-                           sh.target_freq);
+    const SeriesReader bend{sh.pitch_freq,     sh.pitch_count, sh.pitch_step, sh.pitch_step_inv,
+                            1.0,               1.0,            sh.target_freq};
+    return bend.at(x);
 }
 
 // Dividing a target frequency by this factor, taken with the source frequency

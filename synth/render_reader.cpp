@@ -2,6 +2,7 @@
 #include "synth/render_reader.h"
 
 #include <cmath>
+#include <cstddef>
 
 #include "synth/sinc_weight.h"
 
@@ -316,11 +317,25 @@ __attribute__((target("avx"))) inline void columns4(const double* r0, const doub
     c[3] = _mm256_permute2f128_pd(o01, o23, 0x31);
 }
 
-// piece_value for four lanes from the rows of their pieces.
-__attribute__((target("avx"))) inline __m256d piece_value4(const double* const* r, int offset,
+// Lane k of a vector of four non-negative 32-bit integers, widened without a
+// sign extension (the conversion to uint32_t tells the compiler that the
+// extraction already zeroed the upper half).
+__attribute__((target("avx"))) inline size_t lane4(__m128i v, int k) {
+    switch (k) {
+        case 0: return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+        case 1: return static_cast<uint32_t>(_mm_extract_epi32(v, 1));
+        case 2: return static_cast<uint32_t>(_mm_extract_epi32(v, 2));
+        default: return static_cast<uint32_t>(_mm_extract_epi32(v, 3));
+    }
+}
+
+// piece_value for four lanes whose pieces start at the doubles row[k] of the
+// table, plus offset.
+__attribute__((target("avx"))) inline __m256d piece_value4(const size_t* row, size_t offset,
                                                            __m256d f) {
+    const double* t0 = &kernel_table.c[0][0] + offset;
     __m256d c[4];
-    columns4(r[0] + offset, r[1] + offset, r[2] + offset, r[3] + offset, c);
+    columns4(t0 + row[0], t0 + row[1], t0 + row[2], t0 + row[3], c);
     __m256d t = _mm256_mul_pd(f, c[3]);
     t = _mm256_add_pd(c[2], t);
     t = _mm256_mul_pd(f, t);
@@ -329,7 +344,9 @@ __attribute__((target("avx"))) inline __m256d piece_value4(const double* const* 
     return _mm256_add_pd(c[0], t);
 }
 
-// read_width_one for four lanes that passed the lane test with first taps lo.
+// read_width_one for four lanes that passed the lane test with first taps lo;
+// `mono` is channels == 1, where each lane's four taps are adjacent.
+template <bool mono>
 __attribute__((target("avx"))) inline __m256d read_width_one4(__m256d x, __m256d lo,
                                                               const double* data, int channels) {
     const __m256d phi = _mm256_sub_pd(x, _mm256_add_pd(lo, _mm256_set1_pd(1.0)));
@@ -340,28 +357,24 @@ __attribute__((target("avx"))) inline __m256d read_width_one4(__m256d x, __m256d
     const __m128i ib = _mm256_cvttpd_epi32(tb);
     const __m256d fa = _mm256_sub_pd(ta, _mm256_cvtepi32_pd(ia));
     const __m256d fb = _mm256_sub_pd(tb, _mm256_cvtepi32_pd(ib));
-    const double* ra[4] = {kernel_table.c[_mm_cvtsi128_si32(ia)],
-                           kernel_table.c[_mm_extract_epi32(ia, 1)],
-                           kernel_table.c[_mm_extract_epi32(ia, 2)],
-                           kernel_table.c[_mm_extract_epi32(ia, 3)]};
-    const double* rb[4] = {kernel_table.c[_mm_cvtsi128_si32(ib)],
-                           kernel_table.c[_mm_extract_epi32(ib, 1)],
-                           kernel_table.c[_mm_extract_epi32(ib, 2)],
-                           kernel_table.c[_mm_extract_epi32(ib, 3)]};
-    constexpr int up = (intervals / 2) * 4;  // piece j + intervals / 2, in doubles
+    // Pieces j as offsets in doubles (4 j), below 4 * (intervals + 1).
+    const __m128i oa = _mm_slli_epi32(ia, 2), ob = _mm_slli_epi32(ib, 2);
+    const size_t ra[4] = {lane4(oa, 0), lane4(oa, 1), lane4(oa, 2), lane4(oa, 3)};
+    const size_t rb[4] = {lane4(ob, 0), lane4(ob, 1), lane4(ob, 2), lane4(ob, 3)};
+    constexpr size_t up = (intervals / 2) * 4;  // piece j + intervals / 2
     const __m256d wm1 = piece_value4(ra, up, fa);
     const __m256d w0 = piece_value4(ra, 0, fa);
     const __m256d w1 = piece_value4(rb, 0, fb);
     const __m256d w2 = piece_value4(rb, up, fb);
     const __m256d wsum = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(wm1, w0), w1), w2);
-    const __m128i first = _mm256_cvttpd_epi32(lo);
-    const double* p[4];
-    for (int k = 0; k < 4; ++k)
-        p[k] = data + static_cast<int64_t>(_mm_extract_epi32(first, k)) * channels;
+    const __m128i first = _mm256_cvttpd_epi32(lo);  // 1 <= first < 2^31
     __m256d s[4];
-    if (channels == 1) {
-        columns4(p[0], p[1], p[2], p[3], s);
+    if (mono) {
+        columns4(data + lane4(first, 0), data + lane4(first, 1), data + lane4(first, 2),
+                 data + lane4(first, 3), s);
     } else {
+        const double* p[4];
+        for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(lane4(first, k)) * channels;
         for (int k = 0; k < 4; ++k)
             s[k] = _mm256_set_pd(p[3][k * channels], p[2][k * channels], p[1][k * channels],
                                  p[0][k * channels]);
@@ -375,22 +388,32 @@ __attribute__((target("avx"))) inline __m256d read_width_one4(__m256d x, __m256d
 
 // Width-one reads of x[0..n-1], four lanes at a time, for processors with
 // AVX; a group with a lane that fails the test is read by the scalar reader.
-__attribute__((target("avx"), noinline)) void read_many_avx(const double* x, int n,
-                                                            const double* data, int channels,
-                                                            int64_t frames, double* out) {
+template <bool mono>
+__attribute__((target("avx"))) inline void read_many_avx_t(const double* x, int n,
+                                                           const double* data, int channels,
+                                                           int64_t frames, double* out) {
     const __m256d fr = _mm256_set1_pd(static_cast<double>(frames));
     int i = 0;
     for (; i + 4 <= n; i += 4) {
         const __m256d xv = _mm256_loadu_pd(x + i);
         __m256d lo;
         if (width_one_lanes4(xv, fr, &lo) == 15) {
-            _mm256_storeu_pd(out + i, read_width_one4(xv, lo, data, channels));
+            _mm256_storeu_pd(out + i, read_width_one4<mono>(xv, lo, data, channels));
         } else {
             for (int k = i; k < i + 4; ++k)
                 out[k] = sinc_read_render(x[k], data, 1.0, channels, frames);
         }
     }
-    for (; i < n; ++i) out[i] = sinc_read_render(x[i], data, 1.0, channels, frames);
+    if (i < n) read_many_sse2(x + i, n - i, data, channels, frames, out + i);
+}
+
+__attribute__((target("avx"), noinline)) void read_many_avx(const double* x, int n,
+                                                            const double* data, int channels,
+                                                            int64_t frames, double* out) {
+    if (channels == 1)
+        read_many_avx_t<true>(x, n, data, channels, frames, out);
+    else
+        read_many_avx_t<false>(x, n, data, channels, frames, out);
 }
 
 // The lane test on x[0..3] alone, for width_one_lanes.
