@@ -201,8 +201,11 @@ void envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u) {
     const int lo = std::max(0, -first);
     const int hi = std::min(block, sh.outlen - first);
     double d[block];
-    for (int i = 0; i < block; ++i)
-        d[i] = i >= lo && i < hi ? sh.datbuf[first + i] * sh.sine1024[i] : 0.0;
+    // Zeros outside lo..hi - 1, which may be empty or lie past the block.
+    const int z0 = std::min(lo, block), z1 = std::max(z0, hi);
+    std::fill(d, d + z0, 0.0);
+    for (int i = z0; i < z1; ++i) d[i] = sh.datbuf[first + i] * sh.sine1024[i];
+    std::fill(d + z1, d + block, 0.0);
     if (!u.no_filter) correct_formants(sh, u, wd, d);
 
     // Zero unless the breath runs, so the sum below may always read it.

@@ -1,7 +1,9 @@
 // synth/smoothed_power.cpp: power spectra of transformed blocks and their smoothing.
 #include "synth/smoothed_power.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "synth/kernels.h"
 
@@ -106,10 +108,9 @@ void smoothed_spectrum(const double* p, double width, double* out) {
     // Adding an exact zero leaves a sum unchanged, so the padding does not
     // alter any result.
     double ext[spectrum_bins + 2 * max_half_width];
-    for (int i = -h; i < spectrum_bins + h; ++i) {
-        const int j = i < 0 ? -i : i;
-        ext[h + i] = j < spectrum_bins ? p[j] : 0.0;
-    }
+    for (int i = -h; i < 0; ++i) ext[h + i] = i > -spectrum_bins ? p[-i] : 0.0;
+    std::memcpy(ext + h, p, spectrum_bins * sizeof(double));
+    std::fill(ext + h + spectrum_bins, ext + 2 * h + spectrum_bins, 0.0);
     // Every bin adds its terms in the order of ascending t, from 0.0.
     weighted_sums(ext, weight, 2 * h + 1, out);
 }
