@@ -133,8 +133,10 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
         // either side of the position fu running forward and fv backward.
         double at[batch], v[batch];
         for (int k = 0; k < batch; k += 4) {
-            const double du = half_rate / freq.at(fu);
-            const double dv = half_rate / freq.at(fv);
+            double fq[2];
+            series_pair(freq, fu, fv, fq);
+            const double du = half_rate / fq[0];
+            const double dv = half_rate / fq[1];
             at[k] = fu - du;
             at[k + 1] = fu + du;
             at[k + 2] = fv - dv;

@@ -7,6 +7,10 @@
 #include <cmath>
 #include <cstdint>
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/platform.h"
 #include "synth/kernels.h"
 
@@ -94,6 +98,9 @@ inline double step_reciprocal(int step) {
     return r;
 }
 
+// Positions (in steps) below this are floored by integer conversion.
+constexpr double series_fast_limit = 2147483648.0;  // 2^31
+
 // series_value_at with the division by a power-of-two step done as a
 // multiplication by its reciprocal `inv`: the same doubles.
 inline double series_value_pow2(double x, const double* values, int count, double inv, double lo,
@@ -102,12 +109,17 @@ inline double series_value_pow2(double x, const double* values, int count, doubl
     const double u = x * inv;
     int64_t k = 0;
     double f = 0.0;
-    if (u >= 0.0) {
-        // Below 2^31 the truncating conversion of a non-negative double is
-        // its floor, exactly; larger positions and +inf take std::floor. (NaN
-        // fails u >= 0.)
-        const double kd = u < 2147483648.0 ? static_cast<double>(static_cast<int32_t>(u))
-                                           : std::floor(u);
+    if (u > 0.0 && u < series_fast_limit) {
+        // Between 0 and 2^31 the truncating conversion of a double is its
+        // floor, exactly, and u is finite.
+        const int32_t ki = static_cast<int32_t>(u);
+        const double kd = static_cast<double>(ki);
+        f = u - kd;
+        k = ki >= count ? count : ki;
+    } else if (u >= 0.0) {
+        // Zero (std::floor keeps the sign of -0, and with it that of f),
+        // 2^31 and beyond, +inf. NaN fails u >= 0.
+        const double kd = std::floor(u);
         f = std::isfinite(u) ? u - kd : 0.0;
         k = kd >= static_cast<double>(count) ? count : static_cast<int64_t>(kd);
     }
@@ -132,6 +144,42 @@ struct SeriesReader {
         return series_value_at(x, values, count, step, lo, bad, fallback);
     }
 };
+
+// out[0] = s.at(x0), out[1] = s.at(x1), the same doubles, the two lookups
+// side by side where SSE2 is at hand and both positions lie between step 0
+// and step 2^31 (the others go to s.at).
+inline void series_pair(const SeriesReader& s, double x0, double x1, double* out) {
+#if defined(__SSE2__) || defined(__x86_64__)
+    if (s.inv > 0) {
+        const __m128d u = _mm_mul_pd(_mm_set_pd(x1, x0), _mm_set1_pd(s.inv));
+        const __m128d in = _mm_and_pd(_mm_cmpgt_pd(u, _mm_setzero_pd()),
+                                      _mm_cmplt_pd(u, _mm_set1_pd(series_fast_limit)));
+        if (_mm_movemask_pd(in) == 3) {
+            const __m128i ki = _mm_cvttpd_epi32(u);
+            const __m128d f = _mm_sub_pd(u, _mm_cvtepi32_pd(ki));
+            const int count = s.count < 0 ? 0 : s.count;
+            const int k0 = _mm_cvtsi128_si32(ki), k1 = _mm_cvtsi128_si32(_mm_srli_si128(ki, 4));
+            const double* v = s.values;
+            const __m128d vl =
+                _mm_set_pd(v[k1 >= count ? count : k1], v[k0 >= count ? count : k0]);
+            const __m128d vr =
+                _mm_set_pd(v[k1 >= count ? count : k1 + 1], v[k0 >= count ? count : k0 + 1]);
+            // Valid: v > lo and v != bad; NaN fails the first.
+            const __m128d lo = _mm_set1_pd(s.lo), bad = _mm_set1_pd(s.bad);
+            const __m128d fb = _mm_set1_pd(s.fallback);
+            const __m128d okl = _mm_and_pd(_mm_cmpgt_pd(vl, lo), _mm_cmpneq_pd(vl, bad));
+            const __m128d okr = _mm_and_pd(_mm_cmpgt_pd(vr, lo), _mm_cmpneq_pd(vr, bad));
+            const __m128d left = _mm_or_pd(_mm_and_pd(okl, vl), _mm_andnot_pd(okl, fb));
+            const __m128d right = _mm_or_pd(_mm_and_pd(okr, vr), _mm_andnot_pd(okr, fb));
+            _mm_storeu_pd(out, _mm_add_pd(_mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), f), left),
+                                          _mm_mul_pd(f, right)));
+            return;
+        }
+    }
+#endif
+    out[0] = s.at(x0);
+    out[1] = s.at(x1);
+}
 
 // The frequency list as read by freq_at.
 inline SeriesReader freq_series(const RenderShared& sh) {

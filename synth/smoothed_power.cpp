@@ -54,15 +54,21 @@ __attribute__((target("avx"), noinline)) void weighted_sums_avx(const double* sr
                                                                 const double* weight, int taps,
                                                                 double* out) {
     int n = 0;
-    for (; n + 8 <= spectrum_bins; n += 8) {
+    for (; n + 16 <= spectrum_bins; n += 16) {
         __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-        for (int t = 0; t < taps; ++t) {
+        __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
+        const double* x = src + n;
+        for (int t = 0; t < taps; ++t, ++x) {
             const __m256d w = _mm256_broadcast_sd(weight + t);
-            a0 = _mm256_add_pd(a0, _mm256_mul_pd(w, _mm256_loadu_pd(src + n + t)));
-            a1 = _mm256_add_pd(a1, _mm256_mul_pd(w, _mm256_loadu_pd(src + n + t + 4)));
+            a0 = _mm256_add_pd(a0, _mm256_mul_pd(w, _mm256_loadu_pd(x)));
+            a1 = _mm256_add_pd(a1, _mm256_mul_pd(w, _mm256_loadu_pd(x + 4)));
+            a2 = _mm256_add_pd(a2, _mm256_mul_pd(w, _mm256_loadu_pd(x + 8)));
+            a3 = _mm256_add_pd(a3, _mm256_mul_pd(w, _mm256_loadu_pd(x + 12)));
         }
         _mm256_storeu_pd(out + n, a0);
         _mm256_storeu_pd(out + n + 4, a1);
+        _mm256_storeu_pd(out + n + 8, a2);
+        _mm256_storeu_pd(out + n + 12, a3);
     }
     weighted_sums_plain(src, weight, taps, n, out);
 }
