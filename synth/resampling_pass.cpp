@@ -34,8 +34,9 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     double at[2 * grain_half];  // a and b of step i at 2 i and 2 i + 1
     const SeriesReader freq = freq_series(sh);
     for (int i = 0; i < grain_half; ++i) {
-        const double fa = freq.at(a);
-        const double fb = freq.at(b);
+        double fab[2];
+        series_pair(freq, a, b, fab);
+        const double fa = fab[0], fb = fab[1];
         at[2 * i] = a;
         at[2 * i + 1] = b;
         const double pa = pitch_at(sh, u.out_index + i + 0.5);
