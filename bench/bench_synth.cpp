@@ -79,6 +79,23 @@ void BM_sinc_read_render(benchmark::State& state) {
 BENCHMARK(BM_sinc_read_f64);
 BENCHMARK(BM_sinc_read_render);
 
+// The second pass's reads: batches of 256 positions, as its loops make them.
+void BM_sinc_read_render_many(benchmark::State& state) {
+    const velorin::RenderShared& sh = note().scene->sh;
+    std::vector<double> x(256), out(256);
+    double start = 1000.0;
+    for (auto _ : state) {
+        for (int i = 0; i < 256; ++i) x[i] = start + i * 0.737;
+        velorin::sinc_read_render_many(x.data(), 256, sh.sample, 1.0, 1, sh.sample_frames,
+                                       out.data());
+        benchmark::DoNotOptimize(out.data());
+        start += 256 * 0.737;
+        if (start > 40000.0) start = 1000.0;
+    }
+    state.SetItemsProcessed(state.iterations() * 256);
+}
+BENCHMARK(BM_sinc_read_render_many);
+
 void BM_resampling_unit(benchmark::State& state) {
     const Note& n = note();
     const FirstPassUnit& u = n.first[n.first.size() / 2];
