@@ -35,6 +35,39 @@ void scale_bin(double* x, int n, double g) {
     if (n > 0 && n < half) x[block - n] = x[block - n] * g;
 }
 
+// Scales bin n of the transformed block x by g[n] * shape[n] (by g[n] when
+// shape is null) where have[n] > 0 and that gain is finite; other bins stay
+// as they are. Two bins side by side where SSE2 is at hand: each scaled value
+// is the same product, each kept one the same double.
+void apply_gains(double* x, const double* g, const double* shape, const double* have) {
+    const auto one = [&](int n) {
+        if (!(have[n] > 0)) return;
+        const double gn = shape ? g[n] * shape[n] : g[n];
+        if (std::isfinite(gn)) scale_bin(x, n, gn);
+    };
+    one(0);
+    int n = 1;
+#ifdef VELORIN_ENVELOPE_SSE2
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d inf = _mm_set1_pd(HUGE_VAL);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    for (; n + 2 <= half; n += 2) {  // bins n, n + 1 and their partners 1024 - n, 1023 - n
+        __m128d gn = _mm_loadu_pd(g + n);
+        if (shape) gn = _mm_mul_pd(gn, _mm_loadu_pd(shape + n));
+        const __m128d ok = _mm_and_pd(_mm_cmpgt_pd(_mm_loadu_pd(have + n), zero),
+                                      _mm_cmplt_pd(_mm_andnot_pd(sign, gn), inf));
+        const __m128d a = _mm_loadu_pd(x + n);
+        _mm_storeu_pd(x + n, _mm_or_pd(_mm_and_pd(ok, _mm_mul_pd(a, gn)), _mm_andnot_pd(ok, a)));
+        // x[1023 - n], x[1024 - n] belong to bins n + 1 and n.
+        const __m128d gr = _mm_shuffle_pd(gn, gn, 1), okr = _mm_shuffle_pd(ok, ok, 1);
+        const __m128d b = _mm_loadu_pd(x + block - 1 - n);
+        _mm_storeu_pd(x + block - 1 - n,
+                      _mm_or_pd(_mm_and_pd(okr, _mm_mul_pd(b, gr)), _mm_andnot_pd(okr, b)));
+    }
+#endif
+    for (; n < bins; ++n) one(n);
+}
+
 // g[n] = sqrt(want[n] / have[n] * pw / fw) for every bin, two bins side by
 // side where SSE2 is at hand (the same doubles); g may be want itself. Bins
 // where have[n] is not positive get values their callers skip.
@@ -109,8 +142,7 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     }
     double* g = e;  // each gain replaces its bin's envelope
     bin_gains(e, ed, wd.pw, wd.fw, g);
-    for (int n = 0; n < bins; ++n)  // unusable widths leave the bin as it is
-        if (ed[n] > 0 && std::isfinite(g[n])) scale_bin(d, n, g[n]);
+    apply_gains(d, g, nullptr, ed);  // unusable widths leave the bin as it is
     rfft_inverse(block, d, sh.twiddles, sh.bitrev);
 }
 
@@ -166,11 +198,7 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     smoothed_spectrum(pn, wd.pw, en);
     double* g = ea;  // each gain replaces its bin's envelope
     bin_gains(ea, en, wd.pw, wd.fw * u.gender, g);
-    for (int n = 0; n < bins; ++n) {
-        if (!(en[n] > 0)) continue;
-        const double gn = g[n] * sh.breath_shape[n];
-        if (std::isfinite(gn)) scale_bin(nb, n, gn);
-    }
+    apply_gains(nb, g, sh.breath_shape, en);
     rfft_inverse(block, nb, sh.twiddles, sh.bitrev);
 }
 
