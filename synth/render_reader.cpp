@@ -344,12 +344,13 @@ __attribute__((target("avx"))) inline __m256d piece_value4(const size_t* row, si
     return _mm256_add_pd(c[0], t);
 }
 
-// read_width_one for four lanes that passed the lane test with first taps lo;
-// `mono` is channels == 1, where each lane's four taps are adjacent.
-template <bool mono>
-__attribute__((target("avx"))) inline __m256d read_width_one4(__m256d x, __m256d lo,
-                                                              const double* data, int channels) {
-    const __m256d phi = _mm256_sub_pd(x, _mm256_add_pd(lo, _mm256_set1_pd(1.0)));
+// The weights of read_width_one for four lanes at the fractions phi (each
+// lane's x - floor(x), between 0 and 1), and their sum.
+struct Weights4 {
+    __m256d wm1, w0, w1, w2, sum;
+};
+
+__attribute__((target("avx"))) inline Weights4 weights4(__m256d phi) {
     const __m256d half_table = _mm256_set1_pd(intervals / 2);
     const __m256d ta = _mm256_mul_pd(phi, half_table);
     const __m256d tb = _mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), phi), half_table);
@@ -362,11 +363,21 @@ __attribute__((target("avx"))) inline __m256d read_width_one4(__m256d x, __m256d
     const size_t ra[4] = {lane4(oa, 0), lane4(oa, 1), lane4(oa, 2), lane4(oa, 3)};
     const size_t rb[4] = {lane4(ob, 0), lane4(ob, 1), lane4(ob, 2), lane4(ob, 3)};
     constexpr size_t up = (intervals / 2) * 4;  // piece j + intervals / 2
-    const __m256d wm1 = piece_value4(ra, up, fa);
-    const __m256d w0 = piece_value4(ra, 0, fa);
-    const __m256d w1 = piece_value4(rb, 0, fb);
-    const __m256d w2 = piece_value4(rb, up, fb);
-    const __m256d wsum = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(wm1, w0), w1), w2);
+    Weights4 w;
+    w.wm1 = piece_value4(ra, up, fa);
+    w.w0 = piece_value4(ra, 0, fa);
+    w.w1 = piece_value4(rb, 0, fb);
+    w.w2 = piece_value4(rb, up, fb);
+    w.sum = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(w.wm1, w.w0), w.w1), w.w2);
+    return w;
+}
+
+// read_width_one for four lanes that passed the lane test with first taps lo,
+// with the weights of their fractions; `mono` is channels == 1, where each
+// lane's four taps are adjacent.
+template <bool mono>
+__attribute__((target("avx"))) inline __m256d read_width_one4(const Weights4& w, __m256d lo,
+                                                              const double* data, int channels) {
     const __m128i first = _mm256_cvttpd_epi32(lo);  // 1 <= first < 2^31
     __m256d s[4];
     if (mono) {
@@ -380,25 +391,36 @@ __attribute__((target("avx"))) inline __m256d read_width_one4(__m256d x, __m256d
                                  p[0][k * channels]);
     }
     const __m256d acc = _mm256_add_pd(
-        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(wm1, s[0]), _mm256_mul_pd(w0, s[1])),
-                      _mm256_mul_pd(w1, s[2])),
-        _mm256_mul_pd(w2, s[3]));
-    return _mm256_div_pd(acc, wsum);
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(w.wm1, s[0]), _mm256_mul_pd(w.w0, s[1])),
+                      _mm256_mul_pd(w.w1, s[2])),
+        _mm256_mul_pd(w.w2, s[3]));
+    return _mm256_div_pd(acc, w.sum);
 }
 
 // Width-one reads of x[0..n-1], four lanes at a time, for processors with
 // AVX; a group with a lane that fails the test is read by the scalar reader.
+// The weights depend on the fractions alone: a group whose fractions equal
+// the previous group's, lane for lane (positions a whole number of samples
+// apart, as a 44.1 kHz input gives the first reads of the second pass), uses
+// the weights again.
 template <bool mono>
 __attribute__((target("avx"))) inline void read_many_avx_t(const double* x, int n,
                                                            const double* data, int channels,
                                                            int64_t frames, double* out) {
     const __m256d fr = _mm256_set1_pd(static_cast<double>(frames));
+    __m256d last_phi = _mm256_set1_pd(-1.0);  // no lane's fraction
+    Weights4 w{};
     int i = 0;
     for (; i + 4 <= n; i += 4) {
         const __m256d xv = _mm256_loadu_pd(x + i);
         __m256d lo;
         if (width_one_lanes4(xv, fr, &lo) == 15) {
-            _mm256_storeu_pd(out + i, read_width_one4<mono>(xv, lo, data, channels));
+            const __m256d phi = _mm256_sub_pd(xv, _mm256_add_pd(lo, _mm256_set1_pd(1.0)));
+            if (_mm256_movemask_pd(_mm256_cmp_pd(phi, last_phi, _CMP_EQ_OQ)) != 15) {
+                w = weights4(phi);
+                last_phi = phi;
+            }
+            _mm256_storeu_pd(out + i, read_width_one4<mono>(w, lo, data, channels));
         } else {
             for (int k = i; k < i + 4; ++k)
                 out[k] = sinc_read_render(x[k], data, 1.0, channels, frames);

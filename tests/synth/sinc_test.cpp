@@ -314,6 +314,10 @@ TEST(SincReadRender, ManyReadsAreTheScalarReadsBitForBit) {
     const std::vector<double> up = rounding_up_positions(static_cast<double>(n - 3));
     ASSERT_GE(up.size(), 3u);
     xs.insert(xs.end(), up.begin(), up.end());
+    // Runs of positions a whole number of samples apart share their weights;
+    // one lane of a run differs.
+    for (int k = 0; k < 24; ++k) xs.push_back(10.3 + k + (k == 13 ? 0.4 : 0.0));
+    for (int k = 0; k < 12; ++k) xs.push_back(150.61 - k);
     uint32_t seed = 12345;
     for (int k = 0; k < 300; ++k) {
         seed = seed * 1664525u + 1013904223u;
