@@ -216,9 +216,13 @@ inline __m128d piece_value2(const double* r0, const double* r1, __m128d f) {
     return _mm_add_pd(_mm_unpacklo_pd(a0, a1), t);
 }
 
-// read_width_one for two lanes that passed the lane test with first taps lo.
-inline __m128d read_width_one2(__m128d x, __m128d lo, const double* data, int channels) {
-    const __m128d phi = _mm_sub_pd(x, _mm_add_pd(lo, _mm_set1_pd(1.0)));
+// The weights of read_width_one for two lanes at the fractions phi, and
+// their sum.
+struct Weights2 {
+    __m128d wm1, w0, w1, w2, sum;
+};
+
+inline Weights2 weights2(__m128d phi) {
     const __m128d half_table = _mm_set1_pd(intervals / 2);
     const __m128d ta = _mm_mul_pd(phi, half_table);
     const __m128d tb = _mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), phi), half_table);
@@ -231,11 +235,18 @@ inline __m128d read_width_one2(__m128d x, __m128d lo, const double* data, int ch
     const double* rb0 = kernel_table.c[_mm_cvtsi128_si32(ib)];
     const double* rb1 = kernel_table.c[_mm_cvtsi128_si32(_mm_srli_si128(ib, 4))];
     constexpr int up = (intervals / 2) * 4;  // piece j + intervals / 2, in doubles
-    const __m128d wm1 = piece_value2(ra0 + up, ra1 + up, fa);
-    const __m128d w0 = piece_value2(ra0, ra1, fa);
-    const __m128d w1 = piece_value2(rb0, rb1, fb);
-    const __m128d w2 = piece_value2(rb0 + up, rb1 + up, fb);
-    const __m128d wsum = _mm_add_pd(_mm_add_pd(_mm_add_pd(wm1, w0), w1), w2);
+    Weights2 w;
+    w.wm1 = piece_value2(ra0 + up, ra1 + up, fa);
+    w.w0 = piece_value2(ra0, ra1, fa);
+    w.w1 = piece_value2(rb0, rb1, fb);
+    w.w2 = piece_value2(rb0 + up, rb1 + up, fb);
+    w.sum = _mm_add_pd(_mm_add_pd(_mm_add_pd(w.wm1, w.w0), w.w1), w.w2);
+    return w;
+}
+
+// read_width_one for two lanes that passed the lane test with first taps lo,
+// with the weights of their fractions.
+inline __m128d read_width_one2(const Weights2& w, __m128d lo, const double* data, int channels) {
     const __m128i first = _mm_cvttpd_epi32(lo);
     const double* p = data + static_cast<int64_t>(_mm_cvtsi128_si32(first)) * channels;
     const double* q =
@@ -255,22 +266,30 @@ inline __m128d read_width_one2(__m128d x, __m128d lo, const double* data, int ch
         s3 = _mm_set_pd(q[3 * channels], p[3 * channels]);
     }
     const __m128d acc = _mm_add_pd(
-        _mm_add_pd(_mm_add_pd(_mm_mul_pd(wm1, s0), _mm_mul_pd(w0, s1)), _mm_mul_pd(w1, s2)),
-        _mm_mul_pd(w2, s3));
-    return _mm_div_pd(acc, wsum);
+        _mm_add_pd(_mm_add_pd(_mm_mul_pd(w.wm1, s0), _mm_mul_pd(w.w0, s1)), _mm_mul_pd(w.w1, s2)),
+        _mm_mul_pd(w.w2, s3));
+    return _mm_div_pd(acc, w.sum);
 }
 
 // Width-one reads of x[0..n-1], two lanes at a time; a pair with a lane that
-// fails the test is read by the scalar reader.
+// fails the test is read by the scalar reader. Pairs whose fractions equal
+// the previous pair's keep its weights, as in the four-lane reads below.
 void read_many_sse2(const double* x, int n, const double* data, int channels, int64_t frames,
                     double* out) {
     const __m128d fr = _mm_set1_pd(static_cast<double>(frames));
+    __m128d last_phi = _mm_set1_pd(-1.0);  // no lane's fraction
+    Weights2 w{};
     int i = 0;
     for (; i + 2 <= n; i += 2) {
         const __m128d xv = _mm_loadu_pd(x + i);
         __m128d lo;
         if (width_one_lanes2(xv, fr, &lo) == 3) {
-            _mm_storeu_pd(out + i, read_width_one2(xv, lo, data, channels));
+            const __m128d phi = _mm_sub_pd(xv, _mm_add_pd(lo, _mm_set1_pd(1.0)));
+            if (_mm_movemask_pd(_mm_cmpeq_pd(phi, last_phi)) != 3) {
+                w = weights2(phi);
+                last_phi = phi;
+            }
+            _mm_storeu_pd(out + i, read_width_one2(w, lo, data, channels));
         } else {
             out[i] = sinc_read_render(x[i], data, 1.0, channels, frames);
             out[i + 1] = sinc_read_render(x[i + 1], data, 1.0, channels, frames);
