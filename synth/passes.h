@@ -160,8 +160,7 @@ inline void series_pair(const SeriesReader& s, double x0, double x1, double* out
             const int count = s.count < 0 ? 0 : s.count;
             const int k0 = _mm_cvtsi128_si32(ki), k1 = _mm_cvtsi128_si32(_mm_srli_si128(ki, 4));
             const double* v = s.values;
-            const __m128d vl =
-                _mm_set_pd(v[k1 >= count ? count : k1], v[k0 >= count ? count : k0]);
+            const __m128d vl = _mm_set_pd(v[k1 >= count ? count : k1], v[k0 >= count ? count : k0]);
             const __m128d vr =
                 _mm_set_pd(v[k1 >= count ? count : k1 + 1], v[k0 >= count ? count : k0 + 1]);
             // Valid: v > lo and v != bad; NaN fails the first.
@@ -183,7 +182,7 @@ inline void series_pair(const SeriesReader& s, double x0, double x1, double* out
 
 // The frequency list as read by freq_at.
 inline SeriesReader freq_series(const RenderShared& sh) {
-    return SeriesReader{sh.freq,           sh.freq_count,    sh.freq_step, sh.freq_step_inv,
+    return SeriesReader{sh.freq,          sh.freq_count,   sh.freq_step, sh.freq_step_inv,
                         list_unvoiced_hz, list_missing_hz, sh.freq_avg};
 }
 
@@ -195,8 +194,8 @@ inline double freq_at(const RenderShared& sh, double x) { return freq_series(sh)
 // a bend.
 inline double pitch_at(const RenderShared& sh, double x) {
     if (!sh.pitch_freq) return sh.target_freq;
-    const SeriesReader bend{sh.pitch_freq,     sh.pitch_count, sh.pitch_step, sh.pitch_step_inv,
-                            1.0,               1.0,            sh.target_freq};
+    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv, 1.0,
+                            1.0,           sh.target_freq};
     return bend.at(x);
 }
 

@@ -197,8 +197,8 @@ inline int width_one_lanes2(__m128d x, __m128d frames, __m128d* lo) {
     const __m128d fa = _mm_cvtepi32_pd(_mm_cvttpd_epi32(a));
     const __m128d l = _mm_add_pd(fa, _mm_and_pd(_mm_cmplt_pd(fa, a), _mm_set1_pd(1.0)));
     const __m128d h = _mm_cvtepi32_pd(_mm_cvttpd_epi32(b));
-    const __m128d span = _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(h, l), _mm_set1_pd(3.0)),
-                                    _mm_cmplt_pd(h, frames));
+    const __m128d span =
+        _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(h, l), _mm_set1_pd(3.0)), _mm_cmplt_pd(h, frames));
     *lo = l;
     return _mm_movemask_pd(_mm_and_pd(ok, span));
 }
@@ -303,8 +303,7 @@ void read_many_sse2(const double* x, int n, const double* data, int channels, in
 #define VELORIN_READER_AVX 1
 
 // The lane test for four lanes, as width_one_lanes2.
-__attribute__((target("avx"))) inline int width_one_lanes4(__m256d x, __m256d frames,
-                                                           __m256d* lo) {
+__attribute__((target("avx"))) inline int width_one_lanes4(__m256d x, __m256d frames, __m256d* lo) {
     const __m256d two = _mm256_set1_pd(2.0);
     const __m256d a = _mm256_sub_pd(x, two);
     const __m256d b = _mm256_add_pd(x, two);
@@ -341,10 +340,14 @@ __attribute__((target("avx"))) inline void columns4(const double* r0, const doub
 // extraction already zeroed the upper half).
 __attribute__((target("avx"))) inline size_t lane4(__m128i v, int k) {
     switch (k) {
-        case 0: return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
-        case 1: return static_cast<uint32_t>(_mm_extract_epi32(v, 1));
-        case 2: return static_cast<uint32_t>(_mm_extract_epi32(v, 2));
-        default: return static_cast<uint32_t>(_mm_extract_epi32(v, 3));
+        case 0:
+            return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+        case 1:
+            return static_cast<uint32_t>(_mm_extract_epi32(v, 1));
+        case 2:
+            return static_cast<uint32_t>(_mm_extract_epi32(v, 2));
+        default:
+            return static_cast<uint32_t>(_mm_extract_epi32(v, 3));
     }
 }
 

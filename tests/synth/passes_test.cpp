@@ -472,8 +472,8 @@ TEST(SeriesLookup, EdgePositionsAloneAndInPairsGiveTheSameBits) {
     const double two31 = 2147483648.0, inf = std::numeric_limits<double>::infinity();
     for (int step : {1, 256}) {
         const double inv = step_reciprocal(step);
-        std::vector<double> xs = {-3.0, -0.0, 0.0, 1e-300, 0.3, 1.0, 7.0,
-                                  std::nan(""), inf, -inf, 1e300, -1e300};
+        std::vector<double> xs = {-3.0, -0.0,         0.0, 1e-300, 0.3,   1.0,
+                                  7.0,  std::nan(""), inf, -inf,   1e300, -1e300};
         for (double steps : {5.0, 39.5, 40.0, 41.0, two31 - 1, two31 - 0.5, two31, two31 + 1,
                              2 * two31, 9007199254740992.0})
             for (double d : {-1.0, 0.0, 1.0}) xs.push_back(steps * step + d * 0.25);

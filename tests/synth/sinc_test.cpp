@@ -306,11 +306,15 @@ std::vector<double> rounding_up_positions(double below) {
 TEST(SincReadRender, ManyReadsAreTheScalarReadsBitForBit) {
     const int64_t n = 300;
     std::vector<double> s(2 * n);
-    for (size_t i = 0; i < s.size(); ++i) s[i] = 9000 * std::sin(i * 0.37) + 300 * std::cos(i * 2.1);
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = 9000 * std::sin(i * 0.37) + 300 * std::cos(i * 2.1);
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<double> xs = {2.0, std::nextafter(2.0, 3.0), 2.5, 3.0, 3.5, n - 3.0,
-                              std::nextafter(n - 2.0, 0.0), n - 2.0, n - 2.0 + 1e-9, n - 1.5,
-                              n + 1.0, 0.0, -0.0, -1.0, std::nan(""), inf, -inf, 1e300, 7.0};
+    // The ends of the buffer, whole samples and positions that are not read.
+    std::vector<double> xs = {2.0, 2.5, 3.0, 3.5, 0.0, -0.0, -1.0, inf, -inf, 1e300, 7.0};
+    for (double d : {-3.0, -2.0, -2.0 + 1e-9, -1.5, 1.0}) xs.push_back(n + d);
+    xs.push_back(std::nextafter(2.0, 3.0));
+    xs.push_back(std::nextafter(n - 2.0, 0.0));
+    xs.push_back(std::nan(""));
     const std::vector<double> up = rounding_up_positions(static_cast<double>(n - 3));
     ASSERT_GE(up.size(), 3u);
     xs.insert(xs.end(), up.begin(), up.end());
@@ -350,13 +354,12 @@ TEST(SincReadRender, ManyReadsAreTheScalarReadsBitForBit) {
 // size: the integer conversions must not break near 2^31 or beyond.
 TEST(SincReadRender, LaneTestTakesTheScalarFourTapSpansBelowTwoToThe31) {
     const double two31 = 2147483648.0, inf = std::numeric_limits<double>::infinity();
-    std::vector<double> xs = {-3.5,         -0.0,       0.0,         1.5,
-                              2.0,          std::nextafter(2.0, 3.0),  2.75,
-                              3.0,          4.25,       298.5,       299.5,
-                              two31 - 2.5,  std::nextafter(two31 - 2.0, 0.0),
-                              two31 - 2.0,  two31 - 1.5, two31 + 0.5, 1099511627776.5,
-                              9007199254740992.0,        1e300,       inf,
-                              -inf,         std::nan("")};
+    std::vector<double> xs = {-3.5, -0.0, 0.0, 1.5, 2.0, 2.75, 3.0, 4.25, 298.5, 299.5, 1e300, inf};
+    for (double d : {-2.5, -2.0, -1.5, 0.5}) xs.push_back(two31 + d);  // around 2^31
+    for (double big : {1099511627776.5, 9007199254740992.0, -inf}) xs.push_back(big);
+    xs.push_back(std::nextafter(2.0, 3.0));
+    xs.push_back(std::nextafter(two31 - 2.0, 0.0));
+    xs.push_back(std::nan(""));
     const std::vector<double> up = rounding_up_positions(two31);
     xs.insert(xs.end(), up.begin(), up.end());
     while (xs.size() % 4) xs.push_back(5.5);
