@@ -164,6 +164,20 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
         // Four reads per i: fu -+ du and fv -+ dv, half a source period
         // either side of the position fu running forward and fv backward.
         double at[batch], v[batch];
+#ifdef VELORIN_ENVELOPE_SSE2
+        // fu and fv side by side; fv - step is fv + (-step), the same double.
+        __m128d fuv = _mm_set_pd(fv, fu);
+        const __m128d steps = _mm_set_pd(-step, step), hr = _mm_set1_pd(half_rate);
+        for (int k = 0; k < batch; k += 4) {
+            const __m128d d = _mm_div_pd(hr, series_pair2(freq, fuv));
+            const __m128d below = _mm_sub_pd(fuv, d), above = _mm_add_pd(fuv, d);
+            _mm_storeu_pd(at + k, _mm_unpacklo_pd(below, above));
+            _mm_storeu_pd(at + k + 2, _mm_unpackhi_pd(below, above));
+            fuv = _mm_add_pd(fuv, steps);
+        }
+        _mm_storel_pd(&fu, fuv);
+        _mm_storeh_pd(&fv, fuv);
+#else
         for (int k = 0; k < batch; k += 4) {
             double fq[2];
             series_pair(freq, fu, fv, fq);
@@ -176,6 +190,7 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
             fu += step;
             fv -= step;
         }
+#endif
         if (sh.missed)
             for (double x : at) span.add(x);
         sinc_read_render_many(at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames, v);

@@ -145,13 +145,13 @@ struct SeriesReader {
     }
 };
 
-// out[0] = s.at(x0), out[1] = s.at(x1), the same doubles, the two lookups
-// side by side where SSE2 is at hand and both positions lie between step 0
-// and step 2^31 (the others go to s.at).
-inline void series_pair(const SeriesReader& s, double x0, double x1, double* out) {
 #if defined(__SSE2__) || defined(__x86_64__)
+// The lookups at the two lanes of x, s.at(x[0]) and s.at(x[1]), the same
+// doubles, side by side when the step is a power of two and both positions
+// lie between step 0 and step 2^31 (the others go to s.at).
+inline __m128d series_pair2(const SeriesReader& s, __m128d x) {
     if (s.inv > 0) {
-        const __m128d u = _mm_mul_pd(_mm_set_pd(x1, x0), _mm_set1_pd(s.inv));
+        const __m128d u = _mm_mul_pd(x, _mm_set1_pd(s.inv));
         const __m128d in = _mm_and_pd(_mm_cmpgt_pd(u, _mm_setzero_pd()),
                                       _mm_cmplt_pd(u, _mm_set1_pd(series_fast_limit)));
         if (_mm_movemask_pd(in) == 3) {
@@ -170,14 +170,25 @@ inline void series_pair(const SeriesReader& s, double x0, double x1, double* out
             const __m128d okr = _mm_and_pd(_mm_cmpgt_pd(vr, lo), _mm_cmpneq_pd(vr, bad));
             const __m128d left = _mm_or_pd(_mm_and_pd(okl, vl), _mm_andnot_pd(okl, fb));
             const __m128d right = _mm_or_pd(_mm_and_pd(okr, vr), _mm_andnot_pd(okr, fb));
-            _mm_storeu_pd(out, _mm_add_pd(_mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), f), left),
-                                          _mm_mul_pd(f, right)));
-            return;
+            return _mm_add_pd(_mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), f), left),
+                              _mm_mul_pd(f, right));
         }
     }
+    double xs[2];
+    _mm_storeu_pd(xs, x);
+    return _mm_set_pd(s.at(xs[1]), s.at(xs[0]));
+}
 #endif
+
+// out[0] = s.at(x0), out[1] = s.at(x1), the same doubles; series_pair2
+// where SSE2 is at hand.
+inline void series_pair(const SeriesReader& s, double x0, double x1, double* out) {
+#if defined(__SSE2__) || defined(__x86_64__)
+    _mm_storeu_pd(out, series_pair2(s, _mm_set_pd(x1, x0)));
+#else
     out[0] = s.at(x0);
     out[1] = s.at(x1);
+#endif
 }
 
 // The frequency list as read by freq_at.
