@@ -460,6 +460,86 @@ __attribute__((target("avx"), noinline)) void read_many_avx(const double* x, int
         read_many_avx_t<false>(x, n, data, channels, frames, out);
 }
 
+// Reads of any other width with every tap inside the buffer, four lanes at a
+// time. The scalar reader's span is lo = ceil(x - 2b), hi = floor(x + 2b)
+// and it sums over the taps lo..hi, in that order, wsum += w and acc += w *
+// sample with w = kernel_at(|i - x| * scale). A lane is taken when x - 2b >
+// -1 and x + 2b < 2^31 (finite, then), lo <= hi and hi < frames. Both ends
+// then lie between -1 and 2^31 and convert to 32-bit integers exactly: the
+// truncation of x + 2b (positive) is its floor, and ceil(x - 2b) is the
+// truncation plus one where that lies below x - 2b (between -1 and 0 the
+// truncation is 0, the ceiling -0: the same first tap). Lanes differ in their number of taps by
+// one at most; a lane past its last tap keeps its sums (a blend, not an
+// added zero) and reads its last tap again, inside the buffer.
+__attribute__((target("avx"))) inline int wide_lanes4(__m256d x, __m256d reach, __m256d frames,
+                                                      __m128i* first, __m128i* last) {
+    const __m256d a = _mm256_sub_pd(x, reach);
+    const __m256d b = _mm256_add_pd(x, reach);
+    const __m256d ok = _mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(-1.0), _CMP_GT_OQ),
+                                     _mm256_cmp_pd(b, _mm256_set1_pd(lane_limit), _CMP_LT_OQ));
+    const __m256d fa = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
+    // ceil(a): one more than the truncation where that lies below a.
+    const __m256d l =
+        _mm256_add_pd(fa, _mm256_and_pd(_mm256_cmp_pd(fa, a, _CMP_LT_OQ), _mm256_set1_pd(1.0)));
+    const __m256d h = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+    const __m256d span =
+        _mm256_and_pd(_mm256_cmp_pd(l, h, _CMP_LE_OQ), _mm256_cmp_pd(h, frames, _CMP_LT_OQ));
+    *first = _mm256_cvttpd_epi32(l);
+    *last = _mm256_cvttpd_epi32(h);
+    return _mm256_movemask_pd(_mm256_and_pd(ok, span));
+}
+
+// kernel_at for four lanes: t >= 0, the piece index capped at intervals.
+__attribute__((target("avx"))) inline __m256d kernel_at4(__m256d t) {
+    const __m128i j = _mm_min_epi32(_mm256_cvttpd_epi32(t), _mm_set1_epi32(intervals));
+    const __m256d f = _mm256_sub_pd(t, _mm256_cvtepi32_pd(j));
+    const __m128i o = _mm_slli_epi32(j, 2);
+    const size_t r[4] = {lane4(o, 0), lane4(o, 1), lane4(o, 2), lane4(o, 3)};
+    return piece_value4(r, 0, f);
+}
+
+__attribute__((target("avx"), noinline)) void read_many_wide_avx(const double* x, int n,
+                                                                 const double* data, double width,
+                                                                 int channels, int64_t frames,
+                                                                 double* out) {
+    const __m256d reach = _mm256_set1_pd(2.0 * width);
+    const __m256d fr = _mm256_set1_pd(static_cast<double>(frames));
+    const __m256d scale = _mm256_set1_pd((intervals / 2) / width);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d xv = _mm256_loadu_pd(x + i);
+        __m128i first, last;
+        if (wide_lanes4(xv, reach, fr, &first, &last) != 15) {
+            for (int k = i; k < i + 4; ++k)
+                out[k] = sinc_read_render(x[k], data, width, channels, frames);
+            continue;
+        }
+        int taps = 0;  // the most taps of any lane
+        for (int k = 0; k < 4; ++k) {
+            const int c = static_cast<int>(lane4(last, k)) - static_cast<int>(lane4(first, k)) + 1;
+            if (c > taps) taps = c;
+        }
+        const __m256d last_d = _mm256_cvtepi32_pd(last);
+        __m256d acc = _mm256_setzero_pd(), wsum = _mm256_setzero_pd();
+        for (int t = 0; t < taps; ++t) {
+            const __m128i tap = _mm_add_epi32(first, _mm_set1_epi32(t));
+            // Set in the lanes past their last tap: they keep their sums.
+            const __m256d past = _mm256_cmp_pd(_mm256_cvtepi32_pd(tap), last_d, _CMP_GT_OQ);
+            const __m128i at = _mm_min_epi32(tap, last);
+            const __m256d d = _mm256_sub_pd(_mm256_cvtepi32_pd(at), xv);
+            const __m256d w = kernel_at4(_mm256_mul_pd(_mm256_andnot_pd(sign, d), scale));
+            const double* p[4];
+            for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(lane4(at, k)) * channels;
+            const __m256d sv = _mm256_set_pd(*p[3], *p[2], *p[1], *p[0]);
+            wsum = _mm256_blendv_pd(_mm256_add_pd(wsum, w), wsum, past);
+            acc = _mm256_blendv_pd(_mm256_add_pd(acc, _mm256_mul_pd(w, sv)), acc, past);
+        }
+        _mm256_storeu_pd(out + i, _mm256_div_pd(acc, wsum));
+    }
+    for (; i < n; ++i) out[i] = sinc_read_render(x[i], data, width, channels, frames);
+}
+
 // The lane test on x[0..3] alone, for width_one_lanes.
 __attribute__((target("avx"), noinline)) int lanes_avx(const double* x, int64_t frames,
                                                        double* lo) {
@@ -488,6 +568,10 @@ void sinc_read_render_many(const double* x, int n, const double* data, double wi
         return read_many_sse2(x, n, data, channels, frames, out);
 #endif
     }
+#ifdef VELORIN_READER_AVX
+    if (width > 1.0 && width < 64.0 && channels >= 1 && reader_wide_lanes())
+        return read_many_wide_avx(x, n, data, width, channels, frames, out);
+#endif
     for (int i = 0; i < n; ++i) out[i] = sinc_read_render(x[i], data, width, channels, frames);
 }
 

@@ -305,9 +305,13 @@ std::vector<double> rounding_up_positions(double below) {
 
 TEST(SincReadRender, ManyReadsAreTheScalarReadsBitForBit) {
     const int64_t n = 300;
-    std::vector<double> s(2 * n);
-    for (size_t i = 0; i < s.size(); ++i)
-        s[i] = 9000 * std::sin(i * 0.37) + 300 * std::cos(i * 2.1);
+    // The buffer with loud guards on both sides: a tap outside it that got
+    // into a sum would show.
+    const int guard = 32;
+    std::vector<double> buf(2 * n + 2 * guard, 30000.0);
+    for (int64_t i = 0; i < 2 * n; ++i)
+        buf[guard + i] = 9000 * std::sin(i * 0.37) + 300 * std::cos(i * 2.1);
+    const double* s = buf.data() + guard;
     const double inf = std::numeric_limits<double>::infinity();
     // The ends of the buffer, whole samples and positions that are not read.
     std::vector<double> xs = {2.0, 2.5, 3.0, 3.5, 0.0, -0.0, -1.0, inf, -inf, 1e300, 7.0};
@@ -328,17 +332,16 @@ TEST(SincReadRender, ManyReadsAreTheScalarReadsBitForBit) {
         xs.push_back(-4.0 + (n + 8.0) * (seed >> 8) / 16777216.0);
     }
     for (int channels : {1, 2}) {
-        for (double width : {1.0, 1.5}) {
+        for (double width : {1.0, 1.0884353741496597, 1.5, 2.1768707482993195}) {
             std::vector<double> want(xs.size());
             for (size_t i = 0; i < xs.size(); ++i)
-                want[i] = sinc_read_render(xs[i], s.data(), width, channels, n);
+                want[i] = sinc_read_render(xs[i], s, width, channels, n);
             // Every length and start, so each edge position meets every lane
             // and the tails of two and one.
             for (int len : {1, 2, 3, 4, 5, 6, 7, 8, 9, 64}) {
                 for (size_t start = 0; start + len <= xs.size(); ++start) {
                     std::vector<double> got(len);
-                    sinc_read_render_many(&xs[start], len, s.data(), width, channels, n,
-                                          got.data());
+                    sinc_read_render_many(&xs[start], len, s, width, channels, n, got.data());
                     for (int l = 0; l < len; ++l)
                         ASSERT_EQ(bits_of(got[l]), bits_of(want[start + l]))
                             << xs[start + l] << " width " << width << " channels " << channels
