@@ -550,6 +550,16 @@ __attribute__((target("avx"), noinline)) int lanes_avx(const double* x, int64_t 
     return mask;
 }
 
+// The test of the reads of other widths on x[0..3] alone, for wide_lanes.
+__attribute__((target("avx"), noinline)) int wide_lanes_avx(const double* x, double width,
+                                                            int64_t frames, int32_t* lo) {
+    __m128i first, last;
+    const int mask = wide_lanes4(_mm256_loadu_pd(x), _mm256_set1_pd(2.0 * width),
+                                 _mm256_set1_pd(static_cast<double>(frames)), &first, &last);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lo), first);
+    return mask;
+}
+
 bool reader_wide_lanes() {
     static const bool wide = __builtin_cpu_supports("avx");
     return wide;
@@ -605,6 +615,19 @@ int width_one_lanes(const double* x, int64_t frames, int64_t* first) {
     }
     for (int k = 0; k < 4; ++k) first[k] = (mask >> k) & 1 ? static_cast<int64_t>(lo[k]) : -1;
     return mask;
+}
+
+int wide_lanes(const double* x, double width, int64_t frames, int64_t* first) {
+#ifdef VELORIN_READER_AVX
+    if (reader_wide_lanes()) {
+        int32_t lo[4];
+        const int mask = wide_lanes_avx(x, width, frames, lo);
+        for (int k = 0; k < 4; ++k) first[k] = (mask >> k) & 1 ? lo[k] : -1;
+        return mask;
+    }
+#endif
+    (void)x, (void)width, (void)frames, (void)first;
+    return -1;
 }
 
 }  // namespace velorin

@@ -37,4 +37,9 @@ void sinc_read_render_many(const double* x, int n, const double* data, double wi
 // the tests: a set bit must always match the scalar reader's own span.
 int width_one_lanes(const double* x, int64_t frames, int64_t* first);
 
+// The same for the reads of other widths, side by side where the processor
+// has AVX (-1 where it has not, and the scalar reader reads them all): bit k
+// is set when x[k] is read side by side with the taps from first[k] on.
+int wide_lanes(const double* x, double width, int64_t frames, int64_t* first);
+
 }  // namespace velorin

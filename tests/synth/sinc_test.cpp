@@ -385,6 +385,26 @@ TEST(SincReadRender, LaneTestTakesTheScalarFourTapSpansBelowTwoToThe31) {
                 ASSERT_EQ((mask >> l) & 1, taken ? 1 : 0) << x << " frames " << frames;
                 ASSERT_EQ(first[l], taken ? lo : -1) << x << " frames " << frames;
             }
+            // Other widths: every span that lies inside the buffer, up to
+            // x + 2b < 2^31.
+            for (double width : {1.0884353741496597, 1.5}) {
+                const int wide = wide_lanes(&xs[i], width, frames, first);
+                if (wide < 0) continue;
+                for (int l = 0; l < 4; ++l) {
+                    const double x = xs[i + l];
+                    bool inside = false;
+                    int64_t lo = -1;
+                    if (std::isfinite(x)) {
+                        const double c = std::ceil(x - 2.0 * width);
+                        const double f = std::floor(x + 2.0 * width);
+                        inside = c >= 0 && c <= f && f < static_cast<double>(frames);
+                        if (inside) lo = static_cast<int64_t>(c);
+                    }
+                    const bool taken = inside && x + 2.0 * width < two31;
+                    ASSERT_EQ((wide >> l) & 1, taken ? 1 : 0) << x << " " << width << " " << frames;
+                    ASSERT_EQ(first[l], taken ? lo : -1) << x << " " << width << " " << frames;
+                }
+            }
         }
     }
 }
