@@ -468,9 +468,12 @@ __attribute__((target("avx"), noinline)) void read_many_avx(const double* x, int
 // then lie between -1 and 2^31 and convert to 32-bit integers exactly: the
 // truncation of x + 2b (positive) is its floor, and ceil(x - 2b) is the
 // truncation plus one where that lies below x - 2b (between -1 and 0 the
-// truncation is 0, the ceiling -0: the same first tap). Lanes differ in their number of taps by
-// one at most; a lane past its last tap keeps its sums (a blend, not an
-// added zero) and reads its last tap again, inside the buffer.
+// truncation is 0, the ceiling -0: the same first tap). A lane past its last tap
+// reads its last tap again (inside the buffer) and adds +0.0 to both sums,
+// its weight and its term masked to zero: that leaves every sum as it is,
+// since neither sum can be -0.0 (they start from +0.0, and in round to
+// nearest only -0.0 + -0.0 gives -0.0), and x + 0.0 is x for every other x,
+// NaN included.
 __attribute__((target("avx"))) inline int wide_lanes4(__m256d x, __m256d reach, __m256d frames,
                                                       __m128i* first, __m128i* last) {
     const __m256d a = _mm256_sub_pd(x, reach);
@@ -532,8 +535,8 @@ __attribute__((target("avx"), noinline)) void read_many_wide_avx(const double* x
             const double* p[4];
             for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(lane4(at, k)) * channels;
             const __m256d sv = _mm256_set_pd(*p[3], *p[2], *p[1], *p[0]);
-            wsum = _mm256_blendv_pd(_mm256_add_pd(wsum, w), wsum, past);
-            acc = _mm256_blendv_pd(_mm256_add_pd(acc, _mm256_mul_pd(w, sv)), acc, past);
+            wsum = _mm256_add_pd(wsum, _mm256_andnot_pd(past, w));
+            acc = _mm256_add_pd(acc, _mm256_andnot_pd(past, _mm256_mul_pd(w, sv)));
         }
         _mm256_storeu_pd(out + i, _mm256_div_pd(acc, wsum));
     }
