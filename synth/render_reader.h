@@ -26,8 +26,10 @@ void sinc_read_render4(const double* x, const double* data, double width, int ch
 // n reads at once: out[i] = sinc_read_render(x[i], ...), the very same
 // doubles, for i < n. Width 1 takes the side-by-side lanes above for every
 // group of positions whose taps all lie inside the buffer (and are not whole
-// samples), the scalar reader for the rest. The two above are this with n = 2
-// and n = 4.
+// samples); other widths below 64 take four lanes at a time where the
+// processor has AVX, for every group whose taps lie inside the buffer; the
+// scalar reader reads the rest. The two above are this with n = 2 and n = 4.
+// Pure; callable from any thread.
 void sinc_read_render_many(const double* x, int n, const double* data, double width, int channels,
                            int64_t frames, double* out);
 
