@@ -63,7 +63,9 @@ constexpr KernelPoint kernel_point(double h) {
 }
 
 struct KernelTable {
-    double c[intervals + 1][4];  // v0, m0, c2, c3 of each piece; one spare piece
+    // v0, m0, c2, c3 of each piece, piece j at 4 j; one spare piece. One flat
+    // array, so that the readers may step from any piece to any other.
+    double c[(intervals + 1) * 4];
 };
 
 constexpr KernelTable make_kernel_table() {
@@ -73,10 +75,10 @@ constexpr KernelTable make_kernel_table() {
         const KernelPoint p1 = kernel_point((j + 1) * piece);
         const double m0 = p0.slope * piece;
         const double m1 = p1.slope * piece;
-        t.c[j][0] = p0.value;
-        t.c[j][1] = m0;
-        t.c[j][2] = 3.0 * (p1.value - p0.value) - 2.0 * m0 - m1;
-        t.c[j][3] = 2.0 * (p0.value - p1.value) + m0 + m1;
+        t.c[4 * j + 0] = p0.value;
+        t.c[4 * j + 1] = m0;
+        t.c[4 * j + 2] = 3.0 * (p1.value - p0.value) - 2.0 * m0 - m1;
+        t.c[4 * j + 3] = 2.0 * (p0.value - p1.value) + m0 + m1;
         p0 = p1;
     }
     return t;
@@ -92,12 +94,12 @@ inline double kernel_at(double t) {
     int j = static_cast<int>(t);
     if (j > intervals) j = intervals;
     const double f = t - j;
-    const double* c = kernel_table.c[j];
+    const double* c = kernel_table.c + 4 * j;
     return c[0] + f * (c[1] + f * (c[2] + f * c[3]));
 }
 
 inline double piece_value(int j, double f) {
-    const double* c = kernel_table.c[j];
+    const double* c = kernel_table.c + 4 * j;
     return c[0] + f * (c[1] + f * (c[2] + f * c[3]));
 }
 
@@ -230,10 +232,10 @@ inline Weights2 weights2(__m128d phi) {
     const __m128i ib = _mm_cvttpd_epi32(tb);
     const __m128d fa = _mm_sub_pd(ta, _mm_cvtepi32_pd(ia));
     const __m128d fb = _mm_sub_pd(tb, _mm_cvtepi32_pd(ib));
-    const double* ra0 = kernel_table.c[_mm_cvtsi128_si32(ia)];
-    const double* ra1 = kernel_table.c[_mm_cvtsi128_si32(_mm_srli_si128(ia, 4))];
-    const double* rb0 = kernel_table.c[_mm_cvtsi128_si32(ib)];
-    const double* rb1 = kernel_table.c[_mm_cvtsi128_si32(_mm_srli_si128(ib, 4))];
+    const double* ra0 = kernel_table.c + 4 * _mm_cvtsi128_si32(ia);
+    const double* ra1 = kernel_table.c + 4 * _mm_cvtsi128_si32(_mm_srli_si128(ia, 4));
+    const double* rb0 = kernel_table.c + 4 * _mm_cvtsi128_si32(ib);
+    const double* rb1 = kernel_table.c + 4 * _mm_cvtsi128_si32(_mm_srli_si128(ib, 4));
     constexpr int up = (intervals / 2) * 4;  // piece j + intervals / 2, in doubles
     Weights2 w;
     w.wm1 = piece_value2(ra0 + up, ra1 + up, fa);
@@ -355,7 +357,7 @@ __attribute__((target("avx"))) inline size_t lane4(__m128i v, int k) {
 // table, plus offset.
 __attribute__((target("avx"))) inline __m256d piece_value4(const size_t* row, size_t offset,
                                                            __m256d f) {
-    const double* t0 = &kernel_table.c[0][0] + offset;
+    const double* t0 = kernel_table.c + offset;
     __m256d c[4];
     columns4(t0 + row[0], t0 + row[1], t0 + row[2], t0 + row[3], c);
     __m256d t = _mm256_mul_pd(f, c[3]);
