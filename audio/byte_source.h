@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace velorin {
 
 // Either a span of bytes in memory (`file` null) or an open stream. The
@@ -55,6 +57,23 @@ inline bool source_skip(ByteSource& s, uint64_t n) {
         if (std::fread(scratch, 1, want, s.file) != want) return false;
         n -= want;
     }
+    return true;
+}
+
+// The position of the next byte from the start of the bytes, or -1 when a
+// stream cannot tell (a pipe).
+inline int64_t source_tell(const ByteSource& s) { return s.file ? file_tell(s.file) : s.pos; }
+
+// How many bytes there are in all, or -1 when a stream cannot say (it is not
+// a plain file).
+inline int64_t source_size(const ByteSource& s) { return s.file ? file_size(s.file) : s.size; }
+
+// Moves to byte `pos` from the start. False when a stream cannot seek or pos
+// lies outside bytes in memory; the position is then unspecified.
+inline bool source_seek(ByteSource& s, int64_t pos) {
+    if (s.file) return file_seek(s.file, pos);
+    if (pos < 0 || pos > s.size) return false;
+    s.pos = pos;
     return true;
 }
 

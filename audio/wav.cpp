@@ -45,52 +45,108 @@ int stored_bytes(int bits) {
     }
 }
 
+// The sizes of the render reader's "data" chunk of `size` bytes. False when
+// its frames cannot be counted in a signed 32-bit number.
+struct DataSizes {
+    int64_t frames = 0;
+    int64_t limit = 0;  // stored bytes of the values the conversion reads
+    int64_t claim = 0;  // what the chunk claims: the larger of those and its own size
+};
+
+bool data_sizes(uint32_t size, const WavFormat& fmt, DataSizes* d) {
+    d->frames = size / fmt.block_align;
+    // Negative as a signed frame count: no sample buffer can be indexed by it.
+    if (d->frames > INT32_MAX) return false;
+    const int bps = stored_bytes(fmt.bits);
+    const int64_t need = d->frames * fmt.channels * bps;
+    // Bytes of the claim that are not converted (an unknown bit depth, a
+    // block align wider than the samples) are still checked against the file.
+    d->claim = need > int64_t(size) ? need : int64_t(size);
+    d->limit = bps > 0 ? need : 0;
+    return true;
+}
+
+// A claim far beyond the file is a corrupt size; a smaller shortfall reads
+// as zeros.
+bool claim_held(const DataSizes& d, int64_t held) { return d.claim - held <= max_data_shortfall; }
+
 // The render reader's "data" chunk of `size` bytes, the source positioned at
 // its body: the stored bytes the conversion reads, and the frame count.
 bool read_stored_data(ByteSource& src, uint32_t size, const WavFormat& fmt, GrowBuffer* raw,
                       int64_t* frames_out) {
-    const int64_t frames = size / fmt.block_align;
-    // Negative as a signed frame count: no sample buffer can be indexed by it.
-    if (frames > INT32_MAX) return false;
-    const int bps = stored_bytes(fmt.bits);
-    const int64_t values = frames * fmt.channels;
-    const int64_t need = values * bps;
-    // What the chunk claims, in the bytes the conversion reads and in the
-    // chunk's own size; a claim far beyond the file is a corrupt size.
-    const int64_t claim = need > int64_t(size) ? need : int64_t(size);
-    const int64_t limit = bps > 0 ? need : 0;
-
-    if (!grow_read(*raw, src, limit, read_piece)) {
+    DataSizes d;
+    if (!data_sizes(size, fmt, &d)) return false;
+    if (!grow_read(*raw, src, d.limit, read_piece)) {
         grow_free(*raw);
         return false;
     }
     int64_t held = raw->size;
-    // Bytes of the claim that are not converted (an unknown bit depth, a
-    // block align wider than the samples) are still checked against the file.
     uint8_t scratch[4096];
-    while (held < claim) {
+    while (held < d.claim) {
         const size_t got = source_read(src, scratch, sizeof scratch);
         if (got == 0) break;
         held += static_cast<int64_t>(got);
     }
-    if (claim - held > max_data_shortfall) {
+    if (!claim_held(d, held)) {
         grow_free(*raw);
         return false;
     }
-    *frames_out = frames;
+    *frames_out = d.frames;
     return true;
 }
 
 // Converts the values (interleaved samples) from..to - 1 of the stored bytes
 // into out[from..to - 1]; values the file does not hold stay as they are.
+template <int Bits>
+void convert_run(const uint8_t* raw, int format_tag, int64_t from, int64_t n, double* out) {
+    for (int64_t i = from; i < n; ++i)
+        out[i] = render_sample_value(raw + i * (Bits / 8), Bits, format_tag);
+}
+
 void convert_values(const uint8_t* raw, int64_t raw_size, const WavFormat& fmt, int64_t from,
                     int64_t to, double* out) {
     const int bps = stored_bytes(fmt.bits);
     if (bps <= 0) return;
     const int64_t whole = raw_size / bps;  // samples the file really holds
     const int64_t n = whole < to ? whole : to;
-    for (int64_t i = from < 0 ? 0 : from; i < n; ++i)
-        out[i] = render_sample_value(raw + i * bps, fmt.bits, fmt.format_tag);
+    if (from < 0) from = 0;
+    // One loop per depth, so that the depth is not decided again per value.
+    switch (fmt.bits) {
+        case 8:
+            return convert_run<8>(raw, fmt.format_tag, from, n, out);
+        case 16:
+            return convert_run<16>(raw, fmt.format_tag, from, n, out);
+        case 24:
+            return convert_run<24>(raw, fmt.format_tag, from, n, out);
+        case 32:
+            return convert_run<32>(raw, fmt.format_tag, from, n, out);
+        default:
+            return convert_run<64>(raw, fmt.format_tag, from, n, out);
+    }
+}
+
+// The same, the stored bytes read from `src` (byte 0 of the data at
+// `data_at`) in pieces; values it fails to give stay as they are.
+void convert_values_from(ByteSource src, int64_t data_at, int64_t raw_size, const WavFormat& fmt,
+                         int64_t from, int64_t to, double* out) {
+    const int bps = stored_bytes(fmt.bits);
+    if (bps <= 0) return;
+    const int64_t whole = raw_size / bps;
+    const int64_t n = whole < to ? whole : to;
+    int64_t i = from < 0 ? 0 : from;
+    if (i >= n || !source_seek(src, data_at + i * bps)) return;
+    // Large pieces: a stream reads them mostly straight into the buffer.
+    const int64_t piece_values = read_piece / bps;
+    std::vector<uint8_t> piece(static_cast<size_t>(piece_values * bps));
+    while (i < n) {
+        const int64_t want = n - i < piece_values ? n - i : piece_values;
+        const int64_t got =
+            static_cast<int64_t>(source_read(src, piece.data(), static_cast<size_t>(want * bps))) /
+            bps;
+        convert_values(piece.data(), got * bps, fmt, 0, got, out + i);
+        i += got;
+        if (got < want) return;
+    }
 }
 
 double* read_sample_data(ByteSource& src, uint32_t size, const WavFormat& fmt, int appended,
@@ -195,6 +251,23 @@ bool render_data_from(ByteSource& src, WavFormat* fmt, uint32_t* data_size) {
     return find_data_chunk(src, true, fmt, data_size);
 }
 
+// The rest of a "data" chunk of `size` bytes read into memory, the source
+// positioned at its body.
+bool read_whole_stored(ByteSource& src, uint32_t size, const WavFormat& fmt, int64_t* ssize,
+                       StoredSamples* out) {
+    GrowBuffer raw;
+    int64_t frames = 0;
+    if (!read_stored_data(src, size, fmt, &raw, &frames)) return false;
+    if (!grow_reserve(raw, 1)) {  // a valid pointer even for no bytes at all
+        grow_free(raw);
+        return false;
+    }
+    out->raw = raw.data;
+    out->raw_size = raw.size;
+    *ssize = frames;
+    return true;
+}
+
 }  // namespace
 
 double* wav_samples_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* ssize) {
@@ -225,28 +298,69 @@ bool read_wav_stored(const wchar_t* path, WavFormat* fmt, int64_t* ssize, Stored
     if (!f) return false;
     ByteSource src = stream_source(f);
     uint32_t size = 0;
-    GrowBuffer raw;
-    int64_t frames = 0;
     const bool ok =
-        render_data_from(src, fmt, &size) && read_stored_data(src, size, *fmt, &raw, &frames);
+        render_data_from(src, fmt, &size) && read_whole_stored(src, size, *fmt, ssize, out);
     std::fclose(f);
-    if (!ok) return false;
-    if (!grow_reserve(raw, 1)) {  // a valid pointer even for no bytes at all
-        grow_free(raw);
-        return false;
-    }
-    out->raw = raw.data;
-    out->raw_size = raw.size;
-    *ssize = frames;
+    return ok;
+}
+
+bool wav_stored_from(ByteSource& src, WavFormat* fmt, int64_t* ssize, StoredSamples* out) {
+    *fmt = WavFormat{};
+    *ssize = 0;
+    *out = StoredSamples{};
+    uint32_t size = 0;
+    if (!render_data_from(src, fmt, &size)) return false;
+    const int64_t at = source_tell(src);
+    const int64_t total = source_size(src);
+    // A source that cannot say where it is or how long it is: read it all.
+    if (at < 0 || total < 0) return read_whole_stored(src, size, *fmt, ssize, out);
+    DataSizes d;
+    if (!data_sizes(size, *fmt, &d)) return false;
+    // The checks of the whole read, made by the numbers: the bytes it would
+    // find from the data's body to the end.
+    const int64_t there = total > at ? total - at : 0;
+    if (!claim_held(d, there < d.claim ? there : d.claim)) return false;
+    out->raw_size = there < d.limit ? there : d.limit;
+    out->source = src;
+    out->data_at = at;
+    *ssize = d.frames;
     return true;
+}
+
+bool open_wav_stored(const wchar_t* path, WavFormat* fmt, int64_t* ssize, StoredSamples* out) {
+    *fmt = WavFormat{};
+    *ssize = 0;
+    *out = StoredSamples{};
+    FILE* f = file_open(path, L"rb");
+    if (!f) return false;
+    ByteSource src = stream_source(f);
+    const bool ok = wav_stored_from(src, fmt, ssize, out);
+    if (ok && !out->raw) {
+        out->close_file = true;  // the bytes are read from it as they are converted
+    } else {
+        std::fclose(f);
+        out->source = ByteSource{};
+    }
+    return ok;
 }
 
 void convert_stored_frames(const StoredSamples& s, const WavFormat& fmt, int64_t ssize,
                            int64_t first, int64_t last, double* out) {
     if (first < 0) first = 0;
     if (last > ssize) last = ssize;
-    if (first >= last || !s.raw) return;
-    convert_values(s.raw, s.raw_size, fmt, first * fmt.channels, last * fmt.channels, out);
+    if (first >= last) return;
+    if (s.raw)
+        convert_values(s.raw, s.raw_size, fmt, first * fmt.channels, last * fmt.channels, out);
+    else if (s.source.file || s.source.data)
+        convert_values_from(s.source, s.data_at, s.raw_size, fmt, first * fmt.channels,
+                            last * fmt.channels, out);
+}
+
+void release_stored(StoredSamples* s) {
+    if (!s) return;
+    if (s->close_file && s->source.file) std::fclose(s->source.file);
+    release(s->raw);
+    *s = StoredSamples{};
 }
 
 uint8_t* wav_raw_from(ByteSource& src, int appended, WavFormat* fmt, int64_t* data_size) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "audio/byte_source.h"
 
@@ -54,13 +55,26 @@ double* wav_samples_from(ByteSource& src, int appended, WavFormat* fmt, int64_t*
 // convert_stored_frames then writes frames first..last - 1 (clamped to
 // 0..ssize) into `out`, a buffer laid out as read_wav_samples's (frame i at
 // out[i * channels]), with the very values read_wav_samples gives them.
+// open_wav_stored makes the same checks from the header's sizes and the
+// file's size, and leaves the bytes in the file, open, to be read by
+// convert_stored_frames where it converts; a file that cannot seek or tell
+// its size (a pipe) is read whole instead. wav_stored_from does the same on
+// a source the caller keeps (open, and unread elsewhere) until the release.
+// Values the file does not hold (or fails to give) stay as `out` holds
+// them. Release every form with release_stored.
 struct StoredSamples {
-    uint8_t* raw = nullptr;  // release() it
-    int64_t raw_size = 0;
+    uint8_t* raw = nullptr;   // the bytes in memory, or null when they are read from `source`
+    int64_t raw_size = 0;     // stored bytes of the converted values the file holds
+    ByteSource source;        // where the bytes are read as they are converted
+    int64_t data_at = 0;      // position in `source` of the first stored byte
+    bool close_file = false;  // release_stored closes source.file (open_wav_stored's own)
 };
 bool read_wav_stored(const wchar_t* path, WavFormat* fmt, int64_t* ssize, StoredSamples* out);
+bool open_wav_stored(const wchar_t* path, WavFormat* fmt, int64_t* ssize, StoredSamples* out);
+bool wav_stored_from(ByteSource& src, WavFormat* fmt, int64_t* ssize, StoredSamples* out);
 void convert_stored_frames(const StoredSamples& s, const WavFormat& fmt, int64_t ssize,
                            int64_t first, int64_t last, double* out);
+void release_stored(StoredSamples* s);  // closes the file, releases the bytes
 
 // Raw reader for the analysis: the "data" bytes as stored, followed by
 // appended * block_align zero bytes; `data_size` gets the byte count of the

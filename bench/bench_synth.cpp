@@ -61,6 +61,17 @@ void BM_rfft_forward_1024(benchmark::State& state) {
 }
 BENCHMARK(BM_rfft_forward_1024);
 
+void BM_rfft_inverse_1024(benchmark::State& state) {
+    const velorin_test::RfftTables t = velorin_test::make_rfft_tables(1024);
+    std::vector<double> block(1024, 0.25);
+    for (auto _ : state) {
+        velorin::rfft_inverse(1024, block.data(), t.twiddles.data(), t.bitrev.data());
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 1024);
+}
+BENCHMARK(BM_rfft_inverse_1024);
+
 template <double (*Read)(double, const double*, double, int, int64_t)>
 void reader_bench(benchmark::State& state) {
     const velorin::RenderShared& sh = note().scene->sh;
@@ -138,6 +149,45 @@ void BM_second_pass_1s(benchmark::State& state) {
     state.counters["units"] = static_cast<double>(n.second.size());
 }
 BENCHMARK(BM_second_pass_1s)->Unit(benchmark::kMillisecond);
+
+// The source phase table of a 60-second sample as far as a note at 30 s
+// reads it (31 s of terms), the terms 1, 2 or 4 side by side; and the
+// straightforward sum of series_value_at over the same samples.
+struct LongList {
+    int64_t ssize = 60 * 44100;
+    int frames = int(60 * 44100 / 256);
+    std::vector<double> freq;
+    LongList() {
+        for (int k = 0; k <= frames; ++k)
+            freq.push_back(k % 97 == 5 ? 0.0 : 200.0 + 30.0 * std::sin(0.01 * k));
+    }
+};
+
+void BM_phase_table_30s(benchmark::State& state) {
+    static const LongList l;
+    std::vector<double> table(l.frames + 1);
+    for (auto _ : state) {
+        velorin::build_phase_table_upto(l.freq.data(), l.frames, 256, 200.0, l.ssize, 44100.0,
+                                        table.data(), l.frames, 31.0 * 44100, int(state.range(0)));
+        benchmark::DoNotOptimize(table.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 31 * 44100);
+}
+BENCHMARK(BM_phase_table_30s)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMicrosecond);
+
+void BM_phase_table_30s_straightforward(benchmark::State& state) {
+    static const LongList l;
+    for (auto _ : state) {
+        double sum = 0.0;
+        for (int64_t j = 0; j < 31 * 44100; ++j)
+            sum += velorin::series_value_at(j + 0.5 - 64.0, l.freq.data(), l.frames, 256, 1.0, 55.0,
+                                            200.0) /
+                   44100.0;
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations() * 31 * 44100);
+}
+BENCHMARK(BM_phase_table_30s_straightforward)->Unit(benchmark::kMicrosecond);
 
 // The same note through the straightforward evaluation, for comparison.
 void BM_reference_first_pass_1s(benchmark::State& state) {

@@ -60,10 +60,16 @@ constexpr int appended_frames = 2048;
 // The loaded input and the region of it the note uses, in input samples.
 // The sample buffer is allocated whole (zeroed, so untouched pages cost
 // nothing) but converted only where the note reads; `ready_*` say where.
+// The stored bytes stay in the file, open, until the passes are done, and
+// are read where they are converted.
 struct Input {
+    Input() = default;
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
+    ~Input() { release_stored(&stored); }
+
     Buffer<double> sample;
-    Buffer<uint8_t> stored;  // the "data" bytes as stored
-    int64_t stored_size = 0;
+    StoredSamples stored;
     int64_t ready_first[2] = {0, 0};
     int64_t ready_last[2] = {0, 0};
     WavFormat fmt;
@@ -75,10 +81,7 @@ struct Input {
 };
 
 bool load_input(const RenderParams& prm, Input* in) {
-    StoredSamples stored;
-    if (!read_wav_stored(prm.input_path.c_str(), &in->fmt, &in->ssize, &stored)) return false;
-    in->stored.reset(stored.raw);
-    in->stored_size = stored.raw_size;
+    if (!open_wav_stored(prm.input_path.c_str(), &in->fmt, &in->ssize, &in->stored)) return false;
     in->sample.reset(alloc_zeroed<double>((in->ssize + appended_frames) * in->fmt.channels));
     // A file without a rate or channels cannot be rendered either.
     return in->sample && in->fmt.rate > 0 && in->fmt.channels > 0;
@@ -88,16 +91,17 @@ bool load_input(const RenderParams& prm, Input* in) {
 double rate_ratio(const Input& in) { return static_cast<double>(in.fmt.rate) / 44100; }
 
 void convert_frames(Input* in, int64_t first, int64_t last) {
-    StoredSamples s;
-    s.raw = in->stored.get();
-    s.raw_size = in->stored_size;
-    convert_stored_frames(s, in->fmt, in->ssize, first, last, in->sample.get());
+    convert_stored_frames(in->stored, in->fmt, in->ssize, first, last, in->sample.get());
 }
 
 // Room around the walk's span for the reads of ordinary notes (grains,
-// blocks, breath), in input samples per input sample per second plus a few
-// blocks.
-double read_margin(double rate) { return 2.0 * rate + 8192; }
+// blocks, breath): a quarter of a second of input plus a few blocks. Notes
+// across pitches, formant shifts, breath, modulation, bends and 22.05 to 96
+// kHz sources read a few thousand samples past the span at most; a note that
+// reads further is rendered again (see convert_what_the_note_reads). Each
+// frame converted costs a conversion and, in a long sample, memory touched
+// for the first time.
+double read_margin(double rate) { return 0.25 * rate + 8192; }
 
 // Converts the part of the input the note reads: the walk's span with the
 // margin, and the start of the sample, which the second pass's last units
@@ -499,6 +503,9 @@ int render_note(RenderParams& prm, RenderStats* stats) {
                                      datbuf_lock.get(), outbuf_lock.get());
     ScheduleReport rep;
     run_passes(&in, &sh, tm, setup, &rep);
+    // The input file is closed before the note is written: a note written
+    // over its own sample replaces a file that nothing holds open.
+    release_stored(&in.stored);
 
     report_timing(prm, rep, start_count, setup.workers, stats);
     normalise(prm, sh.outbuf, prm.outlen);

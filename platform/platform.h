@@ -65,6 +65,15 @@ struct FileStatus {
 FILE* file_open(const wchar_t* path, const wchar_t* mode);
 // False when the status cannot be read (the file does not exist, among others).
 bool file_status(const wchar_t* path, FileStatus* st);
+// The size in bytes of the plain file open as `f`, or -1 when it is not a
+// plain file (a pipe, a device) or the system does not say. 64-bit sizes and
+// positions on every build.
+int64_t file_size(FILE* f);
+// Moves `f` to byte `offset` from its start. False when the stream cannot
+// seek (a pipe) or the offset is negative.
+bool file_seek(FILE* f, int64_t offset);
+// The position of `f` in bytes from its start, or -1 when it has none.
+int64_t file_tell(FILE* f);
 // Moves `from` over `to`, replacing it in one step. False on failure, with
 // errno telling why (on Windows too).
 bool file_rename(const wchar_t* from, const wchar_t* to);

@@ -229,6 +229,35 @@ bool file_status(const wchar_t* path, FileStatus* st) {
     return true;
 }
 
+// glibc's 64-bit forms, so that 32-bit builds reach past 2 GiB as well.
+#if defined(__GLIBC__)
+int64_t file_size(FILE* f) {
+    struct stat64 s;
+    if (!f || ::fstat64(fileno(f), &s) != 0 || !S_ISREG(s.st_mode)) return -1;
+    return static_cast<int64_t>(s.st_size);
+}
+
+bool file_seek(FILE* f, int64_t offset) {
+    return f && offset >= 0 && ::fseeko64(f, static_cast<off64_t>(offset), SEEK_SET) == 0;
+}
+
+int64_t file_tell(FILE* f) { return f ? static_cast<int64_t>(::ftello64(f)) : -1; }
+#else
+int64_t file_size(FILE* f) {
+    struct stat s;
+    if (!f || ::fstat(fileno(f), &s) != 0 || !S_ISREG(s.st_mode)) return -1;
+    return static_cast<int64_t>(s.st_size);
+}
+
+bool file_seek(FILE* f, int64_t offset) {
+    if (!f || offset < 0 || static_cast<int64_t>(static_cast<off_t>(offset)) != offset)
+        return false;
+    return ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+int64_t file_tell(FILE* f) { return f ? static_cast<int64_t>(::ftello(f)) : -1; }
+#endif
+
 bool file_rename(const wchar_t* from, const wchar_t* to) {
     return std::rename(narrow_text(from).c_str(), narrow_text(to).c_str()) == 0;
 }

@@ -191,6 +191,18 @@ bool file_status(const wchar_t* path, FileStatus* st) {
     return true;
 }
 
+int64_t file_size(FILE* f) {
+    struct _stat64 s;
+    if (!f || _fstat64(_fileno(f), &s) != 0 || (s.st_mode & _S_IFREG) == 0) return -1;
+    return static_cast<int64_t>(s.st_size);
+}
+
+bool file_seek(FILE* f, int64_t offset) {
+    return f && offset >= 0 && _fseeki64(f, offset, SEEK_SET) == 0;
+}
+
+int64_t file_tell(FILE* f) { return f ? static_cast<int64_t>(_ftelli64(f)) : -1; }
+
 // _wrename refuses an existing target on Windows; MoveFileExW replaces it.
 bool file_rename(const wchar_t* from, const wchar_t* to) {
     if (!from || !to) {

@@ -6,6 +6,11 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <immintrin.h>
+#define VELORIN_PHASE_SSE2 1
+#endif
+
 #include "audio/samples.h"
 #include "synth/sinc_weight.h"
 
@@ -118,8 +123,151 @@ void build_phase_table(const double* freq, int count, int step, double freq_avg,
                            std::numeric_limits<double>::quiet_NaN());
 }
 
+namespace {
+
+// The phase table's term of sample j: series_value_at(j + 0.5 - step / 4)
+// divided by the rate, computed as that function does. `v(k)` is frame k's
+// valid value (frames at or past the list's end read its last entry).
+template <typename Value>
+double phase_term(int64_t j, int step, int n, double rate, Value v) {
+    const double u = (j + 0.5 - 0.25 * step) / step;
+    int64_t k = 0;
+    double f = 0.0;
+    if (u >= 0.0) {
+        const double kd = std::floor(u);
+        f = u - kd;
+        k = kd >= static_cast<double>(n) ? n : static_cast<int64_t>(kd);
+    }
+    return ((1 - f) * v(k) + f * v(k + 1)) / rate;
+}
+
+// How the terms of samples that share a frame are computed: u = (j + 0.5 -
+// q) / step (times `inv` instead when the step is a power of two, the same
+// double), then f = u - kd and ((1 - f) * l + f * r) / rate. Every term is
+// the double phase_term gives: the numerator of u is exact, and each step
+// after it is one rounded operation in the same order.
+struct FrameTerms {
+    double q, step, inv, kd, l, r, rate;
+};
+
+// u of the sample at jd, and its term.
+inline double frame_term_u(const FrameTerms& ft, double jd) {
+    const double num = jd + 0.5 - ft.q;
+    return ft.inv != 0 ? num * ft.inv : num / ft.step;
+}
+
+inline double frame_term(const FrameTerms& ft, double jd) {
+    const double f = frame_term_u(ft, jd) - ft.kd;
+    return ((1 - f) * ft.l + f * ft.r) / ft.rate;
+}
+
+// The sum plus the terms of samples j..end - 1, which share one frame, added
+// one after another in order of j. The forms below compute the terms two or
+// four side by side, ahead of the additions, which then form the only chain.
+double add_frame_terms1(const FrameTerms& ft, int64_t j, int64_t end, double sum) {
+    for (; j < end; ++j) sum += frame_term(ft, static_cast<double>(j));
+    return sum;
+}
+
+#ifdef VELORIN_PHASE_SSE2
+// Two terms at a time.
+double add_frame_terms2(const FrameTerms& ft, int64_t j, int64_t end, double sum) {
+    const __m128d q = _mm_set1_pd(ft.q), kd = _mm_set1_pd(ft.kd), l = _mm_set1_pd(ft.l),
+                  r = _mm_set1_pd(ft.r), rate = _mm_set1_pd(ft.rate), one = _mm_set1_pd(1.0),
+                  half = _mm_set1_pd(0.5), two = _mm_set1_pd(2.0);
+    const __m128d scale = _mm_set1_pd(ft.inv != 0 ? ft.inv : ft.step);
+    const bool times = ft.inv != 0;
+    __m128d jd = _mm_set_pd(static_cast<double>(j + 1), static_cast<double>(j));
+    for (; j + 2 <= end; j += 2) {
+        const __m128d num = _mm_sub_pd(_mm_add_pd(jd, half), q);
+        const __m128d u = times ? _mm_mul_pd(num, scale) : _mm_div_pd(num, scale);
+        const __m128d f = _mm_sub_pd(u, kd);
+        const __m128d v = _mm_add_pd(_mm_mul_pd(_mm_sub_pd(one, f), l), _mm_mul_pd(f, r));
+        const __m128d t = _mm_div_pd(v, rate);
+        sum += _mm_cvtsd_f64(t);
+        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(t, t));
+        jd = _mm_add_pd(jd, two);
+    }
+    return add_frame_terms1(ft, j, end, sum);
+}
+
+// Four terms at a time, where the processor has AVX.
+__attribute__((target("avx"))) double add_frame_terms4(const FrameTerms& ft, int64_t j, int64_t end,
+                                                       double sum) {
+    const __m256d q = _mm256_set1_pd(ft.q), kd = _mm256_set1_pd(ft.kd), l = _mm256_set1_pd(ft.l),
+                  r = _mm256_set1_pd(ft.r), rate = _mm256_set1_pd(ft.rate),
+                  one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5), four = _mm256_set1_pd(4.0);
+    const __m256d scale = _mm256_set1_pd(ft.inv != 0 ? ft.inv : ft.step);
+    const bool times = ft.inv != 0;
+    const double j0 = static_cast<double>(j);
+    __m256d jd = _mm256_set_pd(j0 + 3, j0 + 2, j0 + 1, j0);
+    for (; j + 4 <= end; j += 4) {
+        const __m256d num = _mm256_sub_pd(_mm256_add_pd(jd, half), q);
+        const __m256d u = times ? _mm256_mul_pd(num, scale) : _mm256_div_pd(num, scale);
+        const __m256d f = _mm256_sub_pd(u, kd);
+        const __m256d v =
+            _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, f), l), _mm256_mul_pd(f, r));
+        const __m256d t = _mm256_div_pd(v, rate);
+        const __m128d lo = _mm256_castpd256_pd128(t), hi = _mm256_extractf128_pd(t, 1);
+        sum += _mm_cvtsd_f64(lo);
+        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(lo, lo));
+        sum += _mm_cvtsd_f64(hi);
+        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(hi, hi));
+        jd = _mm256_add_pd(jd, four);
+    }
+    return add_frame_terms1(ft, j, end, sum);
+}
+
+bool phase_wide_lanes() {
+    static const bool wide = __builtin_cpu_supports("avx");
+    return wide;
+}
+#endif
+
+// The terms computed `lanes` at a time (4 where AVX is at hand).
+double add_frame_terms(const FrameTerms& ft, int64_t j, int64_t end, int lanes, double sum) {
+#ifdef VELORIN_PHASE_SSE2
+    if (lanes >= 4 && phase_wide_lanes()) return add_frame_terms4(ft, j, end, sum);
+    if (lanes >= 2) return add_frame_terms2(ft, j, end, sum);
+#else
+    (void)lanes;
+#endif
+    return add_frame_terms1(ft, j, end, sum);
+}
+
+// Adds the terms of entry e >= 1 (samples j..end - 1, end - j <= step) to
+// `sum`. Such a sample's u lies in (e - 1, e + 1): floor(u) is e - 1 below
+// the first sample whose u reaches e, and e from there on.
+double add_entry_terms(int64_t e, int64_t j, int64_t end, int step, double rate, double a, double b,
+                       double c, int lanes, double sum) {
+    FrameTerms ft;
+    ft.q = 0.25 * step;
+    ft.step = step;
+    ft.inv = (step & (step - 1)) == 0 ? 1.0 / step : 0.0;
+    ft.rate = rate;
+    const double ed = static_cast<double>(e);
+    // u reaches e from sample e * step + ceil(step / 4 - 1/2) on; the two
+    // loops settle it by u itself.
+    const auto reaches = [&](int64_t i) { return frame_term_u(ft, static_cast<double>(i)) >= ed; };
+    int64_t split = e * step + (int64_t(step) + 1) / 4;
+    if (split > end) split = end;
+    if (split < j) split = j;
+    while (split > j && reaches(split - 1)) --split;
+    while (split < end && !reaches(split)) ++split;
+    ft.kd = ed - 1;
+    ft.l = a;
+    ft.r = b;
+    sum = add_frame_terms(ft, j, split, lanes, sum);
+    ft.kd = ed;
+    ft.l = b;
+    ft.r = c;
+    return add_frame_terms(ft, split, end, lanes, sum);
+}
+
+}  // namespace
+
 int build_phase_table_upto(const double* freq, int count, int step, double freq_avg, int64_t ssize,
-                           double rate, double* table, int frames, double reach) {
+                           double rate, double* table, int frames, double reach, int lanes) {
     if (frames < 0) return frames;
     table[0] = 0.0;  // also the whole table of a sample shorter than one step
     if (step <= 0) {
@@ -127,14 +275,13 @@ int build_phase_table_upto(const double* freq, int count, int step, double freq_
         return frames;
     }
     // The sum of series_value_at(j + 0.5 - step / 4) / rate over every sample
-    // j, the terms computed as that function does, with the two entries of a
-    // frame looked up once per frame instead of once per sample.
+    // j, in order of j, the terms computed as that function does, with the
+    // entries of a frame looked up once per table entry instead of once per
+    // sample.
     const int n = count < 0 ? 0 : count;
-    double sum = 0.0;
-    int64_t k_cached = -1;
-    double left = 0.0, right = 0.0;
-    int64_t entry = 0;     // table entry of the next whole step
-    int64_t to_entry = 0;  // samples until it
+    const auto v = [freq, n, freq_avg](int64_t k) {
+        return entry_or_fallback(freq, k, n, n, list_unvoiced_hz, list_missing_hz, freq_avg);
+    };
 
     // Where to stop. A position up to `reach` anchors at frame k <= last and
     // takes a phase of at most table[k] + step * (the most cycles per sample
@@ -151,31 +298,23 @@ int build_phase_table_upto(const double* freq, int count, int step, double freq_
     if (bounded) last = reach < 0 ? 0 : static_cast<int64_t>(reach / step) + 1;
     double stop_above = 0.0;  // set once entry `last` is known
 
-    for (int64_t j = 0; j < ssize; ++j) {
-        if (to_entry == 0) {
-            if (entry <= frames) table[entry] = sum;
-            if (bounded && entry == last) stop_above = sum + most_cycles + 2.0;
-            if (bounded && entry > last && entry < frames && sum > stop_above)
-                return static_cast<int>(entry);
-            ++entry;
-            to_entry = step;
+    double sum = 0.0;
+    int64_t j = 0;
+    for (int64_t entry = 0; j < ssize; ++entry) {
+        if (entry <= frames) table[entry] = sum;
+        if (bounded && entry == last) stop_above = sum + most_cycles + 2.0;
+        if (bounded && entry > last && entry < frames && sum > stop_above)
+            return static_cast<int>(entry);
+        const int64_t end = ssize - j > step ? j + step : ssize;
+        // Entry 0 holds the samples whose u is below 0; positions beyond
+        // 2^31 samples (no WAV file has them) are left to the general form.
+        if (entry == 0 || end > (int64_t(1) << 31)) {
+            for (; j < end; ++j) sum += phase_term(j, step, n, rate, v);
+            continue;
         }
-        --to_entry;
-        const double u = (j + 0.5 - 0.25 * step) / step;
-        int64_t k = 0;
-        double f = 0.0;
-        if (u >= 0.0) {
-            const double kd = std::floor(u);
-            f = u - kd;
-            k = kd >= static_cast<double>(n) ? n : static_cast<int64_t>(kd);
-        }
-        if (k != k_cached) {
-            left = entry_or_fallback(freq, k, n, n, list_unvoiced_hz, list_missing_hz, freq_avg);
-            right =
-                entry_or_fallback(freq, k + 1, n, n, list_unvoiced_hz, list_missing_hz, freq_avg);
-            k_cached = k;
-        }
-        sum += ((1 - f) * left + f * right) / rate;
+        sum = add_entry_terms(entry, j, end, step, rate, v(entry - 1), v(entry), v(entry + 1),
+                              lanes, sum);
+        j = end;
     }
     if (frames > 0) table[frames] = table[frames - 1];
     return frames;

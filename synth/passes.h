@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #if defined(__SSE2__) || defined(__x86_64__)
 #include <emmintrin.h>
@@ -216,22 +217,23 @@ inline double modulation_factor(const RenderShared& sh, double f, double m) {
     return (sh.freq_avg / f) * m + (1 - m);
 }
 
-// The span of source positions a unit reads, kept while it reads them.
+// The span of source positions a unit reads, kept while it reads them. A
+// NaN position (the reader gives 0 for it) fails both comparisons and leaves
+// the span as it is; no position at all leaves lo above hi.
 struct ReadSpan {
-    double lo = 0.0, hi = 0.0;
-    bool any = false;
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -std::numeric_limits<double>::infinity();
     void add(double x) {
-        if (!(x == x)) return;  // the reader gives 0 for a NaN position
-        if (!any || x < lo) lo = x;
-        if (!any || x > hi) hi = x;
-        any = true;
+        lo = x < lo ? x : lo;
+        hi = x > hi ? x : hi;
     }
+    bool any() const { return lo <= hi; }
 };
 
 // Sets *sh.missed when a unit's reads, with the kernel's reach `width` on
 // either side, touch input frames the driver has not converted.
 inline void check_reads(const RenderShared& sh, const ReadSpan& span, double width) {
-    if (!sh.missed || !span.any) return;
+    if (!sh.missed || !span.any()) return;
     const double in_lo = std::max(span.lo - 2 * width - 1, 0.0);
     const double in_hi = std::min(span.hi + 2 * width + 1, static_cast<double>(sh.sample_frames));
     if (!(in_lo <= in_hi)) return;  // wholly outside the input: zeros either way

@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <vector>
 
 #include "audio/aiff.h"
 #include "audio/decoder_pipe.h"
@@ -45,6 +46,21 @@ void expect_same_as_file(const std::vector<uint8_t>& file) {
             ASSERT_EQ(s1, s2);
             EXPECT_EQ(std::memcmp(a, b, sizeof(double) * size_t((s1 + 3) * f1.channels)), 0);
         }
+        // The render's reader, which leaves the samples in the file and
+        // judges the sizes by the numbers: the same answer and message.
+        StoredSamples st;
+        testing::internal::CaptureStderr();
+        const bool stored = open_wav_stored(dir.wfile("in").c_str(), &f2, &s2, &st);
+        EXPECT_EQ(said, testing::internal::GetCapturedStderr());
+        ASSERT_EQ(stored, a != nullptr);
+        if (a) {
+            EXPECT_TRUE(same_format(f1, f2));
+            ASSERT_EQ(s1, s2);
+            std::vector<double> c(size_t((s2 + 3) * f2.channels), 0.0);
+            convert_stored_frames(st, f2, s2, 0, s2, c.data());
+            EXPECT_EQ(std::memcmp(a, c.data(), sizeof(double) * c.size()), 0);
+        }
+        release_stored(&st);
         release(a);
         release(b);
 

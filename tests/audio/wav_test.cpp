@@ -114,22 +114,32 @@ TEST_P(WavDepth, PartOfTheStoredDataConvertsToTheSameValues) {
     Samples whole;
     whole.p = read_wav_samples(dir.wfile("in.wav").c_str(), 2, &whole.fmt, &whole.ssize);
     ASSERT_NE(whole.p, nullptr);
-    StoredSamples st;
-    WavFormat fmt;
-    int64_t ssize = 0;
-    ASSERT_TRUE(read_wav_stored(dir.wfile("in.wav").c_str(), &fmt, &ssize, &st));
-    EXPECT_EQ(ssize, whole.ssize);
-    for (int64_t first = -1; first <= ssize; ++first) {
-        for (int64_t last = first; last <= ssize + 2; ++last) {
-            std::vector<double> part((ssize + 2) * 2, -7.0);
-            convert_stored_frames(st, fmt, ssize, first, last, part.data());
-            for (int64_t i = 0; i < int64_t(part.size()); ++i) {
-                const bool inside = i / 2 >= first && i / 2 < last && i / 2 < ssize;
-                ASSERT_EQ(part[i], inside ? whole.p[i] : -7.0) << first << " " << last << " " << i;
+    // Read whole, left in the file, and left in a copy of its bytes in memory.
+    const std::vector<uint8_t> bytes = read_bytes(dir.file("in.wav"));
+    for (int form = 0; form < 3; ++form) {
+        StoredSamples st;
+        WavFormat fmt;
+        int64_t ssize = 0;
+        ByteSource src = memory_source(bytes.data(), bytes.size());
+        const std::wstring path = dir.wfile("in.wav");
+        ASSERT_TRUE(form == 0   ? read_wav_stored(path.c_str(), &fmt, &ssize, &st)
+                    : form == 1 ? open_wav_stored(path.c_str(), &fmt, &ssize, &st)
+                                : wav_stored_from(src, &fmt, &ssize, &st));
+        EXPECT_EQ(ssize, whole.ssize);
+        EXPECT_EQ(st.raw != nullptr, form == 0);
+        for (int64_t first = -1; first <= ssize; ++first) {
+            for (int64_t last = first; last <= ssize + 2; ++last) {
+                std::vector<double> part((ssize + 2) * 2, -7.0);
+                convert_stored_frames(st, fmt, ssize, first, last, part.data());
+                for (int64_t i = 0; i < int64_t(part.size()); ++i) {
+                    const bool inside = i / 2 >= first && i / 2 < last && i / 2 < ssize;
+                    ASSERT_EQ(part[i], inside ? whole.p[i] : -7.0)
+                        << form << " " << first << " " << last << " " << i;
+                }
             }
         }
+        release_stored(&st);
     }
-    release(st.raw);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -255,6 +265,61 @@ TEST(WavRenderReader, HalfSampleAtTheEndIsZero) {
     EXPECT_EQ(s.p[1], 0.0);
 }
 
+// A sample read where the note converts it holds the whole reader's values
+// wherever it is converted: a long sample in parts near its start, middle and
+// end, whatever the chunks around the data and a data size that is not the
+// file's.
+TEST(WavRenderReader, SampleLeftInTheFileConvertsToTheWholeReadersValues) {
+    std::vector<uint8_t> long_data(3 * 70001 * 2);
+    for (size_t i = 0; i < long_data.size(); ++i) long_data[i] = uint8_t(i * 7919 >> 3);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+    } cases[] = {
+        {"i16 stereo", riff_wave({fmt_chunk(1, 2, 44100, 4, 16), {"data", long_data}})},
+        {"i24 stereo, chunks around", riff_wave({{"LIST", {1, 2, 3}},
+                                                 fmt_chunk(1, 2, 48000, 6, 24),
+                                                 {"data", long_data},
+                                                 {"cue ", std::vector<uint8_t>(100, 5)}})},
+        {"u8 mono, claims beyond the file",
+         riff_wave({fmt_chunk(1, 1, 22050, 1, 8), {"data", long_data, 1000000}})},
+        {"f32, half a frame at the end",
+         riff_wave(
+             {fmt_chunk(3, 1, 44100, 4, 32), {"data", {long_data.begin(), long_data.end() - 2}}})},
+        {"unknown depth", riff_wave({fmt_chunk(1, 1, 44100, 2, 12), {"data", long_data}})},
+        // The most a size may claim beyond the file, counted in the chunk's
+        // own size where frames are wider than their samples.
+        {"claims the most beyond the file",
+         riff_wave({fmt_chunk(1, 1, 44100, 2048, 16),
+                    {"data", long_data, int64_t(long_data.size()) + max_data_shortfall}})},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        Samples whole;
+        load(dir, c.file, 0, &whole);
+        ASSERT_NE(whole.p, nullptr) << c.name;
+        StoredSamples st;
+        WavFormat fmt;
+        int64_t ssize = 0;
+        ASSERT_TRUE(open_wav_stored(dir.wfile("in.wav").c_str(), &fmt, &ssize, &st)) << c.name;
+        ASSERT_EQ(ssize, whole.ssize) << c.name;
+        EXPECT_EQ(std::memcmp(&fmt, &whole.fmt, sizeof fmt), 0) << c.name;
+        const int ch = fmt.channels;
+        // Zeros, as the render's buffer; a mark where nothing is converted.
+        std::vector<double> part(size_t(ssize) * ch, 0.0);
+        part[size_t(ssize / 2 + 6000) * ch] = -7.0;
+        for (int64_t first : {int64_t(0), ssize / 2 - 4097, ssize - 5000}) {
+            convert_stored_frames(st, fmt, ssize, first, first + 9000, part.data());
+            const int64_t from = first * ch, to = std::min(first + 9000, ssize) * ch;
+            // The same bits: stored floats may be NaNs.
+            ASSERT_EQ(std::memcmp(&part[from], &whole.p[from], size_t(to - from) * 8), 0)
+                << c.name << " " << first;
+        }
+        EXPECT_EQ(part[size_t(ssize / 2 + 6000) * ch], -7.0) << c.name;
+        release_stored(&st);
+    }
+}
+
 // --- files both readers refuse ------------------------------------------------
 
 struct BadCase {
@@ -271,9 +336,15 @@ TEST_P(WavUnreadable, BothReadersGiveNothing) {
     load(dir, GetParam().file, 2048, &s);
     Raw r;
     load(dir, GetParam().file, 4096, &r);
+    // The reader that leaves the samples in the file judges by the numbers.
+    WavFormat fmt;
+    int64_t ssize = 0;
+    StoredSamples st;
+    EXPECT_FALSE(open_wav_stored(dir.wfile("in.wav").c_str(), &fmt, &ssize, &st));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(s.p, nullptr);
     EXPECT_EQ(r.p, nullptr);
+    EXPECT_EQ(st.source.file, nullptr);
     EXPECT_EQ(err, "");
 }
 
@@ -293,6 +364,12 @@ INSTANTIATE_TEST_SUITE_P(
         // A size 64 MiB and more beyond the file is taken for corruption.
         BadCase{"HugeDataClaim",
                 riff_wave({fmt_chunk(1, 1, 44100, 1, 8), {"data", {1, 2}, 0xFFFFFFF0}})},
+        BadCase{"ClaimBeyondTheShortfall",
+                riff_wave({fmt_chunk(1, 1, 44100, 2, 16),
+                           {"data", {1, 2}, 2 + max_data_shortfall + 2}})},
+        BadCase{"WideFramesClaimBeyondTheShortfall",
+                riff_wave({fmt_chunk(1, 1, 44100, 2048, 16),
+                           {"data", {1, 2}, 2 + max_data_shortfall + 1}})},
         BadCase{"HugeClaimUnknownDepth",
                 riff_wave({fmt_chunk(1, 1, 44100, 1, 12), {"data", {1, 2}, 0xFFFFFFF0}})},
         BadCase{"TruncatedFmt", {'R', 'I', 'F', 'F', 0,   0,  0, 0, 'W', 'A', 'V',
@@ -332,6 +409,12 @@ TEST(WavReaders, WrongHeaderMessages) {
         load(dir, c.file, 0, &s);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.render_msg);
         EXPECT_EQ(s.p, nullptr);
+        WavFormat fmt;
+        int64_t ssize = 0;
+        StoredSamples st;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(open_wav_stored(dir.wfile("in.wav").c_str(), &fmt, &ssize, &st));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.render_msg);
         Raw r;
         testing::internal::CaptureStderr();
         load(dir, c.file, 0, &r);

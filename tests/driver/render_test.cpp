@@ -1,6 +1,7 @@
 // tests/driver/render_test.cpp: whole notes rendered from synthetic voices,
 // checked at the signal level.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
@@ -312,6 +313,78 @@ TEST(RenderEdge, UnloadableInputEndsWith99) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(run({dir.wfile("missing.wav"), dir.wfile("o.wav"), L"A4"}), 99);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Datei hat nicht gefunden.\n");
+}
+
+namespace {
+
+// Writes `bytes` into a pipe and closes it; stops early when the reader is gone.
+struct PipeWriter {
+    int fd;
+    const std::vector<uint8_t>* bytes;
+};
+
+void write_all(void* arg) {
+    const PipeWriter& w = *static_cast<PipeWriter*>(arg);
+    for (size_t at = 0; at < w.bytes->size();) {
+        const auto n = write(w.fd, w.bytes->data() + at, unsigned(w.bytes->size() - at));
+        if (n <= 0) break;
+        at += size_t(n);
+    }
+    close(w.fd);
+}
+
+}  // namespace
+
+// A note from part of a long sample is the note of the whole sample: the same
+// file through a pipe, which cannot seek and so is read whole, renders the
+// same bytes. Notes near the start, in the middle and at the end; 16-bit mono,
+// 24-bit stereo and 8-bit mono.
+TEST(RenderLong, NoteFromPartOfALongSampleIsTheWholeSamplesNote) {
+    TempDir dir;
+    int probe[2];
+    if (pipe(probe) != 0) GTEST_SKIP() << "no pipes";
+    close(probe[0]);
+    close(probe[1]);
+    if (symlink("/dev/null", dir.file("probe").c_str()) != 0) GTEST_SKIP() << "no symbolic links";
+    broken_pipe_is_an_error();  // a writer whose reader is gone gets an error, not a signal
+    const std::vector<double> voice = make_vowel(44100, 4.0, 196.0, 12000.0, 40.0);
+    const struct { int bits, channels; } formats[] = {{16, 1}, {24, 2}, {8, 1}};
+    for (const auto& format : formats) {
+        const int bits = format.bits, channels = format.channels;
+        std::vector<double> x;
+        for (size_t i = 0; i < voice.size(); ++i)
+            for (int k = 0; k < channels; ++k) x.push_back(k == 0 ? voice[i] : -0.5 * voice[i]);
+        ASSERT_GT(write_wav(dir.wfile("long.wav").c_str(), x.data(), int64_t(voice.size()), bits,
+                            channels, 44100, 1),
+                  0);
+        const std::vector<uint8_t> bytes = read_bytes(dir.file("long.wav"));
+        std::remove(dir.file("long_wav.frq").c_str());
+        for (const wchar_t* offset : {L"0", L"1900", L"3650"}) {
+            const std::vector<std::wstring> note = {L"A4", L"100",  L"S1B40", offset, L"300",
+                                                    L"0",  L"-300", L"100",   L"20",  L"!120"};
+            std::vector<std::wstring> args = {dir.wfile("long.wav"), dir.wfile("part.wav")};
+            args.insert(args.end(), note.begin(), note.end());
+            ASSERT_EQ(run_quiet(args), 0);
+            // The file's list serves the pipe as well.
+            write_bytes(dir.file("piped_wav.frq"), read_bytes(dir.file("long_wav.frq")));
+
+            int fds[2];
+            ASSERT_EQ(pipe(fds), 0);
+            const std::string piped = dir.file("piped.wav");
+            std::remove(piped.c_str());
+            ASSERT_EQ(symlink(("/dev/fd/" + std::to_string(fds[0])).c_str(), piped.c_str()), 0);
+            PipeWriter w{fds[1], &bytes};
+            Thread* writer = thread_start(write_all, &w);
+            ASSERT_NE(writer, nullptr);
+            args = {dir.wfile("piped.wav"), dir.wfile("whole.wav")};
+            args.insert(args.end(), note.begin(), note.end());
+            EXPECT_EQ(run_quiet(args), 0);
+            close(fds[0]);
+            thread_join(writer);
+            EXPECT_EQ(read_bytes(dir.file("part.wav")), read_bytes(dir.file("whole.wav")))
+                << bits << " " << channels << " " << narrow_text(offset);
+        }
+    }
 }
 
 TEST_F(VoiceFixture, CompressedBendRendersLikeThePlainOne) {

@@ -113,7 +113,9 @@ TEST(PhaseTable, FollowsAChangingFrequencyAndNeverDecreases) {
 }
 
 // The table holds the very doubles of the sum of series_value_at over every
-// sample, whatever the step, rate, list length and invalid frames.
+// sample, whatever the step (powers of two and others, where the frame of a
+// sample changes at another point of each entry), rate, list length, invalid
+// frames and however many terms are computed side by side.
 TEST(PhaseTable, SameDoublesAsTheSumOfEverySample) {
     struct Case {
         int step, count, frames;
@@ -121,14 +123,15 @@ TEST(PhaseTable, SameDoublesAsTheSumOfEverySample) {
         double rate;
     };
     for (const Case& c : {Case{256, 40, 40, 77, 44100.0}, Case{128, 30, 45, 0, 22050.0},
-                          Case{512, 50, 20, 300, 96000.0}, Case{64, 0, 3, 5, 8000.0}}) {
+                          Case{512, 50, 20, 300, 96000.0}, Case{64, 0, 3, 5, 8000.0},
+                          Case{100, 40, 40, 33, 44100.0}, Case{1, 20, 500, 0, 44100.0},
+                          Case{2, 300, 300, 1, 48000.0}, Case{3, 200, 200, 2, 44100.0},
+                          Case{7, 90, 100, 6, 11025.0}, Case{441, 12, 15, 440, 44100.0}}) {
         std::vector<double> freq(c.count + 1);
         for (int k = 0; k <= c.count; ++k)
             freq[k] = k % 7 == 3 ? 55.0 : k % 11 == 5 ? 0.5 : 180 + 13.7 * k;
         const int64_t ssize = int64_t(c.frames) * c.step + c.extra;
-        std::vector<double> table(c.frames + 1, -1.0), plain(c.frames + 1, -1.0);
-        build_phase_table(freq.data(), c.count, c.step, 201.5, ssize, c.rate, table.data(),
-                          c.frames);
+        std::vector<double> plain(c.frames + 1, -1.0);
         double sum = 0.0;
         for (int64_t j = 0; j < ssize; ++j) {
             if (j % c.step == 0 && j / c.step <= c.frames) plain[j / c.step] = sum;
@@ -137,7 +140,13 @@ TEST(PhaseTable, SameDoublesAsTheSumOfEverySample) {
                    c.rate;
         }
         if (c.frames > 0) plain[c.frames] = plain[c.frames - 1];
-        for (int k = 0; k <= c.frames; ++k) ASSERT_EQ(table[k], plain[k]) << c.step << " " << k;
+        for (int lanes : {1, 2, 4}) {
+            std::vector<double> table(c.frames + 1, -1.0);
+            build_phase_table_upto(freq.data(), c.count, c.step, 201.5, ssize, c.rate, table.data(),
+                                   c.frames, std::nan(""), lanes);
+            for (int k = 0; k <= c.frames; ++k)
+                ASSERT_EQ(table[k], plain[k]) << c.step << " " << lanes << " " << k;
+        }
     }
 }
 

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/support/synth_fixtures.h"
 #include "tests/support/synth_reference.h"
 
@@ -198,4 +202,94 @@ TEST(Rfft, SameBitsAsTheButterfliesOneAtATime) {
         inverse(t, x);
         for (int i = 0; i < n; ++i) ASSERT_EQ(x[i], back[reversed(i)]) << n << " " << i;
     }
+}
+
+uint64_t bits_of(double v) {
+    uint64_t b = 0;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+// Random blocks of every magnitude, subnormal to near overflow, give the very
+// bits of the stages run one butterfly at a time, and the values around the
+// block stay as they were. The sizes take every path: the one-by-one stages
+// below 16 and above 2048, one block or several side by side in the fused
+// first and last stages.
+class RfftSameBits : public testing::TestWithParam<int> {};
+
+TEST_P(RfftSameBits, RandomBlocksForwardAndInverse) {
+    const int n = GetParam();
+    const RfftTables t = make_rfft_tables(n);
+    int bits = 0;
+    while ((1 << bits) < n) ++bits;
+    std::mt19937_64 rng(static_cast<uint64_t>(n));
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    constexpr int guard = 5;
+    for (const double scale : {1.0, 4.0e4, 1.0e-310, 1.0e290}) {
+        std::vector<double> x(n + 2 * guard), y(n + 2 * guard);
+        for (double& v : x) v = uniform(rng) * scale;
+        for (double& v : y) v = uniform(rng) * scale;
+        std::vector<double> want(n), back(y.begin() + guard, y.end() - guard);
+        for (int i = 0; i < n; ++i) want[i] = x[guard + reverse_bits(i, bits)];
+        velorin_test::reference_rfft_stages(n, want.data(), t.twiddles.data());
+        velorin_test::reference_rfft_inverse_stages(n, back.data(), t.twiddles.data());
+        const std::vector<double> x0 = x, y0 = y;
+        rfft_forward(n, x.data() + guard, t.twiddles.data(), t.bitrev.data());
+        rfft_inverse(n, y.data() + guard, t.twiddles.data(), t.bitrev.data());
+        for (int i = 0; i < n; ++i) {
+            ASSERT_EQ(bits_of(x[guard + i]), bits_of(want[i])) << "forward " << scale << " " << i;
+            ASSERT_EQ(bits_of(y[guard + i]), bits_of(back[reverse_bits(i, bits)]))
+                << "inverse " << scale << " " << i;
+        }
+        for (int g = 0; g < guard; ++g) {
+            for (const int i : {g, n + guard + g}) {
+                EXPECT_EQ(bits_of(x[i]), bits_of(x0[i])) << "forward wrote " << i - guard;
+                EXPECT_EQ(bits_of(y[i]), bits_of(y0[i])) << "inverse wrote " << i - guard;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPath, RfftSameBits,
+                         testing::Values(2, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096));
+
+// Round trips of one block, scaled back each time, as one thread runs them.
+struct RoundTrips {
+    const RfftTables* tables = nullptr;
+    std::vector<double> block;
+};
+
+void run_round_trips(void* arg) {
+    RoundTrips* job = static_cast<RoundTrips*>(arg);
+    const double back = 2.0 / job->tables->n;  // a power of two: exact
+    for (int round = 0; round < 200; ++round) {
+        forward(*job->tables, job->block);
+        inverse(*job->tables, job->block);
+        for (double& v : job->block) v *= back;
+    }
+}
+
+// Threads transforming their own blocks at once, with the two sizes the
+// programs use, get the very bits each block gets alone.
+TEST(RfftThreads, EachBlockGetsTheBitsItGetsAlone) {
+    const RfftTables small = make_rfft_tables(1024), large = make_rfft_tables(2048);
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    std::vector<RoundTrips> jobs(6), alone;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].tables = i % 2 ? &large : &small;
+        jobs[i].block.resize(static_cast<size_t>(jobs[i].tables->n));
+        for (double& v : jobs[i].block) v = uniform(rng);
+    }
+    alone = jobs;
+    for (RoundTrips& job : alone) run_round_trips(&job);
+    std::vector<Thread*> threads;
+    for (RoundTrips& job : jobs) threads.push_back(thread_start(run_round_trips, &job));
+    for (Thread* t : threads) {
+        ASSERT_NE(t, nullptr);
+        thread_join(t);
+    }
+    for (size_t i = 0; i < jobs.size(); ++i)
+        for (size_t k = 0; k < jobs[i].block.size(); ++k)
+            ASSERT_EQ(bits_of(jobs[i].block[k]), bits_of(alone[i].block[k])) << i << " " << k;
 }
