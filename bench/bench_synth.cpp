@@ -90,6 +90,29 @@ void BM_sinc_read_render(benchmark::State& state) {
 BENCHMARK(BM_sinc_read_f64);
 BENCHMARK(BM_sinc_read_render);
 
+// The second pass's reads: batches of 256 positions, as its loops make them,
+// at width 1 (inputs up to 44.1 kHz) and at the width of a 48 kHz input.
+void many_reads_bench(benchmark::State& state, double width) {
+    const velorin::RenderShared& sh = note().scene->sh;
+    std::vector<double> x(256), out(256);
+    double start = 1000.0;
+    for (auto _ : state) {
+        for (int i = 0; i < 256; ++i) x[i] = start + i * 0.737;
+        velorin::sinc_read_render_many(x.data(), 256, sh.sample, width, 1, sh.sample_frames,
+                                       out.data());
+        benchmark::DoNotOptimize(out.data());
+        start += 256 * 0.737;
+        if (start > 40000.0) start = 1000.0;
+    }
+    state.SetItemsProcessed(state.iterations() * 256);
+}
+void BM_sinc_read_render_many(benchmark::State& state) { many_reads_bench(state, 1.0); }
+void BM_sinc_read_render_many_48k(benchmark::State& state) {
+    many_reads_bench(state, 48000.0 / 44100.0);
+}
+BENCHMARK(BM_sinc_read_render_many);
+BENCHMARK(BM_sinc_read_render_many_48k);
+
 void BM_resampling_unit(benchmark::State& state) {
     const Note& n = note();
     const FirstPassUnit& u = n.first[n.first.size() / 2];

@@ -22,6 +22,10 @@ constexpr int block = spectrum_block;
 constexpr int half = block / 2;
 constexpr int bins = spectrum_bins;
 
+// Reads per call of the reader: the positions and values of one batch, 4 KiB,
+// stay on the stack.
+constexpr int batch = 256;
+
 // 1.4 harmonic spacings of a 1024-point transform at 44100 Hz, in bins per Hz.
 constexpr double harmonic_width = 1433.6;
 
@@ -29,6 +33,39 @@ constexpr double harmonic_width = 1433.6;
 void scale_bin(double* x, int n, double g) {
     x[n] = x[n] * g;
     if (n > 0 && n < half) x[block - n] = x[block - n] * g;
+}
+
+// Scales bin n of the transformed block x by g[n] * shape[n] (by g[n] when
+// shape is null) where have[n] > 0 and that gain is finite; other bins stay
+// as they are. Two bins side by side where SSE2 is at hand: each scaled value
+// is the same product, each kept one the same double.
+void apply_gains(double* x, const double* g, const double* shape, const double* have) {
+    const auto one = [&](int n) {
+        if (!(have[n] > 0)) return;
+        const double gn = shape ? g[n] * shape[n] : g[n];
+        if (std::isfinite(gn)) scale_bin(x, n, gn);
+    };
+    one(0);
+    int n = 1;
+#ifdef VELORIN_ENVELOPE_SSE2
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d inf = _mm_set1_pd(HUGE_VAL);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    for (; n + 2 <= half; n += 2) {  // bins n, n + 1 and their partners 1024 - n, 1023 - n
+        __m128d gn = _mm_loadu_pd(g + n);
+        if (shape) gn = _mm_mul_pd(gn, _mm_loadu_pd(shape + n));
+        const __m128d ok = _mm_and_pd(_mm_cmpgt_pd(_mm_loadu_pd(have + n), zero),
+                                      _mm_cmplt_pd(_mm_andnot_pd(sign, gn), inf));
+        const __m128d a = _mm_loadu_pd(x + n);
+        _mm_storeu_pd(x + n, _mm_or_pd(_mm_and_pd(ok, _mm_mul_pd(a, gn)), _mm_andnot_pd(ok, a)));
+        // x[1023 - n], x[1024 - n] belong to bins n + 1 and n.
+        const __m128d gr = _mm_shuffle_pd(gn, gn, 1), okr = _mm_shuffle_pd(ok, ok, 1);
+        const __m128d b = _mm_loadu_pd(x + block - 1 - n);
+        _mm_storeu_pd(x + block - 1 - n,
+                      _mm_or_pd(_mm_and_pd(okr, _mm_mul_pd(b, gr)), _mm_andnot_pd(okr, b)));
+    }
+#endif
+    for (; n < bins; ++n) one(n);
 }
 
 // g[n] = sqrt(want[n] / have[n] * pw / fw) for every bin, two bins side by
@@ -61,16 +98,22 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     const double r = sh.r;
     double src[block];
     ReadSpan span;
-    for (int i = 0; i < half; i += 2) {  // half is even: two steps, four reads at a time
-        const double at[4] = {p + i * r, p - (i + 1) * r, p + (i + 1) * r, p - (i + 2) * r};
+    for (int i0 = 0; i0 < half; i0 += batch / 2) {
+        // Positions p + i r fill src from its middle forward, p - (i + 1) r
+        // backward.
+        double at[batch], v[batch];
+        for (int k = 0; k < batch / 2; ++k) {
+            at[k] = p + (i0 + k) * r;
+            at[batch / 2 + k] = p - (i0 + k + 1) * r;
+        }
         if (sh.missed)
             for (double x : at) span.add(x);
-        double v[4];
-        sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
-        src[half + i] = v[0] * s[half + i];
-        src[half - 1 - i] = v[1] * s[half - 1 - i];
-        src[half + i + 1] = v[2] * s[half + i + 1];
-        src[half - 2 - i] = v[3] * s[half - 2 - i];
+        sinc_read_render_many(at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        for (int k = 0; k < batch / 2; ++k) {
+            const int i = i0 + k;
+            src[half + i] = v[k] * s[half + i];
+            src[half - 1 - i] = v[batch / 2 + k] * s[half - 1 - i];
+        }
     }
     check_reads(sh, span, wd.w);
     rfft_forward(block, d, sh.twiddles, sh.bitrev);
@@ -99,8 +142,7 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     }
     double* g = e;  // each gain replaces its bin's envelope
     bin_gains(e, ed, wd.pw, wd.fw, g);
-    for (int n = 0; n < bins; ++n)  // unusable widths leave the bin as it is
-        if (ed[n] > 0 && std::isfinite(g[n])) scale_bin(d, n, g[n]);
+    apply_gains(d, g, nullptr, ed);  // unusable widths leave the bin as it is
     rfft_inverse(block, d, sh.twiddles, sh.bitrev);
 }
 
@@ -113,21 +155,50 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     const double r = sh.r;
     const double step = r / u.gender;
     double src[block];
+    const double half_rate = sh.rate * 0.5;
+    const SeriesReader freq = freq_series(sh);
     double fu = u.src_pos;
     double fv = u.src_pos - r / u.gender;
     ReadSpan span;
-    for (int i = 0; i < half; ++i) {
-        const double du = (sh.rate * 0.5) / freq_at(sh, fu);
-        const double dv = (sh.rate * 0.5) / freq_at(sh, fv);
-        const double at[4] = {fu - du, fu + du, fv - dv, fv + dv};
+    for (int i0 = 0; i0 < half; i0 += batch / 4) {
+        // Four reads per i: fu -+ du and fv -+ dv, half a source period
+        // either side of the position fu running forward and fv backward.
+        double at[batch], v[batch];
+#ifdef VELORIN_ENVELOPE_SSE2
+        // fu and fv side by side; fv - step is fv + (-step), the same double.
+        __m128d fuv = _mm_set_pd(fv, fu);
+        const __m128d steps = _mm_set_pd(-step, step), hr = _mm_set1_pd(half_rate);
+        for (int k = 0; k < batch; k += 4) {
+            const __m128d d = _mm_div_pd(hr, series_pair2(freq, fuv));
+            const __m128d below = _mm_sub_pd(fuv, d), above = _mm_add_pd(fuv, d);
+            _mm_storeu_pd(at + k, _mm_unpacklo_pd(below, above));
+            _mm_storeu_pd(at + k + 2, _mm_unpackhi_pd(below, above));
+            fuv = _mm_add_pd(fuv, steps);
+        }
+        _mm_storel_pd(&fu, fuv);
+        _mm_storeh_pd(&fv, fuv);
+#else
+        for (int k = 0; k < batch; k += 4) {
+            double fq[2];
+            series_pair(freq, fu, fv, fq);
+            const double du = half_rate / fq[0];
+            const double dv = half_rate / fq[1];
+            at[k] = fu - du;
+            at[k + 1] = fu + du;
+            at[k + 2] = fv - dv;
+            at[k + 3] = fv + dv;
+            fu += step;
+            fv -= step;
+        }
+#endif
         if (sh.missed)
             for (double x : at) span.add(x);
-        double v[4];
-        sinc_read_render4(at, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
-        src[half + i] = (v[0] - v[1]) * s[half + i];
-        src[half - 1 - i] = (v[2] - v[3]) * s[half - 1 - i];
-        fu += step;
-        fv -= step;
+        sinc_read_render_many(at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        for (int k = 0; k < batch / 4; ++k) {
+            const int i = i0 + k;
+            src[half + i] = (v[4 * k] - v[4 * k + 1]) * s[half + i];
+            src[half - 1 - i] = (v[4 * k + 2] - v[4 * k + 3]) * s[half - 1 - i];
+        }
     }
     check_reads(sh, span, wd.w);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);
@@ -142,11 +213,7 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     smoothed_spectrum(pn, wd.pw, en);
     double* g = ea;  // each gain replaces its bin's envelope
     bin_gains(ea, en, wd.pw, wd.fw * u.gender, g);
-    for (int n = 0; n < bins; ++n) {
-        if (!(en[n] > 0)) continue;
-        const double gn = g[n] * sh.breath_shape[n];
-        if (std::isfinite(gn)) scale_bin(nb, n, gn);
-    }
+    apply_gains(nb, g, sh.breath_shape, en);
     rfft_inverse(block, nb, sh.twiddles, sh.bitrev);
 }
 
@@ -179,8 +246,11 @@ void envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u) {
     const int lo = std::max(0, -first);
     const int hi = std::min(block, sh.outlen - first);
     double d[block];
-    for (int i = 0; i < block; ++i)
-        d[i] = i >= lo && i < hi ? sh.datbuf[first + i] * sh.sine1024[i] : 0.0;
+    // Zeros outside lo..hi - 1, which may be empty or lie past the block.
+    const int z0 = std::min(lo, block), z1 = std::max(z0, hi);
+    std::fill(d, d + z0, 0.0);
+    for (int i = z0; i < z1; ++i) d[i] = sh.datbuf[first + i] * sh.sine1024[i];
+    std::fill(d + z1, d + block, 0.0);
     if (!u.no_filter) correct_formants(sh, u, wd, d);
 
     // Zero unless the breath runs, so the sum below may always read it.

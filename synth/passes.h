@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <limits>
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/platform.h"
 #include "synth/kernels.h"
 
@@ -95,6 +99,9 @@ inline double step_reciprocal(int step) {
     return r;
 }
 
+// Positions (in steps) below this are floored by integer conversion.
+constexpr double series_fast_limit = 2147483648.0;  // 2^31
+
 // series_value_at with the division by a power-of-two step done as a
 // multiplication by its reciprocal `inv`: the same doubles.
 inline double series_value_pow2(double x, const double* values, int count, double inv, double lo,
@@ -103,7 +110,16 @@ inline double series_value_pow2(double x, const double* values, int count, doubl
     const double u = x * inv;
     int64_t k = 0;
     double f = 0.0;
-    if (u >= 0.0) {
+    if (u > 0.0 && u < series_fast_limit) {
+        // Between 0 and 2^31 the truncating conversion of a double is its
+        // floor, exactly, and u is finite.
+        const int32_t ki = static_cast<int32_t>(u);
+        const double kd = static_cast<double>(ki);
+        f = u - kd;
+        k = ki >= count ? count : ki;
+    } else if (u >= 0.0) {
+        // Zero (std::floor keeps the sign of -0, and with it that of f),
+        // 2^31 and beyond, +inf. NaN fails u >= 0.
         const double kd = std::floor(u);
         f = std::isfinite(u) ? u - kd : 0.0;
         k = kd >= static_cast<double>(count) ? count : static_cast<int64_t>(kd);
@@ -115,25 +131,84 @@ inline double series_value_pow2(double x, const double* values, int count, doubl
     return (1 - f) * left + f * right;
 }
 
+// A frame series with its reading rules, copied out of RenderShared so that
+// a loop of lookups keeps them in registers.
+struct SeriesReader {
+    const double* values = nullptr;  // count + 1 values
+    int count = 0;
+    int step = 256;
+    double inv = 0.0;  // step_reciprocal(step)
+    double lo = 0.0, bad = 0.0, fallback = 0.0;
+
+    double at(double x) const {
+        if (inv > 0) return series_value_pow2(x, values, count, inv, lo, bad, fallback);
+        return series_value_at(x, values, count, step, lo, bad, fallback);
+    }
+};
+
+#if defined(__SSE2__) || defined(__x86_64__)
+// The lookups at the two lanes of x, s.at(x[0]) and s.at(x[1]), the same
+// doubles, side by side when the step is a power of two and both positions
+// lie between step 0 and step 2^31 (the others go to s.at).
+inline __m128d series_pair2(const SeriesReader& s, __m128d x) {
+    if (s.inv > 0) {
+        const __m128d u = _mm_mul_pd(x, _mm_set1_pd(s.inv));
+        const __m128d in = _mm_and_pd(_mm_cmpgt_pd(u, _mm_setzero_pd()),
+                                      _mm_cmplt_pd(u, _mm_set1_pd(series_fast_limit)));
+        if (_mm_movemask_pd(in) == 3) {
+            const __m128i ki = _mm_cvttpd_epi32(u);
+            const __m128d f = _mm_sub_pd(u, _mm_cvtepi32_pd(ki));
+            const int count = s.count < 0 ? 0 : s.count;
+            const int k0 = _mm_cvtsi128_si32(ki), k1 = _mm_cvtsi128_si32(_mm_srli_si128(ki, 4));
+            const double* v = s.values;
+            const __m128d vl = _mm_set_pd(v[k1 >= count ? count : k1], v[k0 >= count ? count : k0]);
+            const __m128d vr =
+                _mm_set_pd(v[k1 >= count ? count : k1 + 1], v[k0 >= count ? count : k0 + 1]);
+            // Valid: v > lo and v != bad; NaN fails the first.
+            const __m128d lo = _mm_set1_pd(s.lo), bad = _mm_set1_pd(s.bad);
+            const __m128d fb = _mm_set1_pd(s.fallback);
+            const __m128d okl = _mm_and_pd(_mm_cmpgt_pd(vl, lo), _mm_cmpneq_pd(vl, bad));
+            const __m128d okr = _mm_and_pd(_mm_cmpgt_pd(vr, lo), _mm_cmpneq_pd(vr, bad));
+            const __m128d left = _mm_or_pd(_mm_and_pd(okl, vl), _mm_andnot_pd(okl, fb));
+            const __m128d right = _mm_or_pd(_mm_and_pd(okr, vr), _mm_andnot_pd(okr, fb));
+            return _mm_add_pd(_mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), f), left),
+                              _mm_mul_pd(f, right));
+        }
+    }
+    double xs[2];
+    _mm_storeu_pd(xs, x);
+    return _mm_set_pd(s.at(xs[1]), s.at(xs[0]));
+}
+#endif
+
+// out[0] = s.at(x0), out[1] = s.at(x1), the same doubles; series_pair2
+// where SSE2 is at hand.
+inline void series_pair(const SeriesReader& s, double x0, double x1, double* out) {
+#if defined(__SSE2__) || defined(__x86_64__)
+    _mm_storeu_pd(out, series_pair2(s, _mm_set_pd(x1, x0)));
+#else
+    out[0] = s.at(x0);
+    out[1] = s.at(x1);
+#endif
+}
+
+// The frequency list as read by freq_at.
+inline SeriesReader freq_series(const RenderShared& sh) {
+    return SeriesReader{sh.freq,          sh.freq_count,   sh.freq_step, sh.freq_step_inv,
+                        list_unvoiced_hz, list_missing_hz, sh.freq_avg};
+}
+
 // The frequency list at source position x; frames marked unvoiced (1 Hz or
 // less) or 55.0 read as the list's average.
-inline double freq_at(const RenderShared& sh, double x) {
-    if (sh.freq_step_inv > 0)
-        return series_value_pow2(x, sh.freq, sh.freq_count, sh.freq_step_inv, list_unvoiced_hz,
-                                 list_missing_hz, sh.freq_avg);
-    return series_value_at(x, sh.freq, sh.freq_count, sh.freq_step, list_unvoiced_hz,
-                           list_missing_hz, sh.freq_avg);
-}
+inline double freq_at(const RenderShared& sh, double x) { return freq_series(sh).at(x); }
 
 // The bent target frequency at output position x; the target itself without
 // a bend.
 inline double pitch_at(const RenderShared& sh, double x) {
     if (!sh.pitch_freq) return sh.target_freq;
-    if (sh.pitch_step_inv > 0)
-        return series_value_pow2(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step_inv, 1.0, 1.0,
-                                 sh.target_freq);
-    return series_value_at(x, sh.pitch_freq, sh.pitch_count, sh.pitch_step, 1.0, 1.0,
-                           sh.target_freq);
+    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv, 1.0,
+                            1.0,           sh.target_freq};
+    return bend.at(x);
 }
 
 // Dividing a target frequency by this factor, taken with the source frequency

@@ -2,6 +2,7 @@
 #include "synth/render_reader.h"
 
 #include <cmath>
+#include <cstddef>
 
 #include "synth/sinc_weight.h"
 
@@ -62,7 +63,9 @@ constexpr KernelPoint kernel_point(double h) {
 }
 
 struct KernelTable {
-    double c[intervals + 1][4];  // v0, m0, c2, c3 of each piece; one spare piece
+    // v0, m0, c2, c3 of each piece, piece j at 4 j; one spare piece. One flat
+    // array, so that the readers may step from any piece to any other.
+    double c[(intervals + 1) * 4];
 };
 
 constexpr KernelTable make_kernel_table() {
@@ -72,10 +75,10 @@ constexpr KernelTable make_kernel_table() {
         const KernelPoint p1 = kernel_point((j + 1) * piece);
         const double m0 = p0.slope * piece;
         const double m1 = p1.slope * piece;
-        t.c[j][0] = p0.value;
-        t.c[j][1] = m0;
-        t.c[j][2] = 3.0 * (p1.value - p0.value) - 2.0 * m0 - m1;
-        t.c[j][3] = 2.0 * (p0.value - p1.value) + m0 + m1;
+        t.c[4 * j + 0] = p0.value;
+        t.c[4 * j + 1] = m0;
+        t.c[4 * j + 2] = 3.0 * (p1.value - p0.value) - 2.0 * m0 - m1;
+        t.c[4 * j + 3] = 2.0 * (p0.value - p1.value) + m0 + m1;
         p0 = p1;
     }
     return t;
@@ -91,12 +94,12 @@ inline double kernel_at(double t) {
     int j = static_cast<int>(t);
     if (j > intervals) j = intervals;
     const double f = t - j;
-    const double* c = kernel_table.c[j];
+    const double* c = kernel_table.c + 4 * j;
     return c[0] + f * (c[1] + f * (c[2] + f * c[3]));
 }
 
 inline double piece_value(int j, double f) {
-    const double* c = kernel_table.c[j];
+    const double* c = kernel_table.c + 4 * j;
     return c[0] + f * (c[1] + f * (c[2] + f * c[3]));
 }
 
@@ -166,43 +169,62 @@ double sinc_read_render(double x, const double* data, double width, int channels
 
 namespace {
 
-// The span of a width-1 read when every tap is inside the buffer and x is not
-// a whole sample: the case read_width_one takes with four taps. False
-// otherwise (the caller reads that x alone).
-inline bool four_tap_span(double x, int channels, int64_t frames, int64_t* first) {
-    if (channels < 1 || !std::isfinite(x)) return false;
-    const double lo = std::ceil(x - 2.0);
-    const double hi = std::floor(x + 2.0);
-    if (hi < 0.0 || lo >= static_cast<double>(frames) || lo > hi) return false;
-    const int64_t f = static_cast<int64_t>(lo);
-    const int64_t l = static_cast<int64_t>(hi);
-    if (!(f >= 1 && l < frames && l - f == 3)) return false;
-    *first = f;
-    return true;
-}
+// The width-one reads side by side take a lane only when the lane test below
+// passes; every other position is read by sinc_read_render itself, so the
+// test may refuse more than it must but never accept a lane that the scalar
+// reader would not give to read_width_one with four taps at the same first
+// tap.
+//
+// The scalar reader's span is lo = ceil(x - 2), hi = floor(x + 2), four taps
+// when hi - lo == 3, first = lo >= 1, hi < frames. The test computes a = x - 2
+// and b = x + 2 with the very same roundings and asks x > 2 and b < 2^31.
+// Then 0 < a < b < 2^31 (x > 2 makes x - 2 exact and positive), so the
+// truncating conversion of a and of b to 32-bit integers is their floor,
+// exactly; ceil(a) is floor(a) plus one where floor(a) < a. NaN fails both
+// comparisons, an infinity one of them; positions at or past 2^31 - 2 and at
+// or below 2 go to the scalar reader, as does any hi - lo other than 3 (whole
+// samples, and the rare roundings of x + 2 up to a whole number). Whole
+// numbers below 2^31 are exact in a double, so hi < frames is compared in
+// doubles: frames past 2^53 round but stay above hi.
+constexpr double lane_limit = 2147483648.0;  // 2^31
 
 #ifdef VELORIN_READER_SSE2
-// Coefficient k of pieces j0 and j1, as the two lanes of a register.
-inline __m128d column2(int j0, int j1, int k) {
-    return _mm_loadh_pd(_mm_load_sd(&kernel_table.c[j0][k]), &kernel_table.c[j1][k]);
+// The lane test for two lanes: a bit per passing lane; *lo gets each lane's
+// first tap as a double (meaningless in lanes that fail).
+inline int width_one_lanes2(__m128d x, __m128d frames, __m128d* lo) {
+    const __m128d two = _mm_set1_pd(2.0);
+    const __m128d a = _mm_sub_pd(x, two);
+    const __m128d b = _mm_add_pd(x, two);
+    const __m128d ok = _mm_and_pd(_mm_cmpgt_pd(x, two), _mm_cmplt_pd(b, _mm_set1_pd(lane_limit)));
+    const __m128d fa = _mm_cvtepi32_pd(_mm_cvttpd_epi32(a));
+    const __m128d l = _mm_add_pd(fa, _mm_and_pd(_mm_cmplt_pd(fa, a), _mm_set1_pd(1.0)));
+    const __m128d h = _mm_cvtepi32_pd(_mm_cvttpd_epi32(b));
+    const __m128d span =
+        _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(h, l), _mm_set1_pd(3.0)), _mm_cmplt_pd(h, frames));
+    *lo = l;
+    return _mm_movemask_pd(_mm_and_pd(ok, span));
 }
 
-// piece_value for two lanes: c0 + f * (c1 + f * (c2 + f * c3)).
-inline __m128d piece_value2(int j0, int j1, __m128d f) {
-    __m128d t = _mm_mul_pd(f, column2(j0, j1, 3));
-    t = _mm_add_pd(column2(j0, j1, 2), t);
+// piece_value for two lanes, from the rows of pieces j0 and j1:
+// c0 + f * (c1 + f * (c2 + f * c3)), each row's pairs unpacked into columns.
+inline __m128d piece_value2(const double* r0, const double* r1, __m128d f) {
+    const __m128d a0 = _mm_loadu_pd(r0), a1 = _mm_loadu_pd(r1);
+    const __m128d b0 = _mm_loadu_pd(r0 + 2), b1 = _mm_loadu_pd(r1 + 2);
+    __m128d t = _mm_mul_pd(f, _mm_unpackhi_pd(b0, b1));
+    t = _mm_add_pd(_mm_unpacklo_pd(b0, b1), t);
     t = _mm_mul_pd(f, t);
-    t = _mm_add_pd(column2(j0, j1, 1), t);
+    t = _mm_add_pd(_mm_unpackhi_pd(a0, a1), t);
     t = _mm_mul_pd(f, t);
-    return _mm_add_pd(column2(j0, j1, 0), t);
+    return _mm_add_pd(_mm_unpacklo_pd(a0, a1), t);
 }
 
-// read_width_one for two positions whose spans start at first[0], first[1].
-void read_width_one2(const double* x, const double* data, int channels, const int64_t* first,
-                     double* out) {
-    const double phi0 = x[0] - (static_cast<double>(first[0]) + 1);
-    const double phi1 = x[1] - (static_cast<double>(first[1]) + 1);
-    const __m128d phi = _mm_set_pd(phi1, phi0);
+// The weights of read_width_one for two lanes at the fractions phi, and
+// their sum.
+struct Weights2 {
+    __m128d wm1, w0, w1, w2, sum;
+};
+
+inline Weights2 weights2(__m128d phi) {
     const __m128d half_table = _mm_set1_pd(intervals / 2);
     const __m128d ta = _mm_mul_pd(phi, half_table);
     const __m128d tb = _mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), phi), half_table);
@@ -210,53 +232,149 @@ void read_width_one2(const double* x, const double* data, int channels, const in
     const __m128i ib = _mm_cvttpd_epi32(tb);
     const __m128d fa = _mm_sub_pd(ta, _mm_cvtepi32_pd(ia));
     const __m128d fb = _mm_sub_pd(tb, _mm_cvtepi32_pd(ib));
-    const int ja0 = _mm_cvtsi128_si32(ia), ja1 = _mm_cvtsi128_si32(_mm_srli_si128(ia, 4));
-    const int jb0 = _mm_cvtsi128_si32(ib), jb1 = _mm_cvtsi128_si32(_mm_srli_si128(ib, 4));
-    const __m128d wm1 = piece_value2(ja0 + intervals / 2, ja1 + intervals / 2, fa);
-    const __m128d w0 = piece_value2(ja0, ja1, fa);
-    const __m128d w1 = piece_value2(jb0, jb1, fb);
-    const __m128d w2 = piece_value2(jb0 + intervals / 2, jb1 + intervals / 2, fb);
-    const __m128d wsum = _mm_add_pd(_mm_add_pd(_mm_add_pd(wm1, w0), w1), w2);
-    const double* p = data + first[0] * channels;
-    const double* q = data + first[1] * channels;
-    const __m128d s0 = _mm_set_pd(q[0], p[0]);
-    const __m128d s1 = _mm_set_pd(q[channels], p[channels]);
-    const __m128d s2 = _mm_set_pd(q[2 * channels], p[2 * channels]);
-    const __m128d s3 = _mm_set_pd(q[3 * channels], p[3 * channels]);
+    const double* ra0 = kernel_table.c + 4 * _mm_cvtsi128_si32(ia);
+    const double* ra1 = kernel_table.c + 4 * _mm_cvtsi128_si32(_mm_srli_si128(ia, 4));
+    const double* rb0 = kernel_table.c + 4 * _mm_cvtsi128_si32(ib);
+    const double* rb1 = kernel_table.c + 4 * _mm_cvtsi128_si32(_mm_srli_si128(ib, 4));
+    constexpr int up = (intervals / 2) * 4;  // piece j + intervals / 2, in doubles
+    Weights2 w;
+    w.wm1 = piece_value2(ra0 + up, ra1 + up, fa);
+    w.w0 = piece_value2(ra0, ra1, fa);
+    w.w1 = piece_value2(rb0, rb1, fb);
+    w.w2 = piece_value2(rb0 + up, rb1 + up, fb);
+    w.sum = _mm_add_pd(_mm_add_pd(_mm_add_pd(w.wm1, w.w0), w.w1), w.w2);
+    return w;
+}
+
+// read_width_one for two lanes that passed the lane test with first taps lo,
+// with the weights of their fractions.
+inline __m128d read_width_one2(const Weights2& w, __m128d lo, const double* data, int channels) {
+    const __m128i first = _mm_cvttpd_epi32(lo);
+    const double* p = data + static_cast<int64_t>(_mm_cvtsi128_si32(first)) * channels;
+    const double* q =
+        data + static_cast<int64_t>(_mm_cvtsi128_si32(_mm_srli_si128(first, 4))) * channels;
+    __m128d s0, s1, s2, s3;
+    if (channels == 1) {
+        const __m128d p01 = _mm_loadu_pd(p), q01 = _mm_loadu_pd(q);
+        const __m128d p23 = _mm_loadu_pd(p + 2), q23 = _mm_loadu_pd(q + 2);
+        s0 = _mm_unpacklo_pd(p01, q01);
+        s1 = _mm_unpackhi_pd(p01, q01);
+        s2 = _mm_unpacklo_pd(p23, q23);
+        s3 = _mm_unpackhi_pd(p23, q23);
+    } else {
+        s0 = _mm_set_pd(q[0], p[0]);
+        s1 = _mm_set_pd(q[channels], p[channels]);
+        s2 = _mm_set_pd(q[2 * channels], p[2 * channels]);
+        s3 = _mm_set_pd(q[3 * channels], p[3 * channels]);
+    }
     const __m128d acc = _mm_add_pd(
-        _mm_add_pd(_mm_add_pd(_mm_mul_pd(wm1, s0), _mm_mul_pd(w0, s1)), _mm_mul_pd(w1, s2)),
-        _mm_mul_pd(w2, s3));
-    _mm_storeu_pd(out, _mm_div_pd(acc, wsum));
+        _mm_add_pd(_mm_add_pd(_mm_mul_pd(w.wm1, s0), _mm_mul_pd(w.w0, s1)), _mm_mul_pd(w.w1, s2)),
+        _mm_mul_pd(w.w2, s3));
+    return _mm_div_pd(acc, w.sum);
+}
+
+// Width-one reads of x[0..n-1], two lanes at a time; a pair with a lane that
+// fails the test is read by the scalar reader. Pairs whose fractions equal
+// the previous pair's keep its weights, as in the four-lane reads below.
+void read_many_sse2(const double* x, int n, const double* data, int channels, int64_t frames,
+                    double* out) {
+    const __m128d fr = _mm_set1_pd(static_cast<double>(frames));
+    __m128d last_phi = _mm_set1_pd(-1.0);  // no lane's fraction
+    Weights2 w{};
+    int i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128d xv = _mm_loadu_pd(x + i);
+        __m128d lo;
+        if (width_one_lanes2(xv, fr, &lo) == 3) {
+            const __m128d phi = _mm_sub_pd(xv, _mm_add_pd(lo, _mm_set1_pd(1.0)));
+            if (_mm_movemask_pd(_mm_cmpeq_pd(phi, last_phi)) != 3) {
+                w = weights2(phi);
+                last_phi = phi;
+            }
+            _mm_storeu_pd(out + i, read_width_one2(w, lo, data, channels));
+        } else {
+            out[i] = sinc_read_render(x[i], data, 1.0, channels, frames);
+            out[i + 1] = sinc_read_render(x[i + 1], data, 1.0, channels, frames);
+        }
+    }
+    for (; i < n; ++i) out[i] = sinc_read_render(x[i], data, 1.0, channels, frames);
 }
 #endif
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx"))) inline __m256d column4(const int* j, int k) {
-    return _mm256_set_pd(kernel_table.c[j[3]][k], kernel_table.c[j[2]][k], kernel_table.c[j[1]][k],
-                         kernel_table.c[j[0]][k]);
+#define VELORIN_READER_AVX 1
+
+// The lane test for four lanes, as width_one_lanes2.
+__attribute__((target("avx"))) inline int width_one_lanes4(__m256d x, __m256d frames, __m256d* lo) {
+    const __m256d two = _mm256_set1_pd(2.0);
+    const __m256d a = _mm256_sub_pd(x, two);
+    const __m256d b = _mm256_add_pd(x, two);
+    const __m256d ok = _mm256_and_pd(_mm256_cmp_pd(x, two, _CMP_GT_OQ),
+                                     _mm256_cmp_pd(b, _mm256_set1_pd(lane_limit), _CMP_LT_OQ));
+    const __m256d fa = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
+    const __m256d l =
+        _mm256_add_pd(fa, _mm256_and_pd(_mm256_cmp_pd(fa, a, _CMP_LT_OQ), _mm256_set1_pd(1.0)));
+    const __m256d h = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+    const __m256d span =
+        _mm256_and_pd(_mm256_cmp_pd(_mm256_sub_pd(h, l), _mm256_set1_pd(3.0), _CMP_EQ_OQ),
+                      _mm256_cmp_pd(h, frames, _CMP_LT_OQ));
+    *lo = l;
+    return _mm256_movemask_pd(_mm256_and_pd(ok, span));
 }
 
-__attribute__((target("avx"))) inline __m256d piece_value4(const int* j, __m256d f) {
-    __m256d t = _mm256_mul_pd(f, column4(j, 3));
-    t = _mm256_add_pd(column4(j, 2), t);
+// Rows r0..r3 of four doubles each, as four columns: c[k] holds element k of
+// every row.
+__attribute__((target("avx"))) inline void columns4(const double* r0, const double* r1,
+                                                    const double* r2, const double* r3,
+                                                    __m256d* c) {
+    const __m256d a0 = _mm256_loadu_pd(r0), a1 = _mm256_loadu_pd(r1);
+    const __m256d a2 = _mm256_loadu_pd(r2), a3 = _mm256_loadu_pd(r3);
+    const __m256d e01 = _mm256_unpacklo_pd(a0, a1), o01 = _mm256_unpackhi_pd(a0, a1);
+    const __m256d e23 = _mm256_unpacklo_pd(a2, a3), o23 = _mm256_unpackhi_pd(a2, a3);
+    c[0] = _mm256_permute2f128_pd(e01, e23, 0x20);
+    c[1] = _mm256_permute2f128_pd(o01, o23, 0x20);
+    c[2] = _mm256_permute2f128_pd(e01, e23, 0x31);
+    c[3] = _mm256_permute2f128_pd(o01, o23, 0x31);
+}
+
+// Lane k of a vector of four non-negative 32-bit integers, widened without a
+// sign extension (the conversion to uint32_t tells the compiler that the
+// extraction already zeroed the upper half).
+__attribute__((target("avx"))) inline size_t lane4(__m128i v, int k) {
+    switch (k) {
+        case 0:
+            return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+        case 1:
+            return static_cast<uint32_t>(_mm_extract_epi32(v, 1));
+        case 2:
+            return static_cast<uint32_t>(_mm_extract_epi32(v, 2));
+        default:
+            return static_cast<uint32_t>(_mm_extract_epi32(v, 3));
+    }
+}
+
+// piece_value for four lanes whose pieces start at the doubles row[k] of the
+// table, plus offset.
+__attribute__((target("avx"))) inline __m256d piece_value4(const size_t* row, size_t offset,
+                                                           __m256d f) {
+    const double* t0 = kernel_table.c + offset;
+    __m256d c[4];
+    columns4(t0 + row[0], t0 + row[1], t0 + row[2], t0 + row[3], c);
+    __m256d t = _mm256_mul_pd(f, c[3]);
+    t = _mm256_add_pd(c[2], t);
     t = _mm256_mul_pd(f, t);
-    t = _mm256_add_pd(column4(j, 1), t);
+    t = _mm256_add_pd(c[1], t);
     t = _mm256_mul_pd(f, t);
-    return _mm256_add_pd(column4(j, 0), t);
+    return _mm256_add_pd(c[0], t);
 }
 
-// Sample `offset` after each of the four spans' starts.
-__attribute__((target("avx"))) inline __m256d tap4(const double* const* p, int offset) {
-    return _mm256_set_pd(p[3][offset], p[2][offset], p[1][offset], p[0][offset]);
-}
+// The weights of read_width_one for four lanes at the fractions phi (each
+// lane's x - floor(x), between 0 and 1), and their sum.
+struct Weights4 {
+    __m256d wm1, w0, w1, w2, sum;
+};
 
-// read_width_one for four positions, for processors with AVX.
-__attribute__((target("avx"), noinline)) void read_width_one4(const double* x, const double* data,
-                                                              int channels, const int64_t* first,
-                                                              double* out) {
-    double phis[4];
-    for (int i = 0; i < 4; ++i) phis[i] = x[i] - (static_cast<double>(first[i]) + 1);
-    const __m256d phi = _mm256_loadu_pd(phis);
+__attribute__((target("avx"))) inline Weights4 weights4(__m256d phi) {
     const __m256d half_table = _mm256_set1_pd(intervals / 2);
     const __m256d ta = _mm256_mul_pd(phi, half_table);
     const __m256d tb = _mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), phi), half_table);
@@ -264,26 +382,187 @@ __attribute__((target("avx"), noinline)) void read_width_one4(const double* x, c
     const __m128i ib = _mm256_cvttpd_epi32(tb);
     const __m256d fa = _mm256_sub_pd(ta, _mm256_cvtepi32_pd(ia));
     const __m256d fb = _mm256_sub_pd(tb, _mm256_cvtepi32_pd(ib));
-    int ja[4], jb[4], ja_up[4], jb_up[4];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(ja), ia);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(jb), ib);
-    for (int i = 0; i < 4; ++i) {
-        ja_up[i] = ja[i] + intervals / 2;
-        jb_up[i] = jb[i] + intervals / 2;
+    // Pieces j as offsets in doubles (4 j), below 4 * (intervals + 1).
+    const __m128i oa = _mm_slli_epi32(ia, 2), ob = _mm_slli_epi32(ib, 2);
+    const size_t ra[4] = {lane4(oa, 0), lane4(oa, 1), lane4(oa, 2), lane4(oa, 3)};
+    const size_t rb[4] = {lane4(ob, 0), lane4(ob, 1), lane4(ob, 2), lane4(ob, 3)};
+    constexpr size_t up = (intervals / 2) * 4;  // piece j + intervals / 2
+    Weights4 w;
+    w.wm1 = piece_value4(ra, up, fa);
+    w.w0 = piece_value4(ra, 0, fa);
+    w.w1 = piece_value4(rb, 0, fb);
+    w.w2 = piece_value4(rb, up, fb);
+    w.sum = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(w.wm1, w.w0), w.w1), w.w2);
+    return w;
+}
+
+// read_width_one for four lanes that passed the lane test with first taps lo,
+// with the weights of their fractions; `mono` is channels == 1, where each
+// lane's four taps are adjacent.
+template <bool mono>
+__attribute__((target("avx"))) inline __m256d read_width_one4(const Weights4& w, __m256d lo,
+                                                              const double* data, int channels) {
+    const __m128i first = _mm256_cvttpd_epi32(lo);  // 1 <= first < 2^31
+    __m256d s[4];
+    if (mono) {
+        columns4(data + lane4(first, 0), data + lane4(first, 1), data + lane4(first, 2),
+                 data + lane4(first, 3), s);
+    } else {
+        const double* p[4];
+        for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(lane4(first, k)) * channels;
+        for (int k = 0; k < 4; ++k)
+            s[k] = _mm256_set_pd(p[3][k * channels], p[2][k * channels], p[1][k * channels],
+                                 p[0][k * channels]);
     }
-    const __m256d wm1 = piece_value4(ja_up, fa);
-    const __m256d w0 = piece_value4(ja, fa);
-    const __m256d w1 = piece_value4(jb, fb);
-    const __m256d w2 = piece_value4(jb_up, fb);
-    const __m256d wsum = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(wm1, w0), w1), w2);
-    const double* p[4];
-    for (int i = 0; i < 4; ++i) p[i] = data + first[i] * channels;
     const __m256d acc = _mm256_add_pd(
-        _mm256_add_pd(
-            _mm256_add_pd(_mm256_mul_pd(wm1, tap4(p, 0)), _mm256_mul_pd(w0, tap4(p, channels))),
-            _mm256_mul_pd(w1, tap4(p, 2 * channels))),
-        _mm256_mul_pd(w2, tap4(p, 3 * channels)));
-    _mm256_storeu_pd(out, _mm256_div_pd(acc, wsum));
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(w.wm1, s[0]), _mm256_mul_pd(w.w0, s[1])),
+                      _mm256_mul_pd(w.w1, s[2])),
+        _mm256_mul_pd(w.w2, s[3]));
+    return _mm256_div_pd(acc, w.sum);
+}
+
+// Width-one reads of x[0..n-1], four lanes at a time, for processors with
+// AVX; a group with a lane that fails the test is read by the scalar reader.
+// The weights depend on the fractions alone: a group whose fractions equal
+// the previous group's, lane for lane (positions a whole number of samples
+// apart, as a 44.1 kHz input gives the first reads of the second pass), uses
+// the weights again.
+template <bool mono>
+__attribute__((target("avx"))) inline void read_many_avx_t(const double* x, int n,
+                                                           const double* data, int channels,
+                                                           int64_t frames, double* out) {
+    const __m256d fr = _mm256_set1_pd(static_cast<double>(frames));
+    __m256d last_phi = _mm256_set1_pd(-1.0);  // no lane's fraction
+    Weights4 w{};
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d xv = _mm256_loadu_pd(x + i);
+        __m256d lo;
+        if (width_one_lanes4(xv, fr, &lo) == 15) {
+            const __m256d phi = _mm256_sub_pd(xv, _mm256_add_pd(lo, _mm256_set1_pd(1.0)));
+            if (_mm256_movemask_pd(_mm256_cmp_pd(phi, last_phi, _CMP_EQ_OQ)) != 15) {
+                w = weights4(phi);
+                last_phi = phi;
+            }
+            _mm256_storeu_pd(out + i, read_width_one4<mono>(w, lo, data, channels));
+        } else {
+            for (int k = i; k < i + 4; ++k)
+                out[k] = sinc_read_render(x[k], data, 1.0, channels, frames);
+        }
+    }
+    if (i < n) read_many_sse2(x + i, n - i, data, channels, frames, out + i);
+}
+
+__attribute__((target("avx"), noinline)) void read_many_avx(const double* x, int n,
+                                                            const double* data, int channels,
+                                                            int64_t frames, double* out) {
+    if (channels == 1)
+        read_many_avx_t<true>(x, n, data, channels, frames, out);
+    else
+        read_many_avx_t<false>(x, n, data, channels, frames, out);
+}
+
+// Reads of any other width with every tap inside the buffer, four lanes at a
+// time. The scalar reader's span is lo = ceil(x - 2b), hi = floor(x + 2b)
+// and it sums over the taps lo..hi, in that order, wsum += w and acc += w *
+// sample with w = kernel_at(|i - x| * scale). A lane is taken when x - 2b >
+// -1 and x + 2b < 2^31 (finite, then), lo <= hi and hi < frames. Both ends
+// then lie between -1 and 2^31 and convert to 32-bit integers exactly: the
+// truncation of x + 2b (positive) is its floor, and ceil(x - 2b) is the
+// truncation plus one where that lies below x - 2b (between -1 and 0 the
+// truncation is 0, the ceiling -0: the same first tap). A lane past its last tap
+// reads its last tap again (inside the buffer) and adds +0.0 to both sums,
+// its weight and its term masked to zero: that leaves every sum as it is,
+// since neither sum can be -0.0 (they start from +0.0, and in round to
+// nearest only -0.0 + -0.0 gives -0.0), and x + 0.0 is x for every other x,
+// NaN included.
+__attribute__((target("avx"))) inline int wide_lanes4(__m256d x, __m256d reach, __m256d frames,
+                                                      __m128i* first, __m128i* last) {
+    const __m256d a = _mm256_sub_pd(x, reach);
+    const __m256d b = _mm256_add_pd(x, reach);
+    const __m256d ok = _mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(-1.0), _CMP_GT_OQ),
+                                     _mm256_cmp_pd(b, _mm256_set1_pd(lane_limit), _CMP_LT_OQ));
+    const __m256d fa = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
+    // ceil(a): one more than the truncation where that lies below a.
+    const __m256d l =
+        _mm256_add_pd(fa, _mm256_and_pd(_mm256_cmp_pd(fa, a, _CMP_LT_OQ), _mm256_set1_pd(1.0)));
+    const __m256d h = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+    const __m256d span =
+        _mm256_and_pd(_mm256_cmp_pd(l, h, _CMP_LE_OQ), _mm256_cmp_pd(h, frames, _CMP_LT_OQ));
+    *first = _mm256_cvttpd_epi32(l);
+    *last = _mm256_cvttpd_epi32(h);
+    return _mm256_movemask_pd(_mm256_and_pd(ok, span));
+}
+
+// kernel_at for four lanes: t >= 0, the piece index capped at intervals.
+__attribute__((target("avx"))) inline __m256d kernel_at4(__m256d t) {
+    const __m128i j = _mm_min_epi32(_mm256_cvttpd_epi32(t), _mm_set1_epi32(intervals));
+    const __m256d f = _mm256_sub_pd(t, _mm256_cvtepi32_pd(j));
+    const __m128i o = _mm_slli_epi32(j, 2);
+    const size_t r[4] = {lane4(o, 0), lane4(o, 1), lane4(o, 2), lane4(o, 3)};
+    return piece_value4(r, 0, f);
+}
+
+__attribute__((target("avx"), noinline)) void read_many_wide_avx(const double* x, int n,
+                                                                 const double* data, double width,
+                                                                 int channels, int64_t frames,
+                                                                 double* out) {
+    const __m256d reach = _mm256_set1_pd(2.0 * width);
+    const __m256d fr = _mm256_set1_pd(static_cast<double>(frames));
+    const __m256d scale = _mm256_set1_pd((intervals / 2) / width);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d xv = _mm256_loadu_pd(x + i);
+        __m128i first, last;
+        if (wide_lanes4(xv, reach, fr, &first, &last) != 15) {
+            for (int k = i; k < i + 4; ++k)
+                out[k] = sinc_read_render(x[k], data, width, channels, frames);
+            continue;
+        }
+        int taps = 0;  // the most taps of any lane
+        for (int k = 0; k < 4; ++k) {
+            const int c = static_cast<int>(lane4(last, k)) - static_cast<int>(lane4(first, k)) + 1;
+            if (c > taps) taps = c;
+        }
+        const __m256d last_d = _mm256_cvtepi32_pd(last);
+        __m256d acc = _mm256_setzero_pd(), wsum = _mm256_setzero_pd();
+        for (int t = 0; t < taps; ++t) {
+            const __m128i tap = _mm_add_epi32(first, _mm_set1_epi32(t));
+            // Set in the lanes past their last tap: they keep their sums.
+            const __m256d past = _mm256_cmp_pd(_mm256_cvtepi32_pd(tap), last_d, _CMP_GT_OQ);
+            const __m128i at = _mm_min_epi32(tap, last);
+            const __m256d d = _mm256_sub_pd(_mm256_cvtepi32_pd(at), xv);
+            const __m256d w = kernel_at4(_mm256_mul_pd(_mm256_andnot_pd(sign, d), scale));
+            const double* p[4];
+            for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(lane4(at, k)) * channels;
+            const __m256d sv = _mm256_set_pd(*p[3], *p[2], *p[1], *p[0]);
+            wsum = _mm256_add_pd(wsum, _mm256_andnot_pd(past, w));
+            acc = _mm256_add_pd(acc, _mm256_andnot_pd(past, _mm256_mul_pd(w, sv)));
+        }
+        _mm256_storeu_pd(out + i, _mm256_div_pd(acc, wsum));
+    }
+    for (; i < n; ++i) out[i] = sinc_read_render(x[i], data, width, channels, frames);
+}
+
+// The lane test on x[0..3] alone, for width_one_lanes.
+__attribute__((target("avx"), noinline)) int lanes_avx(const double* x, int64_t frames,
+                                                       double* lo) {
+    __m256d l;
+    const int mask =
+        width_one_lanes4(_mm256_loadu_pd(x), _mm256_set1_pd(static_cast<double>(frames)), &l);
+    _mm256_storeu_pd(lo, l);
+    return mask;
+}
+
+// The test of the reads of other widths on x[0..3] alone, for wide_lanes.
+__attribute__((target("avx"), noinline)) int wide_lanes_avx(const double* x, double width,
+                                                            int64_t frames, int32_t* lo) {
+    __m128i first, last;
+    const int mask = wide_lanes4(_mm256_loadu_pd(x), _mm256_set1_pd(2.0 * width),
+                                 _mm256_set1_pd(static_cast<double>(frames)), &first, &last);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lo), first);
+    return mask;
 }
 
 bool reader_wide_lanes() {
@@ -294,35 +573,66 @@ bool reader_wide_lanes() {
 
 }  // namespace
 
+void sinc_read_render_many(const double* x, int n, const double* data, double width, int channels,
+                           int64_t frames, double* out) {
+    if (width == 1.0 && channels >= 1) {
+#ifdef VELORIN_READER_AVX
+        if (reader_wide_lanes()) return read_many_avx(x, n, data, channels, frames, out);
+#endif
+#ifdef VELORIN_READER_SSE2
+        return read_many_sse2(x, n, data, channels, frames, out);
+#endif
+    }
+#ifdef VELORIN_READER_AVX
+    if (width > 1.0 && width < 64.0 && channels >= 1 && reader_wide_lanes())
+        return read_many_wide_avx(x, n, data, width, channels, frames, out);
+#endif
+    for (int i = 0; i < n; ++i) out[i] = sinc_read_render(x[i], data, width, channels, frames);
+}
+
 void sinc_read_render2(const double* x, const double* data, double width, int channels,
                        int64_t frames, double* out) {
-#ifdef VELORIN_READER_SSE2
-    int64_t first[2];
-    if (width == 1.0 && four_tap_span(x[0], channels, frames, &first[0]) &&
-        four_tap_span(x[1], channels, frames, &first[1])) {
-        read_width_one2(x, data, channels, first, out);
-        return;
-    }
-#endif
-    out[0] = sinc_read_render(x[0], data, width, channels, frames);
-    out[1] = sinc_read_render(x[1], data, width, channels, frames);
+    sinc_read_render_many(x, 2, data, width, channels, frames, out);
 }
 
 void sinc_read_render4(const double* x, const double* data, double width, int channels,
                        int64_t frames, double* out) {
-#if defined(__x86_64__) && defined(__GNUC__)
+    sinc_read_render_many(x, 4, data, width, channels, frames, out);
+}
+
+int width_one_lanes(const double* x, int64_t frames, int64_t* first) {
+    int mask = 0;
+    double lo[4] = {0, 0, 0, 0};
+#ifdef VELORIN_READER_AVX
     if (reader_wide_lanes()) {
-        int64_t first[4];
-        bool all = width == 1.0;
-        for (int i = 0; i < 4 && all; ++i) all = four_tap_span(x[i], channels, frames, &first[i]);
-        if (all) {
-            read_width_one4(x, data, channels, first, out);
-            return;
+        mask = lanes_avx(x, frames, lo);
+    } else
+#endif
+    {
+#ifdef VELORIN_READER_SSE2
+        const __m128d fr = _mm_set1_pd(static_cast<double>(frames));
+        for (int k = 0; k < 4; k += 2) {
+            __m128d l;
+            mask |= width_one_lanes2(_mm_loadu_pd(x + k), fr, &l) << k;
+            _mm_storeu_pd(lo + k, l);
         }
+#endif
+    }
+    for (int k = 0; k < 4; ++k) first[k] = (mask >> k) & 1 ? static_cast<int64_t>(lo[k]) : -1;
+    return mask;
+}
+
+int wide_lanes(const double* x, double width, int64_t frames, int64_t* first) {
+#ifdef VELORIN_READER_AVX
+    if (reader_wide_lanes()) {
+        int32_t lo[4];
+        const int mask = wide_lanes_avx(x, width, frames, lo);
+        for (int k = 0; k < 4; ++k) first[k] = (mask >> k) & 1 ? lo[k] : -1;
+        return mask;
     }
 #endif
-    sinc_read_render2(x, data, width, channels, frames, out);
-    sinc_read_render2(x + 2, data, width, channels, frames, out + 2);
+    (void)x, (void)width, (void)frames, (void)first;
+    return -1;
 }
 
 }  // namespace velorin

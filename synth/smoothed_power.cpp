@@ -1,7 +1,9 @@
 // synth/smoothed_power.cpp: power spectra of transformed blocks and their smoothing.
 #include "synth/smoothed_power.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "synth/kernels.h"
 
@@ -52,15 +54,21 @@ __attribute__((target("avx"), noinline)) void weighted_sums_avx(const double* sr
                                                                 const double* weight, int taps,
                                                                 double* out) {
     int n = 0;
-    for (; n + 8 <= spectrum_bins; n += 8) {
+    for (; n + 16 <= spectrum_bins; n += 16) {
         __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-        for (int t = 0; t < taps; ++t) {
+        __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
+        const double* x = src + n;
+        for (int t = 0; t < taps; ++t, ++x) {
             const __m256d w = _mm256_broadcast_sd(weight + t);
-            a0 = _mm256_add_pd(a0, _mm256_mul_pd(w, _mm256_loadu_pd(src + n + t)));
-            a1 = _mm256_add_pd(a1, _mm256_mul_pd(w, _mm256_loadu_pd(src + n + t + 4)));
+            a0 = _mm256_add_pd(a0, _mm256_mul_pd(w, _mm256_loadu_pd(x)));
+            a1 = _mm256_add_pd(a1, _mm256_mul_pd(w, _mm256_loadu_pd(x + 4)));
+            a2 = _mm256_add_pd(a2, _mm256_mul_pd(w, _mm256_loadu_pd(x + 8)));
+            a3 = _mm256_add_pd(a3, _mm256_mul_pd(w, _mm256_loadu_pd(x + 12)));
         }
         _mm256_storeu_pd(out + n, a0);
         _mm256_storeu_pd(out + n + 4, a1);
+        _mm256_storeu_pd(out + n + 8, a2);
+        _mm256_storeu_pd(out + n + 12, a3);
     }
     weighted_sums_plain(src, weight, taps, n, out);
 }
@@ -106,10 +114,9 @@ void smoothed_spectrum(const double* p, double width, double* out) {
     // Adding an exact zero leaves a sum unchanged, so the padding does not
     // alter any result.
     double ext[spectrum_bins + 2 * max_half_width];
-    for (int i = -h; i < spectrum_bins + h; ++i) {
-        const int j = i < 0 ? -i : i;
-        ext[h + i] = j < spectrum_bins ? p[j] : 0.0;
-    }
+    for (int i = -h; i < 0; ++i) ext[h + i] = i > -spectrum_bins ? p[-i] : 0.0;
+    std::memcpy(ext + h, p, spectrum_bins * sizeof(double));
+    std::fill(ext + h + spectrum_bins, ext + 2 * h + spectrum_bins, 0.0);
     // Every bin adds its terms in the order of ascending t, from 0.0.
     weighted_sums(ext, weight, 2 * h + 1, out);
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -453,6 +454,43 @@ TEST(SeriesLookup, PowerOfTwoStepGivesTheSameDoubles) {
             const double x = i * step * 0.0213 + i * 1e-7;
             ASSERT_EQ(series_value_pow2(x, v.data(), 40, inv, 1.0, 55.0, 200.0),
                       series_value_at(x, v.data(), 40, step, 1.0, 55.0, 200.0));
+        }
+    }
+}
+
+// The lookups floor by integer conversion where that is exact and fall back
+// to std::floor elsewhere; alone and in pairs they give series_value_at's
+// very bits, the sign of a zero included (-0.0 as the fallback shows it).
+TEST(SeriesLookup, EdgePositionsAloneAndInPairsGiveTheSameBits) {
+    const auto bits = [](double v) {
+        uint64_t b;
+        std::memcpy(&b, &v, 8);
+        return b;
+    };
+    std::vector<double> v(41);
+    for (int k = 0; k <= 40; ++k) v[k] = k % 5 == 0 ? 0.5 : k % 7 == 3 ? 55.0 : 100 + 37.1 * k;
+    const double two31 = 2147483648.0, inf = std::numeric_limits<double>::infinity();
+    for (int step : {1, 256}) {
+        const double inv = step_reciprocal(step);
+        std::vector<double> xs = {-3.0, -0.0,         0.0, 1e-300, 0.3,   1.0,
+                                  7.0,  std::nan(""), inf, -inf,   1e300, -1e300};
+        for (double steps : {5.0, 39.5, 40.0, 41.0, two31 - 1, two31 - 0.5, two31, two31 + 1,
+                             2 * two31, 9007199254740992.0})
+            for (double d : {-1.0, 0.0, 1.0}) xs.push_back(steps * step + d * 0.25);
+        for (double fallback : {200.0, -0.0}) {
+            const SeriesReader sr{v.data(), 40, step, inv, 1.0, 55.0, fallback};
+            for (double x0 : xs) {
+                const double want0 = series_value_at(x0, v.data(), 40, step, 1.0, 55.0, fallback);
+                ASSERT_EQ(bits(sr.at(x0)), bits(want0)) << step << " " << x0;
+                for (double x1 : xs) {
+                    double got[2];
+                    series_pair(sr, x0, x1, got);
+                    ASSERT_EQ(bits(got[0]), bits(want0)) << step << " " << x0 << " " << x1;
+                    ASSERT_EQ(bits(got[1]),
+                              bits(series_value_at(x1, v.data(), 40, step, 1.0, 55.0, fallback)))
+                        << step << " " << x0 << " " << x1;
+                }
+            }
         }
     }
 }

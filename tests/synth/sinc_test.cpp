@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "synth/kernels.h"
@@ -271,6 +272,137 @@ TEST(SincReadRender, SideBySideReadsAreTheScalarReadsBitForBit) {
                         std::memcpy(&a, &two[l], 8);
                         ASSERT_EQ(a, b) << x[l] << " " << width << " " << channels;
                     }
+                }
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reads in batches, and the test that picks the positions read side by side.
+
+namespace {
+
+uint64_t bits_of(double v) {
+    uint64_t b;
+    std::memcpy(&b, &v, 8);
+    return b;
+}
+
+// Positions just below 2^(e+1) - 1 whose x + 2 rounds up to a whole number:
+// the scalar reader's span then has five taps around a position that is not
+// a whole sample.
+std::vector<double> rounding_up_positions(double below) {
+    std::vector<double> xs;
+    for (double top = 8; top - 1 < below; top *= 2) {
+        const double x = std::nextafter(top - 1, 0.0);
+        if (std::floor(x + 2.0) != std::floor(x) + 2) xs.push_back(x);
+    }
+    return xs;
+}
+
+}  // namespace
+
+TEST(SincReadRender, ManyReadsAreTheScalarReadsBitForBit) {
+    const int64_t n = 300;
+    // The buffer with loud guards on both sides: a tap outside it that got
+    // into a sum would show.
+    const int guard = 32;
+    std::vector<double> buf(2 * n + 2 * guard, 30000.0);
+    for (int64_t i = 0; i < 2 * n; ++i)
+        buf[guard + i] = 9000 * std::sin(i * 0.37) + 300 * std::cos(i * 2.1);
+    const double* s = buf.data() + guard;
+    const double inf = std::numeric_limits<double>::infinity();
+    // The ends of the buffer, whole samples and positions that are not read.
+    std::vector<double> xs = {2.0, 2.5, 3.0, 3.5, 0.0, -0.0, -1.0, inf, -inf, 1e300, 7.0};
+    for (double d : {-3.0, -2.0, -2.0 + 1e-9, -1.5, 1.0}) xs.push_back(n + d);
+    xs.push_back(std::nextafter(2.0, 3.0));
+    xs.push_back(std::nextafter(n - 2.0, 0.0));
+    xs.push_back(std::nan(""));
+    const std::vector<double> up = rounding_up_positions(static_cast<double>(n - 3));
+    ASSERT_GE(up.size(), 3u);
+    xs.insert(xs.end(), up.begin(), up.end());
+    // Runs of positions a whole number of samples apart share their weights;
+    // one lane of a run differs.
+    for (int k = 0; k < 24; ++k) xs.push_back(10.3 + k + (k == 13 ? 0.4 : 0.0));
+    for (int k = 0; k < 12; ++k) xs.push_back(150.61 - k);
+    uint32_t seed = 12345;
+    for (int k = 0; k < 300; ++k) {
+        seed = seed * 1664525u + 1013904223u;
+        xs.push_back(-4.0 + (n + 8.0) * (seed >> 8) / 16777216.0);
+    }
+    for (int channels : {1, 2}) {
+        for (double width : {1.0, 1.0884353741496597, 1.5, 2.1768707482993195}) {
+            std::vector<double> want(xs.size());
+            for (size_t i = 0; i < xs.size(); ++i)
+                want[i] = sinc_read_render(xs[i], s, width, channels, n);
+            // Every length and start, so each edge position meets every lane
+            // and the tails of two and one.
+            for (int len : {1, 2, 3, 4, 5, 6, 7, 8, 9, 64}) {
+                for (size_t start = 0; start + len <= xs.size(); ++start) {
+                    std::vector<double> got(len);
+                    sinc_read_render_many(&xs[start], len, s, width, channels, n, got.data());
+                    for (int l = 0; l < len; ++l)
+                        ASSERT_EQ(bits_of(got[l]), bits_of(want[start + l]))
+                            << xs[start + l] << " width " << width << " channels " << channels
+                            << " len " << len;
+                }
+            }
+        }
+    }
+}
+
+// The lane test takes exactly the positions the scalar reader reads with four
+// taps from the same first tap, up to x + 2 < 2^31, whatever the buffer's
+// size: the integer conversions must not break near 2^31 or beyond.
+TEST(SincReadRender, LaneTestTakesTheScalarFourTapSpansBelowTwoToThe31) {
+    const double two31 = 2147483648.0, inf = std::numeric_limits<double>::infinity();
+    std::vector<double> xs = {-3.5, -0.0, 0.0, 1.5, 2.0, 2.75, 3.0, 4.25, 298.5, 299.5, 1e300, inf};
+    for (double d : {-2.5, -2.0, -1.5, 0.5}) xs.push_back(two31 + d);  // around 2^31
+    for (double big : {1099511627776.5, 9007199254740992.0, -inf}) xs.push_back(big);
+    xs.push_back(std::nextafter(2.0, 3.0));
+    xs.push_back(std::nextafter(two31 - 2.0, 0.0));
+    xs.push_back(std::nan(""));
+    const std::vector<double> up = rounding_up_positions(two31);
+    xs.insert(xs.end(), up.begin(), up.end());
+    while (xs.size() % 4) xs.push_back(5.5);
+    for (int64_t frames : {int64_t{0}, int64_t{5}, int64_t{300}, int64_t{2147483647},
+                           int64_t{2147483648}, int64_t{1} << 40, int64_t{1} << 62}) {
+        for (size_t i = 0; i < xs.size(); i += 4) {
+            int64_t first[4];
+            const int mask = width_one_lanes(&xs[i], frames, first);
+            for (int l = 0; l < 4; ++l) {
+                const double x = xs[i + l];
+                // The scalar reader's span, written out.
+                bool four = false;
+                int64_t lo = -1;
+                if (std::isfinite(x)) {
+                    const double c = std::ceil(x - 2.0), f = std::floor(x + 2.0);
+                    four = c >= 1 && f < static_cast<double>(frames) && f - c == 3;
+                    if (four) lo = static_cast<int64_t>(c);
+                }
+                const bool taken = four && x + 2.0 < two31;
+                ASSERT_EQ((mask >> l) & 1, taken ? 1 : 0) << x << " frames " << frames;
+                ASSERT_EQ(first[l], taken ? lo : -1) << x << " frames " << frames;
+            }
+            // Other widths: every span that lies inside the buffer, up to
+            // x + 2b < 2^31.
+            for (double width : {1.0884353741496597, 1.5}) {
+                const int wide = wide_lanes(&xs[i], width, frames, first);
+                if (wide < 0) continue;
+                for (int l = 0; l < 4; ++l) {
+                    const double x = xs[i + l];
+                    bool inside = false;
+                    int64_t lo = -1;
+                    if (std::isfinite(x)) {
+                        const double c = std::ceil(x - 2.0 * width);
+                        const double f = std::floor(x + 2.0 * width);
+                        inside = c >= 0 && c <= f && f < static_cast<double>(frames);
+                        if (inside) lo = static_cast<int64_t>(c);
+                    }
+                    const bool taken = inside && x + 2.0 * width < two31;
+                    ASSERT_EQ((wide >> l) & 1, taken ? 1 : 0) << x << " " << width << " " << frames;
+                    ASSERT_EQ(first[l], taken ? lo : -1) << x << " " << width << " " << frames;
                 }
             }
         }
