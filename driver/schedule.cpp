@@ -5,6 +5,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/console.h"
 #include "platform/platform.h"
 
@@ -53,27 +57,66 @@ void map_pages_ahead(const TimeWalk& w, int j) {
     if (w.map_outbuf) std::fill(sh.outbuf + j, sh.outbuf + std::min(n, j + first_pass_hop), 0.0);
 }
 
+// The target frequencies of the walk's samples j0 .. j0 + n - 1 at source
+// positions s[0 .. n - 1]: pitch_at(j - 0.5) / modulation_factor(freq_at(s)),
+// two samples side by side where SSE2 is at hand (the same doubles), and
+// f / 44100, the phase step of each.
+void walk_frequencies(const RenderShared& sh, double m, int j0, int n, const double* s,
+                      double* f, double* dphase) {
+    const SeriesReader fs = freq_series(sh);
+    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv,
+                            1.0,           1.0,            sh.target_freq};
+    int i = 0;
+#if defined(__SSE2__) || defined(__x86_64__)
+    const __m128d avg = _mm_set1_pd(sh.freq_avg), vm = _mm_set1_pd(m);
+    const __m128d keep = _mm_set1_pd(1 - m), rate = _mm_set1_pd(44100);
+    for (; i + 2 <= n; i += 2) {
+        const __m128d at = _mm_set_pd(j0 + i + 1 - 0.5, j0 + i - 0.5);
+        const __m128d p = sh.pitch_freq ? series_pair2(bend, at) : _mm_set1_pd(sh.target_freq);
+        const __m128d src = series_pair2(fs, _mm_loadu_pd(s + i));
+        const __m128d mod = _mm_add_pd(_mm_mul_pd(_mm_div_pd(avg, src), vm), keep);
+        const __m128d fi = _mm_div_pd(p, mod);
+        _mm_storeu_pd(f + i, fi);
+        _mm_storeu_pd(dphase + i, _mm_div_pd(fi, rate));
+    }
+#endif
+    for (; i < n; ++i) {
+        f[i] = pitch_at(sh, j0 + i - 0.5) / modulation_factor(sh, fs.at(s[i]), m);
+        dphase[i] = f[i] / 44100;
+    }
+}
+
+// Walks on until `end` units are made (or the note ends), one hop at a time:
+// the source positions of the hop first (a running sum), then their
+// frequencies side by side, then the phase (another running sum). Each value
+// is the one the walk sample by sample gives.
 void walk_until(void* ctx, int end) {
     TimeWalk& w = *static_cast<TimeWalk*>(ctx);
     const RenderShared& sh = *w.sh;
+    const double lead = 0.25 * sh.freq_step;
     while (w.made < end && w.j < sh.outlen) {
-        const int j = w.j;
-        const double s = w.x + 0.5 - 0.25 * sh.freq_step;
-        const double f =
-            pitch_at(sh, j - 0.5) / modulation_factor(sh, freq_at(sh, s), w.modulation);
-        if (j % first_pass_hop == 0) {
-            map_pages_ahead(w, j);
-            if (j % second_pass_hop == 0) w.genposs[j / second_pass_hop] = s;
+        const int j0 = w.j;
+        const int n = std::min(sh.outlen, (j0 / first_pass_hop + 1) * first_pass_hop) - j0;
+        double s[first_pass_hop], f[first_pass_hop], dphase[first_pass_hop];
+        double x = w.x;
+        for (int i = 0; i < n; ++i) {
+            s[i] = x + 0.5 - lead;
+            x += time_map_rate(*w.tm, j0 + i);
+        }
+        walk_frequencies(sh, w.modulation, j0, n, s, f, dphase);
+        if (j0 % first_pass_hop == 0) {
+            map_pages_ahead(w, j0);
+            if (j0 % second_pass_hop == 0) w.genposs[j0 / second_pass_hop] = s[0];
             FirstPassUnit& u = w.units[w.made++];
-            u.out_index = j;
-            u.src_pos = s;
+            u.out_index = j0;
+            u.src_pos = s[0];
             u.out_phase = w.phase;
-            u.target_freq = f;
+            u.target_freq = f[0];
             u.modulation = w.modulation;
         }
-        w.x += time_map_rate(*w.tm, j);
-        w.phase += f / 44100;
-        ++w.j;
+        for (int i = 0; i < n; ++i) w.phase += dphase[i];
+        w.x = x;
+        w.j = j0 + n;
     }
 }
 

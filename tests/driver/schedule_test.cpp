@@ -252,23 +252,27 @@ TEST(Schedule, OneWorkerReceivesEveryUnit) {
 // one stream, however the units were split into runs.
 TEST(Schedule, WorkersGiveWhatThePassesGiveInOrder) {
     const std::vector<double> vowel = velorin_test::make_vowel(44100, 0.3, 200.0);
-    for (double breath : {0.0, 0.5}) {
-        auto ref = velorin_test::make_scene(vowel, 44100, {200.0}, 6000, 300.0);
+    // A list that moves, so the walk's lookups and the modulation matter.
+    const std::vector<double> freq = {190.0, 200.0, 215.0, 1.0, 205.0, 198.0};
+    const double settings[][2] = {{0.0, 0.0}, {0.5, 0.0}, {0.5, 0.7}};  // breath, modulation
+    for (const auto& bm : settings) {
+        const double breath = bm[0], modulation = bm[1];
+        auto ref = velorin_test::make_scene(vowel, 44100, freq, 6000, 300.0);
         std::vector<double> genposs;
         std::vector<std::vector<double>> noise;
         for (const FirstPassUnit& u :
-             velorin_test::first_pass_units(*ref, 3000.0, 1.0, 0.0, &genposs))
+             velorin_test::first_pass_units(*ref, 3000.0, 1.0, modulation, &genposs))
             resampling_pass(ref->sh, u);
         const std::vector<SecondPassUnit> units2 =
-            velorin_test::second_pass_units(*ref, genposs, breath, 1.1, false, 0.0, &noise);
+            velorin_test::second_pass_units(*ref, genposs, breath, 1.1, false, modulation, &noise);
         for (const SecondPassUnit& u : units2) envelope_breath_pass(ref->sh, u);
         double peak = 0.0;
         for (double v : ref->outbuf) peak = std::max(peak, std::fabs(v));
 
         const int workers_processors[][2] = {{1, 4}, {4, 4}, {4, 2}, {64, 64}};
         for (const auto& wp : workers_processors) {
-            SCOPED_TRACE(testing::Message() << breath << " " << wp[0] << " " << wp[1]);
-            auto sc = velorin_test::make_scene(vowel, 44100, {200.0}, 6000, 300.0);
+            SCOPED_TRACE(testing::Message() << breath << " " << modulation << " " << wp[0] << " " << wp[1]);
+            auto sc = velorin_test::make_scene(vowel, 44100, freq, 6000, 300.0);
             std::vector<double> gp(6000 / 256 + 8, 0.0);
             std::vector<FirstPassUnit> grains(first_pass_units(6000));
             ScheduleSetup setup;
@@ -280,6 +284,7 @@ TEST(Schedule, WorkersGiveWhatThePassesGiveInOrder) {
             setup.noise_gain = units2[0].noise_gain;
             setup.genposs = gp.data();
             setup.grains = grains.data();
+            setup.modulation = modulation;
             setup.say_counts = false;
             TimeMap tm;
             tm.start_pos = 3000.0;
