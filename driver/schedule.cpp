@@ -29,13 +29,13 @@ namespace {
 // on the main thread ahead of the hand-out and fills the units' table.
 //
 // As it goes it also maps the pages of the buffers the passes add into, by
-// writing zeros over them (they are zeroed already): a page first read and
-// then written faults twice, and the second fault, taken under the buffer's
-// lock, makes the kernel flush the other processors' address caches while the
-// other workers wait for the lock. The grain of the unit at j adds into
-// datbuf j - 64 .. j + 63, so the walk at j writes datbuf j + 128 .. j + 191,
-// where no unit made so far adds; outbuf is not touched before the second
-// pass.
+// writing zeros over them (they are zeroed already), unless the caller mapped
+// them in bulk before (buffers_mapped): a page first read and then written
+// faults twice, and the second fault, taken under the buffer's lock, makes the
+// kernel flush the other processors' address caches while the other workers
+// wait for the lock. The grain of the unit at j adds into datbuf j - 64 ..
+// j + 63, so the walk at j writes datbuf j + 128 .. j + 191, where no unit
+// made so far adds; outbuf is not touched before the second pass.
 struct TimeWalk {
     const RenderShared* sh = nullptr;
     const TimeMap* tm = nullptr;
@@ -46,6 +46,7 @@ struct TimeWalk {
     double x = 0.0;           // source position of sample j
     double phase = 0.0;       // output phase of sample j, cycles
     int made = 0;             // units filled
+    bool map_pages = true;    // false: mapped in bulk before the walk
     bool map_outbuf = false;  // false: outbuf is datbuf (no second pass)
 };
 
@@ -105,7 +106,7 @@ void walk_until(void* ctx, int end) {
         }
         walk_frequencies(sh, w.modulation, j0, n, s, f, dphase);
         if (j0 % first_pass_hop == 0) {
-            map_pages_ahead(w, j0);
+            if (w.map_pages) map_pages_ahead(w, j0);
             if (j0 % second_pass_hop == 0) w.genposs[j0 / second_pass_hop] = s[0];
             FirstPassUnit& u = w.units[w.made++];
             u.out_index = j0;
@@ -186,6 +187,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     walk.genposs = setup.genposs;
     walk.units = setup.grains;
     walk.x = tm.start_pos;
+    walk.map_pages = !setup.buffers_mapped;
     walk.map_outbuf = setup.second_pass && sh.outbuf != sh.datbuf;
     FirstPassWork first{&sh, setup.grains};
     pool_start(p, setup.workers, run_first, &first);

@@ -67,6 +67,9 @@ struct ScheduleSetup {
     StartThread start_thread = thread_start;
     int processors = 0;      // 0: as the system reports (tests set their own)
     bool say_counts = true;  // false: the caller writes the "i=%d tinx=%d" line
+    // true: every page of datbuf and outbuf is mapped already; otherwise the
+    // time walk maps them as it goes.
+    bool buffers_mapped = false;
 };
 
 struct ScheduleReport {
