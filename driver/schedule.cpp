@@ -62,11 +62,11 @@ void map_pages_ahead(const TimeWalk& w, int j) {
 // positions s[0 .. n - 1]: pitch_at(j - 0.5) / modulation_factor(freq_at(s)),
 // two samples side by side where SSE2 is at hand (the same doubles), and
 // f / 44100, the phase step of each.
-void walk_frequencies(const RenderShared& sh, double m, int j0, int n, const double* s,
-                      double* f, double* dphase) {
+void walk_frequencies(const RenderShared& sh, double m, int j0, int n, const double* s, double* f,
+                      double* dphase) {
     const SeriesReader fs = freq_series(sh);
-    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv,
-                            1.0,           1.0,            sh.target_freq};
+    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv, 1.0,
+                            1.0,           sh.target_freq};
     int i = 0;
 #if defined(__SSE2__) || defined(__x86_64__)
     const __m128d avg = _mm_set1_pd(sh.freq_avg), vm = _mm_set1_pd(m);

@@ -48,7 +48,6 @@ struct Waiter {
     std::condition_variable cv;
 };
 
-
 inline void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
