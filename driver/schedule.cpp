@@ -22,6 +22,32 @@ int worker_count(int thread_request, int processors) {
     return 2 * processors;
 }
 
+void fill_noise(CrtRand& r, double* out, int n) {
+    int i = 0;
+#if defined(__SSE2__) || defined(__x86_64__)
+    // Two chains of every second draw: state * mul2 + add2 is two draws on.
+    constexpr uint32_t mul = 214013u, add = 2531011u;
+    constexpr uint32_t mul2 = mul * mul, add2 = add * mul + add;
+    if (n >= 2) {
+        uint32_t a = r.state * mul + add;  // draw i
+        uint32_t b = a * mul + add;        // draw i + 1
+        const __m128d scale = _mm_set1_pd(32768.0), div = _mm_set1_pd(32767.0);
+        const __m128d centre = _mm_set1_pd(16384.0);
+        for (;;) {
+            const __m128d v = _mm_set_pd(static_cast<double>((b >> 16) & 0x7fff),
+                                         static_cast<double>((a >> 16) & 0x7fff));
+            _mm_storeu_pd(out + i, _mm_sub_pd(_mm_div_pd(_mm_mul_pd(v, scale), div), centre));
+            i += 2;
+            if (i + 2 > n) break;
+            a = a * mul2 + add2;
+            b = b * mul2 + add2;
+        }
+        r.state = b;
+    }
+#endif
+    for (; i < n; ++i) out[i] = noise_value(r);
+}
+
 namespace {
 
 // The first pass's walk over every output sample: the source position moves
@@ -144,27 +170,35 @@ struct SecondPassWork {
 // values whose last 768 are drawn first, which each unit shifts by 256 and
 // tops up with 256 new draws before taking the whole history as its block.
 // So block u is values u * 256 .. u * 256 + 1023 of the stream. A run makes
-// its first block by skipping the generator to it and each next one by the
-// same shift, so no thread waits for the stream and nothing is allocated.
+// its first block by skipping the generator to it; later blocks are windows
+// further along a longer buffer, which is moved back only when full, so no
+// thread waits for the stream and nothing is allocated.
 void run_second(void* ctx, int first, int count) {
     const SecondPassWork& w = *static_cast<const SecondPassWork*>(ctx);
     constexpr int block = 1024;
     constexpr int hop = second_pass_hop;
-    double noise[block];
+    constexpr int room = block + 12 * hop;
+    double noise[room];
+    int at = 0;  // start of the current block in noise
     CrtRand rng;
     if (w.breath) {
         crt_rand_skip(rng, uint64_t(first) * hop);
-        for (int i = 0; i < block; ++i) noise[i] = noise_value(rng);
+        fill_noise(rng, noise, block);
     }
     for (int u = first; u < first + count; ++u) {
         if (w.breath && u > first) {
-            std::copy(noise + hop, noise + block, noise);
-            for (int i = block - hop; i < block; ++i) noise[i] = noise_value(rng);
+            if (at + block + hop > room) {
+                std::copy(noise + at + hop, noise + at + block, noise);
+                at = 0;
+            } else {
+                at += hop;
+            }
+            fill_noise(rng, noise + at + block - hop, hop);
         }
         SecondPassUnit unit = w.common;
         unit.out_index = u * hop;
         unit.src_pos = w.genposs[u];
-        unit.noise = w.breath ? noise : nullptr;
+        unit.noise = w.breath ? noise + at : nullptr;
         envelope_breath_pass(*w.sh, unit);
     }
 }
