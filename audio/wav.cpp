@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -511,23 +513,30 @@ int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int
     put_le_u16(head + 34, static_cast<uint16_t>(bits));
     std::memcpy(head + 36, "data", 4);
     put_le_u32(head + 40, static_cast<uint32_t>(data_size));
-    bool ok = std::fwrite(head, 1, sizeof head, f) == sizeof head;
-
-    // Converted in blocks, so the stream sees a few large writes.
-    std::vector<uint8_t> block_bytes(4096 * 8);
-    for (int64_t i = 0; ok && i < values;) {
-        size_t used = 0;
-        int k = 0;
-        if (bits == 16) {
-            k = static_cast<int>(std::min<int64_t>(4096, values - i));
-            k = encode_16_block(samples + i, k, block_bytes.data());
-            i += k;
-            used = size_t(2) * size_t(k);
-        }
-        for (; k < 4096 && i < values; ++k, ++i)
-            used +=
-                static_cast<size_t>(encode_sample(samples[i], bits, format, &block_bytes[used]));
-        ok = std::fwrite(block_bytes.data(), 1, used, f) == used;
+    // Header and samples go into one buffer of up to 1 MiB, written whole
+    // each time it is full, past the stream's own buffer: a note is one write
+    // call. Standard output keeps its buffering.
+    const int bytes = bits / 8;  // per value
+    const int64_t room = std::min<int64_t>(int64_t(1) << 20, int64_t(sizeof head) + data_size);
+    std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[static_cast<size_t>(room)]);
+    if (!buf) {
+        output_close(&file, false);
+        return fail(ENOMEM);
+    }
+    if (!file.to_stdout) std::setvbuf(f, nullptr, _IONBF, 0);
+    std::memcpy(buf.get(), head, sizeof head);
+    int64_t used = sizeof head;
+    bool ok = true;
+    for (int64_t i = 0; ok && (i < values || used > 0);) {
+        const int64_t k = std::min(values - i, (room - used) / bytes);
+        uint8_t* p = buf.get() + used;
+        const int64_t fast = bits == 16 ? encode_16_block(samples + i, static_cast<int>(k), p) : 0;
+        for (int64_t d = fast; d < k; ++d)
+            encode_sample(samples[i + d], bits, format, p + d * bytes);
+        used += k * bytes;
+        i += k;
+        ok = std::fwrite(buf.get(), 1, static_cast<size_t>(used), f) == static_cast<size_t>(used);
+        used = 0;
     }
     const int write_error = ok ? 0 : errno;
     if (!output_close(&file, ok)) return fail(write_error ? write_error : errno);

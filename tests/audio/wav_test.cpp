@@ -519,7 +519,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<WriteCase>& i) { return std::string(i.param.name); });
 
 // The 16-bit writer converts several samples at a time: every edge value in
-// every position, with the notes' lengths leaving every possible remainder.
+// every position, with the lengths leaving every possible remainder, and a
+// file larger than the writer's buffer.
 TEST(WavWriter, SixteenBitEdgesInEveryPositionOfABlock) {
     const double edges[] = {nan_value, inf_value, -inf_value, 32767.999, 32768,
                             -32768.5,  -32769,    -0.0,       -0.999,    0.999,
@@ -530,7 +531,7 @@ TEST(WavWriter, SixteenBitEdgesInEveryPositionOfABlock) {
         return static_cast<uint16_t>(static_cast<int16_t>(std::trunc(x)));
     };
     TempDir dir;
-    for (int n : {1, 3, 4, 5, 7, 8, 15, 4095, 4097}) {
+    for (int n : {1, 3, 4, 5, 7, 8, 15, 4095, 4097, 600001}) {  // the last past 1 MiB
         std::vector<double> x(static_cast<size_t>(n));
         std::vector<uint8_t> want;
         for (int i = 0; i < n; ++i) {
