@@ -215,9 +215,13 @@ void thread_join(Thread* t) {
     delete t;
 }
 
+// Asked once per process: the system reads a file for it each time.
 int processor_count() {
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n > 0 ? static_cast<int>(n) : 1;
+    static const int count = [] {
+        const long n = sysconf(_SC_NPROCESSORS_ONLN);
+        return n > 0 ? static_cast<int>(n) : 1;
+    }();
+    return count;
 }
 
 int64_t perf_counter() {
