@@ -523,6 +523,7 @@ int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int
         output_close(&file, false);
         return fail(ENOMEM);
     }
+    memory_prefault(buf.get(), room);  // every byte is written: one call maps the pages
     if (!file.to_stdout) std::setvbuf(f, nullptr, _IONBF, 0);
     std::memcpy(buf.get(), head, sizeof head);
     int64_t used = sizeof head;
