@@ -1,8 +1,10 @@
 // synth/rfft.cpp: in-place real FFT of a power-of-two block, and its tables.
 #include "synth/rfft.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -33,7 +35,7 @@ constexpr double pio2_3 = 2.0222662487959506e-21;
 constexpr double two_over_pi = 0.6366197723675814;
 
 // a * b == p + e exactly, by splitting both into halves of 26 bits.
-double two_prod(double a, double b, double* e) {
+constexpr double two_prod(double a, double b, double* e) {
     constexpr double splitter = 134217729.0;  // 2^27 + 1
     const double p = a * b;
     const double ta = splitter * a, tb = splitter * b;
@@ -44,7 +46,7 @@ double two_prod(double a, double b, double* e) {
 }
 
 // s + e == a + b exactly, for |a| >= |b|.
-double quick_two_sum(double a, double b, double* e) {
+constexpr double quick_two_sum(double a, double b, double* e) {
     const double s = a + b;
     *e = b - (s - a);
     return s;
@@ -53,7 +55,7 @@ double quick_two_sum(double a, double b, double* e) {
 // sin and cos of r + rl for |r| <= about pi/4, rl a small correction, by
 // their Taylor series (terms below 1e-30 dropped). The leading terms are
 // carried in two doubles, so only the last addition rounds noticeably.
-double kernel_sin(double r, double rl) {
+constexpr double kernel_sin(double r, double rl) {
     double zl = 0.0;
     const double z = two_prod(r, r, &zl);
     // r^3 / 6 as ch + cl: the quotient, then the remainder's share.
@@ -83,7 +85,7 @@ double kernel_sin(double r, double rl) {
     return s + (((e - cl) + p * z * poly) + rl * (1.0 - 0.5 * z));
 }
 
-double kernel_cos(double r, double rl) {
+constexpr double kernel_cos(double r, double rl) {
     double zl = 0.0;
     const double z = two_prod(r, r, &zl);
     // z^2 (1/4! - z/6! + ...).
@@ -105,9 +107,19 @@ double kernel_cos(double r, double rl) {
     return s + (((e - 0.5 * zl) + z * z * poly) - r * rl);
 }
 
+// std::floor, usable at compile time: NaN, infinities, zeros and anything
+// of magnitude 2^52 or more are whole already; below that the truncating
+// conversion to 64 bits is exact and is one too high only for negative
+// fractions.
+constexpr double exact_floor(double v) {
+    if (!(v > -4503599627370496.0 && v < 4503599627370496.0) || v == 0.0) return v;
+    const double t = static_cast<double>(static_cast<int64_t>(v));
+    return t > v ? t - 1.0 : t;
+}
+
 // Quadrant k and the remainder x - k * pi/2 as r + rl (|x| below 2^20).
-int reduce(double x, double* r, double* rl) {
-    const double kd = std::floor(x * two_over_pi + 0.5);
+constexpr int reduce(double x, double* r, double* rl) {
+    const double kd = exact_floor(x * two_over_pi + 0.5);
     const int k = static_cast<int>(kd);
     const double t = x - kd * pio2_1;  // exact: small, and on the grid of x's last bit
     const double b = -(kd * pio2_2);   // exact
@@ -120,7 +132,7 @@ int reduce(double x, double* r, double* rl) {
     return k & 3;
 }
 
-double table_sin(double x) {
+constexpr double table_sin(double x) {
     double r = 0.0, rl = 0.0;
     switch (reduce(x, &r, &rl)) {
         case 0:
@@ -134,7 +146,7 @@ double table_sin(double x) {
     }
 }
 
-double table_cos(double x) {
+constexpr double table_cos(double x) {
     double r = 0.0, rl = 0.0;
     switch (reduce(x, &r, &rl)) {
         case 0:
@@ -981,18 +993,74 @@ void inverse_last_stages(int n, const double* from, double* a, const double* tw)
     inverse_last_stages_scalar(n, from, a, tw);
 }
 
+// The program's tables (1024-point twiddles, the 1024- and 128-point window
+// pairs), evaluated by the compiler with the very functions above: every
+// note would otherwise spend about 0.6 million instructions building them.
+// A test holds them to the run-time evaluation, entry for entry.
+template <int n>
+struct WindowPair {
+    double hann[n];
+    double sine[n];
+};
+
+template <int n>
+constexpr WindowPair<n> make_window_pair() {
+    WindowPair<n> w{};
+    const double d = two_pi / n;
+    for (int i = 0; i < n; ++i) {
+        w.hann[i] = 0.5 - 0.5 * table_cos(i * d);
+        w.sine[i] = table_sin(i * (d * 0.5));
+    }
+    return w;
+}
+
+struct Twiddles1024 {
+    double v[2048];
+};
+
+constexpr Twiddles1024 make_twiddles_1024() {
+    Twiddles1024 t{};
+    const double d = two_pi / 1024;
+    for (int i = 0; i < 1024; ++i) {
+        t.v[2 * i] = table_cos(i * d);
+        t.v[2 * i + 1] = table_sin(i * d);
+    }
+    return t;
+}
+
+constexpr Twiddles1024 twiddles_1024 = make_twiddles_1024();
+constexpr WindowPair<1024> windows_1024 = make_window_pair<1024>();
+constexpr WindowPair<128> windows_128 = make_window_pair<128>();
+
 }  // namespace
 
-double portable_sin(double x) { return table_sin(x); }
-double portable_cos(double x) { return table_cos(x); }
-
-void build_twiddles(double* twiddles, int n) {
+void build_twiddles_computed(double* twiddles, int n) {
     if (n < 1) return;
     const double d = two_pi / n;
     for (int i = 0; i < n; ++i) {
         twiddles[2 * i] = table_cos(i * d);
         twiddles[2 * i + 1] = table_sin(i * d);
     }
+}
+
+void build_windows_computed(double* hann, double* sine, int n) {
+    if (n < 1) return;
+    const double d = two_pi / n;
+    for (int i = 0; i < n; ++i) {
+        hann[i] = 0.5 - 0.5 * table_cos(i * d);
+        sine[i] = table_sin(i * (d * 0.5));
+    }
+}
+
+double portable_sin(double x) { return table_sin(x); }
+double portable_cos(double x) { return table_cos(x); }
+
+void build_twiddles(double* twiddles, int n) {
+    if (n == 1024) {
+        std::copy(twiddles_1024.v, twiddles_1024.v + 2048, twiddles);
+        return;
+    }
+    build_twiddles_computed(twiddles, n);
 }
 
 void build_bitrev(int n, int32_t* bitrev) {
@@ -1006,13 +1074,16 @@ void build_bitrev(int n, int32_t* bitrev) {
     } while (2 * m < l);
 }
 
+template <int n>
+void copy_windows(const WindowPair<n>& w, double* hann, double* sine) {
+    std::copy(w.hann, w.hann + n, hann);
+    std::copy(w.sine, w.sine + n, sine);
+}
+
 void build_windows(double* hann, double* sine, int n) {
-    if (n < 1) return;
-    const double d = two_pi / n;
-    for (int i = 0; i < n; ++i) {
-        hann[i] = 0.5 - 0.5 * table_cos(i * d);
-        sine[i] = table_sin(i * (d * 0.5));
-    }
+    if (n == 1024) return copy_windows(windows_1024, hann, sine);
+    if (n == 128) return copy_windows(windows_128, hann, sine);
+    build_windows_computed(hann, sine, n);
 }
 
 void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitrev) {

@@ -12,6 +12,11 @@ namespace velorin {
 void build_twiddles(double* twiddles, int n);
 void build_bitrev(int n, int32_t* bitrev);
 void build_windows(double* hann, double* sine, int n);
+// The same tables evaluated at run time, for any n; the builders above copy
+// the compiler's evaluation for the sizes the program uses (1024; 128 for
+// the windows), and tests hold the two to each other.
+void build_twiddles_computed(double* twiddles, int n);
+void build_windows_computed(double* hann, double* sine, int n);
 
 // sin(x) and cos(x) for |x| below 2^20, within about 0.55 units in the last
 // place, from +, - and * only: unlike the C runtime's, the same doubles on
