@@ -311,10 +311,8 @@ __attribute__((target("avx"))) inline int width_one_lanes4(__m256d x, __m256d fr
     const __m256d b = _mm256_add_pd(x, two);
     const __m256d ok = _mm256_and_pd(_mm256_cmp_pd(x, two, _CMP_GT_OQ),
                                      _mm256_cmp_pd(b, _mm256_set1_pd(lane_limit), _CMP_LT_OQ));
-    const __m256d fa = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
-    const __m256d l =
-        _mm256_add_pd(fa, _mm256_and_pd(_mm256_cmp_pd(fa, a, _CMP_LT_OQ), _mm256_set1_pd(1.0)));
-    const __m256d h = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+    const __m256d l = _mm256_ceil_pd(a);
+    const __m256d h = _mm256_floor_pd(b);
     const __m256d span =
         _mm256_and_pd(_mm256_cmp_pd(_mm256_sub_pd(h, l), _mm256_set1_pd(3.0), _CMP_EQ_OQ),
                       _mm256_cmp_pd(h, frames, _CMP_LT_OQ));
@@ -353,6 +351,17 @@ __attribute__((target("avx"))) inline size_t lane4(__m128i v, int k) {
     }
 }
 
+// The four lanes of v, whole numbers from 0 to 2^32 - 1, as integers. Added
+// to 2^52 a whole number below 2^32 lands, exactly, in the low 32 bits of the
+// double's pattern: no conversion instruction, and no extraction from the
+// vector register (the lanes go through memory).
+__attribute__((target("avx"))) inline void whole_lanes4(__m256d v, size_t* out) {
+    alignas(32) uint32_t bits[8];
+    _mm256_store_pd(reinterpret_cast<double*>(bits),
+                    _mm256_add_pd(v, _mm256_set1_pd(4503599627370496.0)));  // 2^52
+    for (int k = 0; k < 4; ++k) out[k] = bits[2 * k];
+}
+
 // piece_value for four lanes whose pieces start at the doubles row[k] of the
 // table, plus offset.
 __attribute__((target("avx"))) inline __m256d piece_value4(const size_t* row, size_t offset,
@@ -378,14 +387,16 @@ __attribute__((target("avx"))) inline Weights4 weights4(__m256d phi) {
     const __m256d half_table = _mm256_set1_pd(intervals / 2);
     const __m256d ta = _mm256_mul_pd(phi, half_table);
     const __m256d tb = _mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), phi), half_table);
-    const __m128i ia = _mm256_cvttpd_epi32(ta);
-    const __m128i ib = _mm256_cvttpd_epi32(tb);
-    const __m256d fa = _mm256_sub_pd(ta, _mm256_cvtepi32_pd(ia));
-    const __m256d fb = _mm256_sub_pd(tb, _mm256_cvtepi32_pd(ib));
+    // 0 <= ta, tb <= intervals / 2: the floor is the truncation.
+    const __m256d ja = _mm256_floor_pd(ta);
+    const __m256d jb = _mm256_floor_pd(tb);
+    const __m256d fa = _mm256_sub_pd(ta, ja);
+    const __m256d fb = _mm256_sub_pd(tb, jb);
     // Pieces j as offsets in doubles (4 j), below 4 * (intervals + 1).
-    const __m128i oa = _mm_slli_epi32(ia, 2), ob = _mm_slli_epi32(ib, 2);
-    const size_t ra[4] = {lane4(oa, 0), lane4(oa, 1), lane4(oa, 2), lane4(oa, 3)};
-    const size_t rb[4] = {lane4(ob, 0), lane4(ob, 1), lane4(ob, 2), lane4(ob, 3)};
+    const __m256d four = _mm256_set1_pd(4.0);
+    size_t ra[4], rb[4];
+    whole_lanes4(_mm256_mul_pd(ja, four), ra);
+    whole_lanes4(_mm256_mul_pd(jb, four), rb);
     constexpr size_t up = (intervals / 2) * 4;  // piece j + intervals / 2
     Weights4 w;
     w.wm1 = piece_value4(ra, up, fa);
@@ -402,14 +413,14 @@ __attribute__((target("avx"))) inline Weights4 weights4(__m256d phi) {
 template <bool mono>
 __attribute__((target("avx"))) inline __m256d read_width_one4(const Weights4& w, __m256d lo,
                                                               const double* data, int channels) {
-    const __m128i first = _mm256_cvttpd_epi32(lo);  // 1 <= first < 2^31
+    size_t first[4];  // 1 <= first < 2^31
+    whole_lanes4(lo, first);
     __m256d s[4];
     if (mono) {
-        columns4(data + lane4(first, 0), data + lane4(first, 1), data + lane4(first, 2),
-                 data + lane4(first, 3), s);
+        columns4(data + first[0], data + first[1], data + first[2], data + first[3], s);
     } else {
         const double* p[4];
-        for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(lane4(first, k)) * channels;
+        for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(first[k]) * channels;
         for (int k = 0; k < 4; ++k)
             s[k] = _mm256_set_pd(p[3][k * channels], p[2][k * channels], p[1][k * channels],
                                  p[0][k * channels]);
