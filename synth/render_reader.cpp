@@ -304,7 +304,10 @@ void read_many_sse2(const double* x, int n, const double* data, int channels, in
 #if defined(__x86_64__) && defined(__GNUC__)
 #define VELORIN_READER_AVX 1
 
-// The lane test for four lanes, as width_one_lanes2.
+// The lane test for four lanes, as width_one_lanes2, with the processor's
+// own rounding for ceil(a) and floor(b): the scalar reader's std::ceil and
+// std::floor, exactly, and cheaper than two conversions each. The limits
+// stay, since the lanes' first taps become 32-bit indices later.
 __attribute__((target("avx"))) inline int width_one_lanes4(__m256d x, __m256d frames, __m256d* lo) {
     const __m256d two = _mm256_set1_pd(2.0);
     const __m256d a = _mm256_sub_pd(x, two);
