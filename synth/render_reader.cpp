@@ -481,10 +481,8 @@ __attribute__((target("avx"), noinline)) void read_many_avx(const double* x, int
 // and it sums over the taps lo..hi, in that order, wsum += w and acc += w *
 // sample with w = kernel_at(|i - x| * scale). A lane is taken when x - 2b >
 // -1 and x + 2b < 2^31 (finite, then), lo <= hi and hi < frames. Both ends
-// then lie between -1 and 2^31 and convert to 32-bit integers exactly: the
-// truncation of x + 2b (positive) is its floor, and ceil(x - 2b) is the
-// truncation plus one where that lies below x - 2b (between -1 and 0 the
-// truncation is 0, the ceiling -0: the same first tap). A lane past its last tap
+// then lie between -1 and 2^31 and convert to 32-bit integers exactly
+// (between -1 and 0 the ceiling is -0, converted 0). A lane past its last tap
 // reads its last tap again (inside the buffer) and adds +0.0 to both sums,
 // its weight and its term masked to zero: that leaves every sum as it is,
 // since neither sum can be -0.0 (they start from +0.0, and in round to
@@ -496,11 +494,8 @@ __attribute__((target("avx"))) inline int wide_lanes4(__m256d x, __m256d reach, 
     const __m256d b = _mm256_add_pd(x, reach);
     const __m256d ok = _mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(-1.0), _CMP_GT_OQ),
                                      _mm256_cmp_pd(b, _mm256_set1_pd(lane_limit), _CMP_LT_OQ));
-    const __m256d fa = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
-    // ceil(a): one more than the truncation where that lies below a.
-    const __m256d l =
-        _mm256_add_pd(fa, _mm256_and_pd(_mm256_cmp_pd(fa, a, _CMP_LT_OQ), _mm256_set1_pd(1.0)));
-    const __m256d h = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+    const __m256d l = _mm256_ceil_pd(a);
+    const __m256d h = _mm256_floor_pd(b);
     const __m256d span =
         _mm256_and_pd(_mm256_cmp_pd(l, h, _CMP_LE_OQ), _mm256_cmp_pd(h, frames, _CMP_LT_OQ));
     *first = _mm256_cvttpd_epi32(l);
@@ -508,12 +503,13 @@ __attribute__((target("avx"))) inline int wide_lanes4(__m256d x, __m256d reach, 
     return _mm256_movemask_pd(_mm256_and_pd(ok, span));
 }
 
-// kernel_at for four lanes: t >= 0, the piece index capped at intervals.
+// kernel_at for four lanes: t >= 0, the piece index capped at intervals
+// (below 2^31, the floor is the truncation).
 __attribute__((target("avx"))) inline __m256d kernel_at4(__m256d t) {
-    const __m128i j = _mm_min_epi32(_mm256_cvttpd_epi32(t), _mm_set1_epi32(intervals));
-    const __m256d f = _mm256_sub_pd(t, _mm256_cvtepi32_pd(j));
-    const __m128i o = _mm_slli_epi32(j, 2);
-    const size_t r[4] = {lane4(o, 0), lane4(o, 1), lane4(o, 2), lane4(o, 3)};
+    const __m256d j = _mm256_min_pd(_mm256_floor_pd(t), _mm256_set1_pd(intervals));
+    const __m256d f = _mm256_sub_pd(t, j);
+    size_t r[4];
+    whole_lanes4(_mm256_mul_pd(j, _mm256_set1_pd(4.0)), r);
     return piece_value4(r, 0, f);
 }
 
