@@ -359,9 +359,9 @@ __attribute__((target("avx"))) inline size_t lane4(__m128i v, int k) {
 // double's pattern: no conversion instruction, and no extraction from the
 // vector register (the lanes go through memory).
 __attribute__((target("avx"))) inline void whole_lanes4(__m256d v, size_t* out) {
-    alignas(32) uint32_t bits[8];
-    _mm256_store_pd(reinterpret_cast<double*>(bits),
-                    _mm256_add_pd(v, _mm256_set1_pd(4503599627370496.0)));  // 2^52
+    uint32_t bits[8];  // unaligned: some targets do not align stack beyond 16 bytes
+    _mm256_storeu_pd(reinterpret_cast<double*>(bits),
+                     _mm256_add_pd(v, _mm256_set1_pd(4503599627370496.0)));  // 2^52
     for (int k = 0; k < 4; ++k) out[k] = bits[2 * k];
 }
 
