@@ -304,17 +304,18 @@ void read_many_sse2(const double* x, int n, const double* data, int channels, in
 #if defined(__x86_64__) && defined(__GNUC__)
 #define VELORIN_READER_AVX 1
 
-// The lane test for four lanes, as width_one_lanes2.
+// The lane test for four lanes, as width_one_lanes2, with the processor's
+// own rounding for ceil(a) and floor(b): the scalar reader's std::ceil and
+// std::floor, exactly, and cheaper than two conversions each. The limits
+// stay, since the lanes' first taps become 32-bit indices later.
 __attribute__((target("avx"))) inline int width_one_lanes4(__m256d x, __m256d frames, __m256d* lo) {
     const __m256d two = _mm256_set1_pd(2.0);
     const __m256d a = _mm256_sub_pd(x, two);
     const __m256d b = _mm256_add_pd(x, two);
     const __m256d ok = _mm256_and_pd(_mm256_cmp_pd(x, two, _CMP_GT_OQ),
                                      _mm256_cmp_pd(b, _mm256_set1_pd(lane_limit), _CMP_LT_OQ));
-    const __m256d fa = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
-    const __m256d l =
-        _mm256_add_pd(fa, _mm256_and_pd(_mm256_cmp_pd(fa, a, _CMP_LT_OQ), _mm256_set1_pd(1.0)));
-    const __m256d h = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+    const __m256d l = _mm256_ceil_pd(a);
+    const __m256d h = _mm256_floor_pd(b);
     const __m256d span =
         _mm256_and_pd(_mm256_cmp_pd(_mm256_sub_pd(h, l), _mm256_set1_pd(3.0), _CMP_EQ_OQ),
                       _mm256_cmp_pd(h, frames, _CMP_LT_OQ));
@@ -353,6 +354,17 @@ __attribute__((target("avx"))) inline size_t lane4(__m128i v, int k) {
     }
 }
 
+// The four lanes of v, whole numbers from 0 to 2^32 - 1, as integers. Added
+// to 2^52 a whole number below 2^32 lands, exactly, in the low 32 bits of the
+// double's pattern: no conversion instruction, and no extraction from the
+// vector register (the lanes go through memory).
+__attribute__((target("avx"))) inline void whole_lanes4(__m256d v, size_t* out) {
+    uint32_t bits[8];  // unaligned: some targets do not align stack beyond 16 bytes
+    _mm256_storeu_pd(reinterpret_cast<double*>(bits),
+                     _mm256_add_pd(v, _mm256_set1_pd(4503599627370496.0)));  // 2^52
+    for (int k = 0; k < 4; ++k) out[k] = bits[2 * k];
+}
+
 // piece_value for four lanes whose pieces start at the doubles row[k] of the
 // table, plus offset.
 __attribute__((target("avx"))) inline __m256d piece_value4(const size_t* row, size_t offset,
@@ -378,14 +390,16 @@ __attribute__((target("avx"))) inline Weights4 weights4(__m256d phi) {
     const __m256d half_table = _mm256_set1_pd(intervals / 2);
     const __m256d ta = _mm256_mul_pd(phi, half_table);
     const __m256d tb = _mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), phi), half_table);
-    const __m128i ia = _mm256_cvttpd_epi32(ta);
-    const __m128i ib = _mm256_cvttpd_epi32(tb);
-    const __m256d fa = _mm256_sub_pd(ta, _mm256_cvtepi32_pd(ia));
-    const __m256d fb = _mm256_sub_pd(tb, _mm256_cvtepi32_pd(ib));
+    // 0 <= ta, tb <= intervals / 2: the floor is the truncation.
+    const __m256d ja = _mm256_floor_pd(ta);
+    const __m256d jb = _mm256_floor_pd(tb);
+    const __m256d fa = _mm256_sub_pd(ta, ja);
+    const __m256d fb = _mm256_sub_pd(tb, jb);
     // Pieces j as offsets in doubles (4 j), below 4 * (intervals + 1).
-    const __m128i oa = _mm_slli_epi32(ia, 2), ob = _mm_slli_epi32(ib, 2);
-    const size_t ra[4] = {lane4(oa, 0), lane4(oa, 1), lane4(oa, 2), lane4(oa, 3)};
-    const size_t rb[4] = {lane4(ob, 0), lane4(ob, 1), lane4(ob, 2), lane4(ob, 3)};
+    const __m256d four = _mm256_set1_pd(4.0);
+    size_t ra[4], rb[4];
+    whole_lanes4(_mm256_mul_pd(ja, four), ra);
+    whole_lanes4(_mm256_mul_pd(jb, four), rb);
     constexpr size_t up = (intervals / 2) * 4;  // piece j + intervals / 2
     Weights4 w;
     w.wm1 = piece_value4(ra, up, fa);
@@ -402,14 +416,14 @@ __attribute__((target("avx"))) inline Weights4 weights4(__m256d phi) {
 template <bool mono>
 __attribute__((target("avx"))) inline __m256d read_width_one4(const Weights4& w, __m256d lo,
                                                               const double* data, int channels) {
-    const __m128i first = _mm256_cvttpd_epi32(lo);  // 1 <= first < 2^31
+    size_t first[4];  // 1 <= first < 2^31
+    whole_lanes4(lo, first);
     __m256d s[4];
     if (mono) {
-        columns4(data + lane4(first, 0), data + lane4(first, 1), data + lane4(first, 2),
-                 data + lane4(first, 3), s);
+        columns4(data + first[0], data + first[1], data + first[2], data + first[3], s);
     } else {
         const double* p[4];
-        for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(lane4(first, k)) * channels;
+        for (int k = 0; k < 4; ++k) p[k] = data + static_cast<int64_t>(first[k]) * channels;
         for (int k = 0; k < 4; ++k)
             s[k] = _mm256_set_pd(p[3][k * channels], p[2][k * channels], p[1][k * channels],
                                  p[0][k * channels]);
@@ -467,10 +481,8 @@ __attribute__((target("avx"), noinline)) void read_many_avx(const double* x, int
 // and it sums over the taps lo..hi, in that order, wsum += w and acc += w *
 // sample with w = kernel_at(|i - x| * scale). A lane is taken when x - 2b >
 // -1 and x + 2b < 2^31 (finite, then), lo <= hi and hi < frames. Both ends
-// then lie between -1 and 2^31 and convert to 32-bit integers exactly: the
-// truncation of x + 2b (positive) is its floor, and ceil(x - 2b) is the
-// truncation plus one where that lies below x - 2b (between -1 and 0 the
-// truncation is 0, the ceiling -0: the same first tap). A lane past its last tap
+// then lie between -1 and 2^31 and convert to 32-bit integers exactly
+// (between -1 and 0 the ceiling is -0, converted 0). A lane past its last tap
 // reads its last tap again (inside the buffer) and adds +0.0 to both sums,
 // its weight and its term masked to zero: that leaves every sum as it is,
 // since neither sum can be -0.0 (they start from +0.0, and in round to
@@ -482,11 +494,8 @@ __attribute__((target("avx"))) inline int wide_lanes4(__m256d x, __m256d reach, 
     const __m256d b = _mm256_add_pd(x, reach);
     const __m256d ok = _mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(-1.0), _CMP_GT_OQ),
                                      _mm256_cmp_pd(b, _mm256_set1_pd(lane_limit), _CMP_LT_OQ));
-    const __m256d fa = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
-    // ceil(a): one more than the truncation where that lies below a.
-    const __m256d l =
-        _mm256_add_pd(fa, _mm256_and_pd(_mm256_cmp_pd(fa, a, _CMP_LT_OQ), _mm256_set1_pd(1.0)));
-    const __m256d h = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+    const __m256d l = _mm256_ceil_pd(a);
+    const __m256d h = _mm256_floor_pd(b);
     const __m256d span =
         _mm256_and_pd(_mm256_cmp_pd(l, h, _CMP_LE_OQ), _mm256_cmp_pd(h, frames, _CMP_LT_OQ));
     *first = _mm256_cvttpd_epi32(l);
@@ -494,12 +503,13 @@ __attribute__((target("avx"))) inline int wide_lanes4(__m256d x, __m256d reach, 
     return _mm256_movemask_pd(_mm256_and_pd(ok, span));
 }
 
-// kernel_at for four lanes: t >= 0, the piece index capped at intervals.
+// kernel_at for four lanes: t >= 0, the piece index capped at intervals
+// (below 2^31, the floor is the truncation).
 __attribute__((target("avx"))) inline __m256d kernel_at4(__m256d t) {
-    const __m128i j = _mm_min_epi32(_mm256_cvttpd_epi32(t), _mm_set1_epi32(intervals));
-    const __m256d f = _mm256_sub_pd(t, _mm256_cvtepi32_pd(j));
-    const __m128i o = _mm_slli_epi32(j, 2);
-    const size_t r[4] = {lane4(o, 0), lane4(o, 1), lane4(o, 2), lane4(o, 3)};
+    const __m256d j = _mm256_min_pd(_mm256_floor_pd(t), _mm256_set1_pd(intervals));
+    const __m256d f = _mm256_sub_pd(t, j);
+    size_t r[4];
+    whole_lanes4(_mm256_mul_pd(j, _mm256_set1_pd(4.0)), r);
     return piece_value4(r, 0, f);
 }
 

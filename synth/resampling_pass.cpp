@@ -12,6 +12,9 @@ namespace {
 
 constexpr int grain_size = 128;
 constexpr int grain_half = 64;
+// Steps per batch of reads in the walk below.
+constexpr int steps_per_read = 4;
+static_assert(grain_half % steps_per_read == 0, "whole batches");
 
 }  // namespace
 
@@ -28,10 +31,13 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     // reads forward from there, its first half backward, each at the rate
     // that moves the local source pitch to the local target pitch.
     // The positions depend on the frequency list and the bend only, not on
-    // what is read there: all of them first, then the reads in one batch.
+    // what is read there. Each step waits for the one before it (a lookup
+    // and two divisions), so the reads of a few steps' positions go in
+    // between: the processor does them while the next steps wait.
     double a = c;
     double b = c - (u.target_freq / fc) * r;
     double at[2 * grain_half];  // a and b of step i at 2 i and 2 i + 1
+    double v[2 * grain_half];
     const SeriesReader freq = freq_series(sh);
 #if defined(__SSE2__) || defined(__x86_64__)
     // a and b side by side, every operation the scalar steps' own; b -= s is
@@ -42,16 +48,20 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     const __m128d rv = _mm_set1_pd(r), mv = _mm_set1_pd(m), one_m = _mm_set1_pd(1 - m);
     const __m128d avg = _mm_set1_pd(sh.freq_avg), negate_b = _mm_set_pd(-0.0, 0.0);
     __m128d ab = _mm_set_pd(b, a);
-    for (int i = 0; i < grain_half; ++i) {
-        const __m128d f = series_pair2(freq, ab);
-        _mm_storeu_pd(at + 2 * i, ab);
-        const __m128d p =
-            sh.pitch_freq
-                ? series_pair2(bend, _mm_set_pd(u.out_index - i - 1.5, u.out_index + i + 0.5))
-                : target;
-        const __m128d mod = _mm_add_pd(_mm_mul_pd(_mm_div_pd(avg, f), mv), one_m);
-        const __m128d step = _mm_div_pd(_mm_mul_pd(_mm_div_pd(p, f), rv), mod);
-        ab = _mm_add_pd(ab, _mm_xor_pd(step, negate_b));
+    for (int i0 = 0; i0 < grain_half; i0 += steps_per_read) {
+        for (int i = i0; i < i0 + steps_per_read; ++i) {
+            const __m128d f = series_pair2(freq, ab);
+            _mm_storeu_pd(at + 2 * i, ab);
+            const __m128d p =
+                sh.pitch_freq
+                    ? series_pair2(bend, _mm_set_pd(u.out_index - i - 1.5, u.out_index + i + 0.5))
+                    : target;
+            const __m128d mod = _mm_add_pd(_mm_mul_pd(_mm_div_pd(avg, f), mv), one_m);
+            const __m128d step = _mm_div_pd(_mm_mul_pd(_mm_div_pd(p, f), rv), mod);
+            ab = _mm_add_pd(ab, _mm_xor_pd(step, negate_b));
+        }
+        sinc_read_render_many(at + 2 * i0, 2 * steps_per_read, sh.sample, w, sh.channels,
+                              sh.sample_frames, v + 2 * i0);
     }
 #else
     for (int i = 0; i < grain_half; ++i) {
@@ -69,8 +79,9 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     ReadSpan span;
     if (sh.missed)  // only a partly converted input needs the span
         for (double x : at) span.add(x);
-    double v[2 * grain_half];
+#if !(defined(__SSE2__) || defined(__x86_64__))
     sinc_read_render_many(at, 2 * grain_half, sh.sample, w, sh.channels, sh.sample_frames, v);
+#endif
     double grain[grain_size];
     for (int i = 0; i < grain_half; ++i) {
         grain[grain_half + i] = v[2 * i] * sh.hann128[grain_half + i];

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "synth/kernels.h"
+#include "synth/render_reader.h"
 #include "synth/rfft.h"
 #include "tests/support/support.h"
 #include "tests/support/synth_fixtures.h"
@@ -198,6 +199,53 @@ TEST(ResamplingPass, PitchCurveSetsTheStep) {
     u.src_pos = 6000.0;
     u.target_freq = 400.0;
     expect_read_at_steps(*sc, unwindowed_grain(*sc, u), anchor_of(*sc, u), 2.0);
+}
+
+// The grain is the scalar walk's positions read one at a time and windowed,
+// to the bit, wherever the reads are batched: a wobbling list with a missing
+// frame, modulation, a bend, and the wider kernel of a 48 kHz input.
+TEST(ResamplingPass, GrainIsTheScalarWalkReadOneByOneBitForBit) {
+    struct Case {
+        double rate, modulation;
+        bool bend;
+    };
+    for (const Case c : {Case{44100, 0.0, false}, Case{44100, 0.7, true}, Case{48000, 0.3, true}}) {
+        auto sc = make_scene(velorin_test::make_vowel(static_cast<int>(c.rate), 0.3, 190.0), c.rate,
+                             {190.0}, 3000, 300.0);
+        for (size_t k = 0; k < sc->freq.size(); ++k)
+            sc->freq[k] = k == 25 ? 55.0 : 190.0 + 9.0 * std::sin(k * 0.7);
+        if (c.bend) {
+            for (int k = 0; k <= 12; ++k) sc->pitch.push_back(280.0 + 5.0 * k);
+            sc->sh.pitch_freq = sc->pitch.data();
+            sc->sh.pitch_count = 12;
+            sc->sh.pitch_step_inv = step_reciprocal(256);
+        }
+        const RenderShared& sh = sc->sh;
+        FirstPassUnit u;
+        u.out_index = 1500;
+        u.src_pos = 6400.7;
+        u.out_phase = 3.4;
+        u.target_freq = 301.5;
+        u.modulation = c.modulation;
+        const double x0 = anchor_of(*sc, u);
+        double a = x0, b = x0 - (u.target_freq / freq_at(sh, x0)) * sh.r;
+        std::vector<double> want(128);
+        for (int i = 0; i < 64; ++i) {
+            const double w = std::max(1.0, sh.r);
+            want[64 + i] =
+                sinc_read_render(a, sh.sample, w, 1, sh.sample_frames) * sh.hann128[64 + i];
+            want[63 - i] =
+                sinc_read_render(b, sh.sample, w, 1, sh.sample_frames) * sh.hann128[63 - i];
+            const double fa = freq_at(sh, a), fb = freq_at(sh, b);
+            a += (pitch_at(sh, u.out_index + i + 0.5) / fa) * sh.r /
+                 modulation_factor(sh, fa, u.modulation);
+            b -= (pitch_at(sh, u.out_index - i - 1.5) / fb) * sh.r /
+                 modulation_factor(sh, fb, u.modulation);
+        }
+        resampling_pass(sh, u);
+        for (int k = 0; k < 128; ++k)
+            ASSERT_EQ(sc->datbuf[u.out_index - 64 + k], want[k]) << k << " rate " << c.rate;
+    }
 }
 
 // ---------------------------------------------------------------------------
