@@ -22,6 +22,7 @@
 #include "audio/samples.h"
 #include "frq/threads.h"
 #include "platform/mem.h"
+#include "platform/platform.h"
 #include "synth/kernels.h"
 #include "synth/sinc_weight.h"
 
@@ -417,7 +418,7 @@ void build_analysis_windows(int n, AnalysisWindows* w) {
 
 bool period_wide_lanes() {
 #if defined(__x86_64__) && defined(__GNUC__)
-    return __builtin_cpu_supports("avx");
+    return cpu_has_avx();
 #else
     return false;
 #endif

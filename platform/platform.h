@@ -43,6 +43,12 @@ void thread_join(Thread* t);  // waits for the end, then releases the handle
 
 int processor_count();  // at least 1
 
+// True when the processor and the system both support AVX (256-bit double
+// lanes). On Linux this asks what the C runtime found at start, so the
+// process does not query the processor again (each query is slow in a
+// virtual machine).
+bool cpu_has_avx();
+
 // The machine's installed memory in bytes; 0 when the system does not say.
 int64_t physical_memory();
 

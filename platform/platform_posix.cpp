@@ -9,6 +9,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__GLIBC__) && (defined(__x86_64__) || defined(__i386__)) && \
+    __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#define VELORIN_RUNTIME_CPU_FEATURES 1
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -216,6 +221,16 @@ void thread_join(Thread* t) {
 }
 
 // Asked once per process: the system reads a file for it each time.
+bool cpu_has_avx() {
+#if defined(VELORIN_RUNTIME_CPU_FEATURES)
+    return CPU_FEATURE_ACTIVE(AVX);
+#elif (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    return __builtin_cpu_supports("avx");
+#else
+    return false;
+#endif
+}
+
 int processor_count() {
     static const int count = [] {
         const long n = sysconf(_SC_NPROCESSORS_ONLN);

@@ -119,6 +119,14 @@ void thread_join(Thread* t) {
     delete t;
 }
 
+bool cpu_has_avx() {
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    return __builtin_cpu_supports("avx");
+#else
+    return false;
+#endif
+}
+
 int processor_count() {
     SYSTEM_INFO si;
     GetSystemInfo(&si);

@@ -12,6 +12,7 @@
 #endif
 
 #include "audio/samples.h"
+#include "platform/platform.h"
 #include "synth/sinc_weight.h"
 
 namespace velorin {
@@ -219,7 +220,7 @@ __attribute__((target("avx"))) double add_frame_terms4(const FrameTerms& ft, int
 }
 
 bool phase_wide_lanes() {
-    static const bool wide = __builtin_cpu_supports("avx");
+    static const bool wide = cpu_has_avx();
     return wide;
 }
 #endif

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "platform/platform.h"
 #include "synth/sinc_weight.h"
 
 #if defined(__SSE2__) || defined(__x86_64__)
@@ -576,7 +577,7 @@ __attribute__((target("avx"), noinline)) int wide_lanes_avx(const double* x, dou
 }
 
 bool reader_wide_lanes() {
-    static const bool wide = __builtin_cpu_supports("avx");
+    static const bool wide = cpu_has_avx();
     return wide;
 }
 #endif

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/platform.h"
+
 #if defined(__SSE2__) || defined(__x86_64__)
 #include <immintrin.h>
 #define VELORIN_RFFT_SSE2 1
@@ -908,7 +910,7 @@ __attribute__((target("avx"), noinline)) void inverse_stage_pair_avx(int n, int 
 }
 
 bool rfft_wide_lanes() {
-    static const bool wide = __builtin_cpu_supports("avx");
+    static const bool wide = cpu_has_avx();
     return wide;
 }
 #endif

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "synth/kernels.h"
 
 #if defined(__SSE2__) || defined(__x86_64__)
@@ -74,7 +75,7 @@ __attribute__((target("avx"), noinline)) void weighted_sums_avx(const double* sr
 }
 
 bool smoothing_wide_lanes() {
-    static const bool wide = __builtin_cpu_supports("avx");
+    static const bool wide = cpu_has_avx();
     return wide;
 }
 #endif
