@@ -157,15 +157,14 @@ __attribute__((target("avx"))) inline __m256d series4(const SeriesReader& s, __m
             // Between 0 and 2^31 the truncating conversion is the floor.
             const __m128i ki = _mm256_cvttpd_epi32(u);
             const __m256d f = _mm256_sub_pd(u, _mm256_cvtepi32_pd(ki));
-            const int count = s.count < 0 ? 0 : s.count;
-            alignas(16) int32_t k[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(k), ki);
+            // Entries min(k, count) and min(k + 1, count): k >= count reads
+            // entry count on both sides.
+            const __m128i count = _mm_set1_epi32(s.count < 0 ? 0 : s.count);
+            alignas(16) int32_t l[4], r[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(l), _mm_min_epi32(ki, count));
+            _mm_store_si128(reinterpret_cast<__m128i*>(r),
+                            _mm_min_epi32(_mm_add_epi32(ki, _mm_set1_epi32(1)), count));
             const double* v = s.values;
-            int l[4], r[4];
-            for (int j = 0; j < 4; ++j) {
-                l[j] = k[j] >= count ? count : k[j];
-                r[j] = k[j] >= count ? count : k[j] + 1;
-            }
             const __m256d vl = _mm256_set_pd(v[l[3]], v[l[2]], v[l[1]], v[l[0]]);
             const __m256d vr = _mm256_set_pd(v[r[3]], v[r[2]], v[r[1]], v[r[0]]);
             // Valid: v > lo and v != bad; NaN fails the first.
