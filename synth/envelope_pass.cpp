@@ -352,10 +352,10 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     double es[bins], ed[bins];
     smoothed_power_spectrum(src, wd.fw, es);
     smoothed_power_spectrum(d, wd.pw, ed);
-    double e[bins];
-    if (u.gender == 1.0) {
-        std::copy(es, es + bins, e);
-    } else {
+    double shifted[bins];
+    double* e = es;  // the source's envelope as it is with gender 1
+    if (u.gender != 1.0) {
+        e = shifted;
         for (int n = 0; n < bins; ++n) {
             e[n] = 0.0;
             const double x = n * u.gender;
