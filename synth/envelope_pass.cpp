@@ -497,9 +497,13 @@ void envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u) {
     std::fill(d + z1, d + block, 0.0);
     if (!u.no_filter) correct_formants(sh, u, wd, d);
 
-    // Zero unless the breath runs, so the sum below may always read it.
-    double nb[block] = {};
-    if (u.breath > 0 && u.noise) make_breath(sh, u, wd, nb);
+    // Zero unless the breath runs (which fills all of it), so the sum below
+    // may always read it.
+    double nb[block];
+    if (u.breath > 0 && u.noise)
+        make_breath(sh, u, wd, nb);
+    else
+        std::fill(nb, nb + block, 0.0);
 
     const double* s = sh.sine1024;
     mutex_lock(sh.outbuf_lock);
