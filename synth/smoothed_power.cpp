@@ -132,8 +132,10 @@ int half_width(double width) {
 // what bin i contributes; adding an exact zero leaves a sum unchanged).
 // Every bin adds its terms in the order of ascending t, from 0.0.
 void smooth_extended(double* ext, int h, double width, double* out) {
+    // (-t) / width is -(t / width) exactly and the weight squares its
+    // argument first, so the weights of -t and t are the same double.
     double weight[2 * max_half_width + 1];
-    for (int t = -h; t <= h; ++t) weight[t + h] = smoothing_weight(t / width);
+    for (int t = 0; t <= h; ++t) weight[h + t] = weight[h - t] = smoothing_weight(t / width);
     for (int i = -h; i < 0; ++i) ext[h + i] = i > -spectrum_bins ? ext[h - i] : 0.0;
     std::fill(ext + h + spectrum_bins, ext + 2 * h + spectrum_bins, 0.0);
     weighted_sums(ext, weight, 2 * h + 1, out);
