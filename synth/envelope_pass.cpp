@@ -158,12 +158,14 @@ __attribute__((target("avx"))) inline __m256d series4(const SeriesReader& s, __m
             const __m128i ki = _mm256_cvttpd_epi32(u);
             const __m256d f = _mm256_sub_pd(u, _mm256_cvtepi32_pd(ki));
             // Entries min(k, count) and min(k + 1, count): k >= count reads
-            // entry count on both sides.
-            const __m128i count = _mm_set1_epi32(s.count < 0 ? 0 : s.count);
+            // entry count on both sides. The second is min(k, count - 1) + 1,
+            // which cannot overflow at k = 2^31 - 1.
+            const int count = s.count < 0 ? 0 : s.count;
             alignas(16) int32_t l[4], r[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(l), _mm_min_epi32(ki, count));
+            _mm_store_si128(reinterpret_cast<__m128i*>(l), _mm_min_epi32(ki, _mm_set1_epi32(count)));
             _mm_store_si128(reinterpret_cast<__m128i*>(r),
-                            _mm_min_epi32(_mm_add_epi32(ki, _mm_set1_epi32(1)), count));
+                            _mm_add_epi32(_mm_min_epi32(ki, _mm_set1_epi32(count - 1)),
+                                          _mm_set1_epi32(1)));
             const double* v = s.values;
             const __m256d vl = _mm256_set_pd(v[l[3]], v[l[2]], v[l[1]], v[l[0]]);
             const __m256d vr = _mm256_set_pd(v[r[3]], v[r[2]], v[r[1]], v[r[0]]);
