@@ -43,7 +43,7 @@ __attribute__((target("avx"))) inline __m256d reverse4(__m256d v) {
 
 // out[i] = a[i] * b[i] for i = 0 .. n - 1; n a multiple of 4.
 __attribute__((target("avx"), noinline)) void products_avx(const double* a, const double* b, int n,
-                                                          double* out) {
+                                                           double* out) {
     for (int i = 0; i < n; i += 4)
         _mm256_storeu_pd(out + i, _mm256_mul_pd(_mm256_loadu_pd(a + i), _mm256_loadu_pd(b + i)));
 }
@@ -51,7 +51,7 @@ __attribute__((target("avx"), noinline)) void products_avx(const double* a, cons
 // out[-i] = a[i] * b[-i] for i = 0 .. n - 1, written downwards from out and
 // read downwards from b; n a multiple of 4.
 __attribute__((target("avx"), noinline)) void products_down_avx(const double* a, const double* b,
-                                                               int n, double* out) {
+                                                                int n, double* out) {
     for (int i = 0; i < n; i += 4) {
         const __m256d x = reverse4(_mm256_loadu_pd(a + i));  // a[i + 3] .. a[i]
         _mm256_storeu_pd(out - i - 3, _mm256_mul_pd(x, _mm256_loadu_pd(b - i - 3)));
@@ -61,7 +61,7 @@ __attribute__((target("avx"), noinline)) void products_down_avx(const double* a,
 // Positions p + (i0 + k) r into at[k] and p - (i0 + k + 1) r into
 // at[n + k], k = 0 .. n - 1; n a multiple of 4. The counts are exact doubles.
 __attribute__((target("avx"), noinline)) void read_positions_avx(double p, double r, int i0, int n,
-                                                                double* at) {
+                                                                 double* at) {
     const __m256d vp = _mm256_set1_pd(p), vr = _mm256_set1_pd(r), four = _mm256_set1_pd(4.0);
     __m256d up = _mm256_set_pd(i0 + 3, i0 + 2, i0 + 1, i0);
     __m256d down = _mm256_set_pd(i0 + 4, i0 + 3, i0 + 2, i0 + 1);
@@ -78,18 +78,18 @@ __attribute__((target("avx"), noinline)) void read_positions_avx(double p, doubl
 // (v[4k + 2] - v[4k + 3]) s'[k] into down[-k], s' read downwards from sd;
 // n a multiple of 4.
 __attribute__((target("avx"), noinline)) void breath_block_avx(const double* v, int n,
-                                                              const double* su, const double* sd,
-                                                              double* up, double* down) {
+                                                               const double* su, const double* sd,
+                                                               double* up, double* down) {
     for (int k = 0; k < n; k += 4) {
         // hsub: (a0 - a1, b0 - b1, a2 - a3, b2 - b3)
-        const __m256d h0 = _mm256_hsub_pd(_mm256_loadu_pd(v + 4 * k), _mm256_loadu_pd(v + 4 * k + 4));
+        const __m256d h0 =
+            _mm256_hsub_pd(_mm256_loadu_pd(v + 4 * k), _mm256_loadu_pd(v + 4 * k + 4));
         const __m256d h1 =
             _mm256_hsub_pd(_mm256_loadu_pd(v + 4 * k + 8), _mm256_loadu_pd(v + 4 * k + 12));
         const __m256d u = _mm256_permute2f128_pd(h0, h1, 0x20);  // groups k .. k + 3, forward
         const __m256d b = _mm256_permute2f128_pd(h0, h1, 0x31);  // the same groups, backward
         _mm256_storeu_pd(up + k, _mm256_mul_pd(u, _mm256_loadu_pd(su + k)));
-        _mm256_storeu_pd(down - k - 3,
-                         _mm256_mul_pd(reverse4(b), _mm256_loadu_pd(sd - k - 3)));
+        _mm256_storeu_pd(down - k - 3, _mm256_mul_pd(reverse4(b), _mm256_loadu_pd(sd - k - 3)));
     }
 }
 
@@ -102,8 +102,8 @@ __attribute__((target("avx"))) inline __m256d select4(__m256d ok, __m256d a, __m
 // bin_gains and apply_gains for bins from .. from + 4 * count - 1 (all below
 // 512, none 0), four bins and their partners at a time.
 __attribute__((target("avx"), noinline)) void gains_avx(double* x, const double* want,
-                                                       const double* have, double pw, double fw,
-                                                       const double* shape, int from, int count) {
+                                                        const double* have, double pw, double fw,
+                                                        const double* shape, int from, int count) {
     const __m256d vpw = _mm256_set1_pd(pw), vfw = _mm256_set1_pd(fw);
     const __m256d zero = _mm256_setzero_pd(), inf = _mm256_set1_pd(HUGE_VAL);
     const __m256d sign = _mm256_set1_pd(-0.0);
@@ -126,8 +126,8 @@ __attribute__((target("avx"), noinline)) void gains_avx(double* x, const double*
 // outbuf[k] += (vg d[k] + ng nb[k]) s[k] for k = 0 .. n - 1 (n a multiple of
 // 4); without noise (ng not positive) outbuf[k] += vg d[k] s[k].
 __attribute__((target("avx"), noinline)) void add_block_avx(double* outbuf, const double* d,
-                                                           const double* nb, const double* s,
-                                                           double vg, double ng, int n) {
+                                                            const double* nb, const double* s,
+                                                            double vg, double ng, int n) {
     const __m256d g = _mm256_set1_pd(vg), h = _mm256_set1_pd(ng);
     if (ng > 0) {
         for (int k = 0; k < n; k += 4) {
@@ -138,8 +138,8 @@ __attribute__((target("avx"), noinline)) void add_block_avx(double* outbuf, cons
         }
     } else {
         for (int k = 0; k < n; k += 4) {
-            const __m256d y = _mm256_mul_pd(_mm256_mul_pd(g, _mm256_loadu_pd(d + k)),
-                                            _mm256_loadu_pd(s + k));
+            const __m256d y =
+                _mm256_mul_pd(_mm256_mul_pd(g, _mm256_loadu_pd(d + k)), _mm256_loadu_pd(s + k));
             _mm256_storeu_pd(outbuf + k, _mm256_add_pd(_mm256_loadu_pd(outbuf + k), y));
         }
     }
@@ -150,9 +150,9 @@ __attribute__((target("avx"), noinline)) void add_block_avx(double* outbuf, cons
 __attribute__((target("avx"))) inline __m256d series4(const SeriesReader& s, __m256d x) {
     if (s.inv > 0) {
         const __m256d u = _mm256_mul_pd(x, _mm256_set1_pd(s.inv));
-        const __m256d in = _mm256_and_pd(_mm256_cmp_pd(u, _mm256_setzero_pd(), _CMP_GT_OQ),
-                                         _mm256_cmp_pd(u, _mm256_set1_pd(series_fast_limit),
-                                                       _CMP_LT_OQ));
+        const __m256d in =
+            _mm256_and_pd(_mm256_cmp_pd(u, _mm256_setzero_pd(), _CMP_GT_OQ),
+                          _mm256_cmp_pd(u, _mm256_set1_pd(series_fast_limit), _CMP_LT_OQ));
         if (_mm256_movemask_pd(in) == 15) {
             // Between 0 and 2^31 the truncating conversion is the floor.
             const __m128i ki = _mm256_cvttpd_epi32(u);
@@ -162,24 +162,23 @@ __attribute__((target("avx"))) inline __m256d series4(const SeriesReader& s, __m
             // which cannot overflow at k = 2^31 - 1.
             const int count = s.count < 0 ? 0 : s.count;
             alignas(16) int32_t l[4], r[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(l), _mm_min_epi32(ki, _mm_set1_epi32(count)));
-            _mm_store_si128(reinterpret_cast<__m128i*>(r),
-                            _mm_add_epi32(_mm_min_epi32(ki, _mm_set1_epi32(count - 1)),
-                                          _mm_set1_epi32(1)));
+            _mm_store_si128(reinterpret_cast<__m128i*>(l),
+                            _mm_min_epi32(ki, _mm_set1_epi32(count)));
+            _mm_store_si128(
+                reinterpret_cast<__m128i*>(r),
+                _mm_add_epi32(_mm_min_epi32(ki, _mm_set1_epi32(count - 1)), _mm_set1_epi32(1)));
             const double* v = s.values;
             const __m256d vl = _mm256_set_pd(v[l[3]], v[l[2]], v[l[1]], v[l[0]]);
             const __m256d vr = _mm256_set_pd(v[r[3]], v[r[2]], v[r[1]], v[r[0]]);
             // Valid: v > lo and v != bad; NaN fails the first.
             const __m256d lo = _mm256_set1_pd(s.lo), bad = _mm256_set1_pd(s.bad);
             const __m256d fb = _mm256_set1_pd(s.fallback);
-            const __m256d left =
-                select4(_mm256_and_pd(_mm256_cmp_pd(vl, lo, _CMP_GT_OQ),
-                                      _mm256_cmp_pd(vl, bad, _CMP_NEQ_UQ)),
-                        vl, fb);
-            const __m256d right =
-                select4(_mm256_and_pd(_mm256_cmp_pd(vr, lo, _CMP_GT_OQ),
-                                      _mm256_cmp_pd(vr, bad, _CMP_NEQ_UQ)),
-                        vr, fb);
+            const __m256d left = select4(_mm256_and_pd(_mm256_cmp_pd(vl, lo, _CMP_GT_OQ),
+                                                       _mm256_cmp_pd(vl, bad, _CMP_NEQ_UQ)),
+                                         vl, fb);
+            const __m256d right = select4(_mm256_and_pd(_mm256_cmp_pd(vr, lo, _CMP_GT_OQ),
+                                                        _mm256_cmp_pd(vr, bad, _CMP_NEQ_UQ)),
+                                          vr, fb);
             return _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), f), left),
                                  _mm256_mul_pd(f, right));
         }
@@ -194,8 +193,8 @@ __attribute__((target("avx"))) inline __m256d series4(const SeriesReader& s, __m
 // du, fu + du, fv - dv, fv + dv with du = half_rate / (the list at fu), dv
 // likewise at fv.
 __attribute__((target("avx"), noinline)) void breath_positions_avx(const SeriesReader& freq,
-                                                                  const double* xs, int n,
-                                                                  double half_rate, double* at) {
+                                                                   const double* xs, int n,
+                                                                   double half_rate, double* at) {
     const __m256d hr = _mm256_set1_pd(half_rate);
     for (int j = 0; j < n; j += 4) {
         const __m256d x = _mm256_loadu_pd(xs + j);  // fu, fv of two steps
@@ -270,8 +269,7 @@ void bin_gains(const double* want, const double* have, double pw, double fw, dou
 
 // bin_gains and apply_gains in one sweep: each bin's gain is computed and
 // applied where it is usable (want may be overwritten).
-void gains(double* x, double* want, const double* have, double pw, double fw,
-           const double* shape) {
+void gains(double* x, double* want, const double* have, double pw, double fw, const double* shape) {
 #ifdef VELORIN_ENVELOPE_AVX
     if (envelope_wide_lanes()) {
         constexpr int quads = (half - 1) / 4;  // bins 1 .. 508
@@ -411,13 +409,13 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
             breath_positions_avx(freq, xs, batch / 2, half_rate, at);
         } else
 #endif
-        for (int k = 0; k < batch; k += 4) {
-            const __m128d d = _mm_div_pd(hr, series_pair2(freq, fuv));
-            const __m128d below = _mm_sub_pd(fuv, d), above = _mm_add_pd(fuv, d);
-            _mm_storeu_pd(at + k, _mm_unpacklo_pd(below, above));
-            _mm_storeu_pd(at + k + 2, _mm_unpackhi_pd(below, above));
-            fuv = _mm_add_pd(fuv, steps);
-        }
+            for (int k = 0; k < batch; k += 4) {
+                const __m128d d = _mm_div_pd(hr, series_pair2(freq, fuv));
+                const __m128d below = _mm_sub_pd(fuv, d), above = _mm_add_pd(fuv, d);
+                _mm_storeu_pd(at + k, _mm_unpacklo_pd(below, above));
+                _mm_storeu_pd(at + k + 2, _mm_unpackhi_pd(below, above));
+                fuv = _mm_add_pd(fuv, steps);
+            }
         _mm_storel_pd(&fu, fuv);
         _mm_storeh_pd(&fv, fuv);
 #else

@@ -73,7 +73,7 @@ __attribute__((target("avx"), noinline)) void weighted_sums_avx(const double* sr
 // p[k] = x[k]^2 + x[1024 - k]^2 for k = from .. from + 4 * count - 1, four
 // bins at a time; the same products and sums as power_spectrum.
 __attribute__((target("avx"), noinline)) void power_bins_avx(const double* x, int from, int count,
-                                                            double* p) {
+                                                             double* p) {
     for (int k = from; k < from + 4 * count; k += 4) {
         const __m256d a = _mm256_loadu_pd(x + k);
         // x[1024 - k], x[1023 - k], x[1022 - k], x[1021 - k]

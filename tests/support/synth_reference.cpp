@@ -142,10 +142,12 @@ void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit
         for (int i = 0; i < 512; ++i) {
             const double du = (sh.rate * 0.5) / ref_freq_at(sh, fu);
             const double dv = (sh.rate * 0.5) / ref_freq_at(sh, fv);
-            sb[512 + i] = (read(sh, fu - du, w, render_reader) - read(sh, fu + du, w, render_reader)) *
-                          s[512 + i];
-            sb[511 - i] = (read(sh, fv - dv, w, render_reader) - read(sh, fv + dv, w, render_reader)) *
-                          s[511 - i];
+            sb[512 + i] =
+                (read(sh, fu - du, w, render_reader) - read(sh, fu + du, w, render_reader)) *
+                s[512 + i];
+            sb[511 - i] =
+                (read(sh, fv - dv, w, render_reader) - read(sh, fv + dv, w, render_reader)) *
+                s[511 - i];
             fu += r / u.gender;
             fv -= r / u.gender;
         }

@@ -90,8 +90,7 @@ TEST_P(PassesAgainstReference, OutputAgreesWellInsideOneStep) {
         envelope_breath_pass(fast->sh, u);
         velorin_test::reference_envelope_breath_pass(ref->sh, u);
         velorin_test::reference_envelope_breath_pass(same->sh, u, true);
-        ASSERT_EQ(0, std::memcmp(fast->outbuf.data(), same->outbuf.data(),
-                                 outlen * sizeof(double)))
+        ASSERT_EQ(0, std::memcmp(fast->outbuf.data(), same->outbuf.data(), outlen * sizeof(double)))
             << "unit at " << u.out_index;
     }
     EXPECT_LT(max_abs_diff(fast->outbuf, ref->outbuf), 1e-3);
