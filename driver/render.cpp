@@ -91,6 +91,12 @@ bool load_input(const RenderParams& prm, Input* in) {
 double rate_ratio(const Input& in) { return static_cast<double>(in.fmt.rate) / 44100; }
 
 void convert_frames(Input* in, int64_t first, int64_t last) {
+    // The frames converted are written one after another: their pages are
+    // mapped in one call first rather than one fault at a time.
+    const int64_t lo = std::max<int64_t>(first, 0), hi = std::min(last, in->ssize);
+    if (lo < hi)
+        memory_prefault(in->sample.get() + lo * in->fmt.channels,
+                        (hi - lo) * in->fmt.channels * int64_t(sizeof(double)));
     convert_stored_frames(in->stored, in->fmt, in->ssize, first, last, in->sample.get());
 }
 
@@ -357,6 +363,11 @@ ScheduleSetup schedule_setup(const RenderParams& prm, bool locks, RunBuffers* b)
     setup.second_pass = second_pass_runs(prm);
     setup.genposs = b->genposs.get();
     setup.grains = b->grains.get();
+    // Every page of the passes' buffers is written: mapped in one call each
+    // rather than by the time walk, a page at a time.
+    const int64_t bytes = int64_t(prm.outlen) * int64_t(sizeof(double));
+    setup.buffers_mapped = memory_prefault(b->datbuf.get(), bytes) &&
+                           (!b->outbuf || memory_prefault(b->outbuf.get(), bytes));
     return setup;
 }
 

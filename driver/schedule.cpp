@@ -22,6 +22,32 @@ int worker_count(int thread_request, int processors) {
     return 2 * processors;
 }
 
+void fill_noise(CrtRand& r, double* out, int n) {
+    int i = 0;
+#if defined(__SSE2__) || defined(__x86_64__)
+    // Two chains of every second draw: state * mul2 + add2 is two draws on.
+    constexpr uint32_t mul = 214013u, add = 2531011u;
+    constexpr uint32_t mul2 = mul * mul, add2 = add * mul + add;
+    if (n >= 2) {
+        uint32_t a = r.state * mul + add;  // draw i
+        uint32_t b = a * mul + add;        // draw i + 1
+        const __m128d scale = _mm_set1_pd(32768.0), div = _mm_set1_pd(32767.0);
+        const __m128d centre = _mm_set1_pd(16384.0);
+        for (;;) {
+            const __m128d v = _mm_set_pd(static_cast<double>((b >> 16) & 0x7fff),
+                                         static_cast<double>((a >> 16) & 0x7fff));
+            _mm_storeu_pd(out + i, _mm_sub_pd(_mm_div_pd(_mm_mul_pd(v, scale), div), centre));
+            i += 2;
+            if (i + 2 > n) break;
+            a = a * mul2 + add2;
+            b = b * mul2 + add2;
+        }
+        r.state = b;
+    }
+#endif
+    for (; i < n; ++i) out[i] = noise_value(r);
+}
+
 namespace {
 
 // The first pass's walk over every output sample: the source position moves
@@ -29,13 +55,13 @@ namespace {
 // on the main thread ahead of the hand-out and fills the units' table.
 //
 // As it goes it also maps the pages of the buffers the passes add into, by
-// writing zeros over them (they are zeroed already): a page first read and
-// then written faults twice, and the second fault, taken under the buffer's
-// lock, makes the kernel flush the other processors' address caches while the
-// other workers wait for the lock. The grain of the unit at j adds into
-// datbuf j - 64 .. j + 63, so the walk at j writes datbuf j + 128 .. j + 191,
-// where no unit made so far adds; outbuf is not touched before the second
-// pass.
+// writing zeros over them (they are zeroed already), unless the caller mapped
+// them in bulk before (buffers_mapped): a page first read and then written
+// faults twice, and the second fault, taken under the buffer's lock, makes the
+// kernel flush the other processors' address caches while the other workers
+// wait for the lock. The grain of the unit at j adds into datbuf j - 64 ..
+// j + 63, so the walk at j writes datbuf j + 128 .. j + 191, where no unit
+// made so far adds; outbuf is not touched before the second pass.
 struct TimeWalk {
     const RenderShared* sh = nullptr;
     const TimeMap* tm = nullptr;
@@ -46,6 +72,7 @@ struct TimeWalk {
     double x = 0.0;           // source position of sample j
     double phase = 0.0;       // output phase of sample j, cycles
     int made = 0;             // units filled
+    bool map_pages = true;    // false: mapped in bulk before the walk
     bool map_outbuf = false;  // false: outbuf is datbuf (no second pass)
 };
 
@@ -61,11 +88,11 @@ void map_pages_ahead(const TimeWalk& w, int j) {
 // positions s[0 .. n - 1]: pitch_at(j - 0.5) / modulation_factor(freq_at(s)),
 // two samples side by side where SSE2 is at hand (the same doubles), and
 // f / 44100, the phase step of each.
-void walk_frequencies(const RenderShared& sh, double m, int j0, int n, const double* s,
-                      double* f, double* dphase) {
+void walk_frequencies(const RenderShared& sh, double m, int j0, int n, const double* s, double* f,
+                      double* dphase) {
     const SeriesReader fs = freq_series(sh);
-    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv,
-                            1.0,           1.0,            sh.target_freq};
+    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv, 1.0,
+                            1.0,           sh.target_freq};
     int i = 0;
 #if defined(__SSE2__) || defined(__x86_64__)
     const __m128d avg = _mm_set1_pd(sh.freq_avg), vm = _mm_set1_pd(m);
@@ -105,7 +132,7 @@ void walk_until(void* ctx, int end) {
         }
         walk_frequencies(sh, w.modulation, j0, n, s, f, dphase);
         if (j0 % first_pass_hop == 0) {
-            map_pages_ahead(w, j0);
+            if (w.map_pages) map_pages_ahead(w, j0);
             if (j0 % second_pass_hop == 0) w.genposs[j0 / second_pass_hop] = s[0];
             FirstPassUnit& u = w.units[w.made++];
             u.out_index = j0;
@@ -143,27 +170,35 @@ struct SecondPassWork {
 // values whose last 768 are drawn first, which each unit shifts by 256 and
 // tops up with 256 new draws before taking the whole history as its block.
 // So block u is values u * 256 .. u * 256 + 1023 of the stream. A run makes
-// its first block by skipping the generator to it and each next one by the
-// same shift, so no thread waits for the stream and nothing is allocated.
+// its first block by skipping the generator to it; later blocks are windows
+// further along a longer buffer, which is moved back only when full, so no
+// thread waits for the stream and nothing is allocated.
 void run_second(void* ctx, int first, int count) {
     const SecondPassWork& w = *static_cast<const SecondPassWork*>(ctx);
     constexpr int block = 1024;
     constexpr int hop = second_pass_hop;
-    double noise[block];
+    constexpr int room = block + 4 * hop;  // a move every fourth unit, 8 KiB more stack
+    double noise[room];
+    int at = 0;  // start of the current block in noise
     CrtRand rng;
     if (w.breath) {
         crt_rand_skip(rng, uint64_t(first) * hop);
-        for (int i = 0; i < block; ++i) noise[i] = noise_value(rng);
+        fill_noise(rng, noise, block);
     }
     for (int u = first; u < first + count; ++u) {
         if (w.breath && u > first) {
-            std::copy(noise + hop, noise + block, noise);
-            for (int i = block - hop; i < block; ++i) noise[i] = noise_value(rng);
+            if (at + block + hop > room) {
+                std::copy(noise + at + hop, noise + at + block, noise);
+                at = 0;
+            } else {
+                at += hop;
+            }
+            fill_noise(rng, noise + at + block - hop, hop);
         }
         SecondPassUnit unit = w.common;
         unit.out_index = u * hop;
         unit.src_pos = w.genposs[u];
-        unit.noise = w.breath ? noise : nullptr;
+        unit.noise = w.breath ? noise + at : nullptr;
         envelope_breath_pass(*w.sh, unit);
     }
 }
@@ -186,6 +221,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     walk.genposs = setup.genposs;
     walk.units = setup.grains;
     walk.x = tm.start_pos;
+    walk.map_pages = !setup.buffers_mapped;
     walk.map_outbuf = setup.second_pass && sh.outbuf != sh.datbuf;
     FirstPassWork first{&sh, setup.grains};
     pool_start(p, setup.workers, run_first, &first);

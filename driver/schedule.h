@@ -40,6 +40,10 @@ inline void crt_rand_skip(CrtRand& r, uint64_t n) {
 // One noise value, uniform in -16384..16384.
 inline double noise_value(CrtRand& r) { return crt_rand(r) * 32768.0 / 32767.0 - 16384.0; }
 
+// The next n noise values into out[0 .. n - 1] and the generator moved on by
+// n draws: the same as n calls of noise_value, two draws side by side.
+void fill_noise(CrtRand& r, double* out, int n);
+
 // Worker count from flag S and the processors the system reports.
 int worker_count(int thread_request, int processors);
 
@@ -67,6 +71,9 @@ struct ScheduleSetup {
     StartThread start_thread = thread_start;
     int processors = 0;      // 0: as the system reports (tests set their own)
     bool say_counts = true;  // false: the caller writes the "i=%d tinx=%d" line
+    // true: every page of datbuf and outbuf is mapped already; otherwise the
+    // time walk maps them as it goes.
+    bool buffers_mapped = false;
 };
 
 struct ScheduleReport {

@@ -46,6 +46,12 @@ int processor_count();  // at least 1
 // The machine's installed memory in bytes; 0 when the system does not say.
 int64_t physical_memory();
 
+// Maps the pages of bytes at p (memory of this process, already allocated)
+// for writing in one call, as the first write to each would, without changing
+// what they hold: one call instead of a fault per page. False when the system
+// offers no such call (the pages are then mapped by their first use).
+bool memory_prefault(void* p, int64_t bytes);
+
 // --- Time -----------------------------------------------------------------
 int64_t perf_counter();    // high-resolution counter reading
 int64_t perf_frequency();  // counts per second

@@ -2,8 +2,10 @@
 // other POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,14 +40,13 @@ std::mutex& event_lock() {
     return m;
 }
 
+// A sleeping thread's wake-up. Each wait has its own on its stack: it is
+// registered with the events and removed again under the lock before the wait
+// returns, and a thread-local one would register a destructor at the
+// thread's first wait, which allocates.
 struct Waiter {
     std::condition_variable cv;
 };
-
-Waiter& this_waiter() {
-    thread_local Waiter w;
-    return w;
-}
 
 inline void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -67,9 +68,21 @@ struct Event {
     std::vector<Waiter*> waiters;  // guarded by event_lock()
 };
 
+// Room for this many waiters is made when the event is created, so that a
+// worker thread that sleeps on it allocates nothing: its first allocation
+// would set up a heap of its own (a large mapping, trimmed, then faulted in).
+constexpr size_t waiters_reserved = 4;
+
 Event* event_create(bool signalled) {
     Event* e = new (std::nothrow) Event;
-    if (e) e->signalled.store(signalled);
+    if (!e) return nullptr;
+    e->signalled.store(signalled);
+    try {
+        e->waiters.reserve(waiters_reserved);
+    } catch (...) {
+        delete e;
+        return nullptr;
+    }
     return e;
 }
 
@@ -99,7 +112,7 @@ int wait_events(Event* const* events, int count, int spin_rounds) {
         if (k >= 0) return k;
         cpu_relax();
     }
-    Waiter& self = this_waiter();
+    Waiter self;
     std::unique_lock<std::mutex> g(event_lock());
     for (;;) {
         const int k = first_signalled(events, count);
@@ -128,7 +141,7 @@ bool event_wait(Event* e) {
 bool event_wait_ms(Event* e, int ms) {
     if (!e) return false;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    Waiter& self = this_waiter();
+    Waiter self;
     std::unique_lock<std::mutex> g(event_lock());
     while (!e->signalled.load(std::memory_order_acquire)) {
         e->waiters.push_back(&self);
@@ -167,16 +180,29 @@ void mutex_unlock(Mutex* m) {
 }
 void mutex_close(Mutex* m) { delete m; }
 
+// A thread started directly, so that the new thread frees nothing the
+// starting one allocated: its first call into the heap would set up a heap
+// of its own, and a worker that allocates nothing never does.
 struct Thread {
-    std::thread t;
+    pthread_t t;
+    void (*proc)(void*) = nullptr;
+    void* arg = nullptr;
 };
+
+namespace {
+void* thread_main(void* arg) {
+    const Thread* t = static_cast<const Thread*>(arg);
+    t->proc(t->arg);
+    return nullptr;
+}
+}  // namespace
 
 Thread* thread_start(void (*proc)(void*), void* arg) {
     Thread* t = new (std::nothrow) Thread;
     if (!t) return nullptr;
-    try {
-        t->t = std::thread(proc, arg);
-    } catch (...) {
+    t->proc = proc;
+    t->arg = arg;
+    if (pthread_create(&t->t, nullptr, thread_main, t) != 0) {
         delete t;
         return nullptr;
     }
@@ -185,13 +211,17 @@ Thread* thread_start(void (*proc)(void*), void* arg) {
 
 void thread_join(Thread* t) {
     if (!t) return;
-    if (t->t.joinable()) t->t.join();
+    pthread_join(t->t, nullptr);
     delete t;
 }
 
+// Asked once per process: the system reads a file for it each time.
 int processor_count() {
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n > 0 ? static_cast<int>(n) : 1;
+    static const int count = [] {
+        const long n = sysconf(_SC_NPROCESSORS_ONLN);
+        return n > 0 ? static_cast<int>(n) : 1;
+    }();
+    return count;
 }
 
 int64_t perf_counter() {
@@ -207,6 +237,29 @@ int64_t physical_memory() {
     const long page = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || page <= 0) return 0;
     return static_cast<int64_t>(pages) * page;
+}
+
+// Linux 5.14 and later; older kernels refuse the advice.
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
+bool memory_prefault(void* p, int64_t bytes) {
+#if defined(__linux__)
+    if (!p || bytes <= 0) return false;
+    const long page = sysconf(_SC_PAGESIZE);
+    if (page <= 0) return false;
+    // The pages holding the first and the last byte belong to the buffer's
+    // mapping, so the range widened to whole pages lies inside it.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t first = at - at % static_cast<uintptr_t>(page);
+    const uintptr_t end = at + static_cast<uintptr_t>(bytes);
+    return madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE) == 0;
+#else
+    (void)p;
+    (void)bytes;
+    return false;
+#endif
 }
 
 FILE* file_open(const wchar_t* path, const wchar_t* mode) {

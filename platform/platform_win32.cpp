@@ -132,6 +132,13 @@ int64_t physical_memory() {
     return static_cast<int64_t>(m.ullTotalPhys);
 }
 
+// Windows maps fresh pages at their first use; nothing to do in bulk here.
+bool memory_prefault(void* p, int64_t bytes) {
+    (void)p;
+    (void)bytes;
+    return false;
+}
+
 int64_t perf_counter() {
     LARGE_INTEGER v;
     QueryPerformanceCounter(&v);

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "platform/mem.h"
@@ -515,6 +517,32 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"f32", 32, 3, {32767.5, -16383.75}, {0, 0, 0x80, 0x3F, 0, 0, 0, 0xBF}},
         WriteCase{"f64", 64, 1, {-32767.5}, {0, 0, 0, 0, 0, 0, 0xF0, 0xBF}}),
     [](const testing::TestParamInfo<WriteCase>& i) { return std::string(i.param.name); });
+
+// The 16-bit writer converts several samples at a time: every edge value in
+// every position, with the lengths leaving every possible remainder, and a
+// file larger than the writer's buffer.
+TEST(WavWriter, SixteenBitEdgesInEveryPositionOfABlock) {
+    const double edges[] = {nan_value, inf_value, -inf_value, 32767.999, 32768,
+                            -32768.5,  -32769,    -0.0,       -0.999,    0.999,
+                            1e300,     -1e-300,   12345.5,    -12345.5,  -32767.5};
+    const auto straightforward = [](double x) {
+        if (std::isnan(x)) x = 0;
+        x = std::min(32767.0, std::max(-32768.0, x));
+        return static_cast<uint16_t>(static_cast<int16_t>(std::trunc(x)));
+    };
+    TempDir dir;
+    for (int n : {1, 3, 4, 5, 7, 8, 15, 4095, 4097, 600001}) {  // the last past 1 MiB
+        std::vector<double> x(static_cast<size_t>(n));
+        std::vector<uint8_t> want;
+        for (int i = 0; i < n; ++i) {
+            x[size_t(i)] = edges[size_t(i * 7 + n) % std::size(edges)];
+            append_le16(want, straightforward(x[size_t(i)]));
+        }
+        ASSERT_EQ(write_wav(dir.wfile("o.wav").c_str(), x.data(), n, 16, 1, 44100, 1), 44 + 2 * n);
+        const auto b = read_bytes(dir.file("o.wav"));
+        EXPECT_EQ(std::vector<uint8_t>(b.begin() + 44, b.end()), want) << n;
+    }
+}
 
 TEST(WavWriter, WrittenFileReadsBack) {
     TempDir dir;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -51,6 +52,25 @@ TEST(Schedule, SkippingTheGeneratorMatchesDrawing) {
         for (uint64_t i = 0; i < n; ++i) crt_rand(drawn);
         crt_rand_skip(skipped, n);
         EXPECT_EQ(skipped.state, drawn.state) << n;
+    }
+}
+
+// The noise in bulk is the noise one value at a time, bit for bit, from any
+// state, and leaves the generator where single draws leave it.
+TEST(Schedule, NoiseInBulkIsTheSameValuesAndState) {
+    for (uint64_t skip : {0u, 1u, 767u, 44544u}) {
+        for (int n : {0, 1, 2, 3, 256, 1023, 1024}) {
+            CrtRand one, bulk;
+            crt_rand_skip(one, skip);
+            crt_rand_skip(bulk, skip);
+            std::vector<double> want(static_cast<size_t>(n)), got(want.size() + 1, -1.0);
+            for (double& v : want) v = noise_value(one);
+            fill_noise(bulk, got.data(), n);
+            EXPECT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(double)), 0)
+                << skip << " " << n;
+            EXPECT_EQ(got[want.size()], -1.0) << n;  // nothing past the end
+            EXPECT_EQ(bulk.state, one.state) << skip << " " << n;
+        }
     }
 }
 
@@ -271,7 +291,8 @@ TEST(Schedule, WorkersGiveWhatThePassesGiveInOrder) {
 
         const int workers_processors[][2] = {{1, 4}, {4, 4}, {4, 2}, {64, 64}};
         for (const auto& wp : workers_processors) {
-            SCOPED_TRACE(testing::Message() << breath << " " << modulation << " " << wp[0] << " " << wp[1]);
+            SCOPED_TRACE(testing::Message()
+                         << breath << " " << modulation << " " << wp[0] << " " << wp[1]);
             auto sc = velorin_test::make_scene(vowel, 44100, freq, 6000, 300.0);
             std::vector<double> gp(6000 / 256 + 8, 0.0);
             std::vector<FirstPassUnit> grains(first_pass_units(6000));
