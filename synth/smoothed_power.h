@@ -18,4 +18,8 @@ void power_spectrum(const double* x, double* p);
 // NaN) keeps only the centre term. Allocates nothing.
 void smoothed_spectrum(const double* p, double width, double* out);
 
+// smoothed_spectrum of the power spectrum of x (rfft_forward's layout), the
+// same doubles, without a separate power spectrum.
+void smoothed_power_spectrum(const double* x, double width, double* out);
+
 }  // namespace velorin

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "synth/kernels.h"
+#include "synth/render_reader.h"
 #include "synth/rfft.h"
 
 namespace velorin_test {
@@ -31,7 +32,9 @@ double factor(const RenderShared& sh, double f, double m) {
     return (sh.freq_avg / f) * m + (1 - m);
 }
 
-double read(const RenderShared& sh, double x, double w) {
+double read(const RenderShared& sh, double x, double w, bool render_reader = false) {
+    if (render_reader)
+        return velorin::sinc_read_render(x, sh.sample, w, sh.channels, sh.sample_frames);
     return velorin::sinc_read_f64(x, sh.sample, w, sh.channels, sh.sample_frames);
 }
 
@@ -87,7 +90,8 @@ void reference_resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     }
 }
 
-void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u) {
+void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit& u,
+                                    bool render_reader) {
     const int j0 = u.out_index;
     const double p = u.src_pos;
     const double r = sh.r;
@@ -106,8 +110,8 @@ void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit
     }
     if (u.no_filter == 0) {
         for (int i = 0; i < 512; ++i) {
-            sb[512 + i] = read(sh, p + i * r, w) * s[512 + i];
-            sb[511 - i] = read(sh, p - (i + 1) * r, w) * s[511 - i];
+            sb[512 + i] = read(sh, p + i * r, w, render_reader) * s[512 + i];
+            sb[511 - i] = read(sh, p - (i + 1) * r, w, render_reader) * s[511 - i];
         }
         velorin::rfft_forward(1024, d, sh.twiddles, sh.bitrev);
         velorin::rfft_forward(1024, sb, sh.twiddles, sh.bitrev);
@@ -138,8 +142,12 @@ void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit
         for (int i = 0; i < 512; ++i) {
             const double du = (sh.rate * 0.5) / ref_freq_at(sh, fu);
             const double dv = (sh.rate * 0.5) / ref_freq_at(sh, fv);
-            sb[512 + i] = (read(sh, fu - du, w) - read(sh, fu + du, w)) * s[512 + i];
-            sb[511 - i] = (read(sh, fv - dv, w) - read(sh, fv + dv, w)) * s[511 - i];
+            sb[512 + i] =
+                (read(sh, fu - du, w, render_reader) - read(sh, fu + du, w, render_reader)) *
+                s[512 + i];
+            sb[511 - i] =
+                (read(sh, fv - dv, w, render_reader) - read(sh, fv + dv, w, render_reader)) *
+                s[511 - i];
             fu += r / u.gender;
             fv -= r / u.gender;
         }

@@ -9,8 +9,11 @@
 namespace velorin_test {
 
 void reference_resampling_pass(const velorin::RenderShared& sh, const velorin::FirstPassUnit& u);
+// With render_reader the sample is read through sinc_read_render, as the
+// fast pass reads it: then every other step is the fast pass's own
+// arithmetic, and the two give the same bits.
 void reference_envelope_breath_pass(const velorin::RenderShared& sh,
-                                    const velorin::SecondPassUnit& u);
+                                    const velorin::SecondPassUnit& u, bool render_reader = false);
 
 // Smoothed spectrum written as the sum over t for each bin in turn.
 void reference_smoothed_spectrum(const double* p, double width, double* out);

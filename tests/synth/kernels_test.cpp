@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -277,6 +278,24 @@ TEST(SmoothedSpectrum, EqualsThePerBinSumExactly) {
         velorin_test::reference_smoothed_spectrum(p.data(), w, ref.data());
         for (int k = 0; k < spectrum_bins; ++k)
             ASSERT_EQ(fast[k], ref[k]) << "width " << w << " bin " << k;
+    }
+}
+
+// The power spectrum (four bins at a time where it can) and its smoothing in
+// one call: the doubles of the power written bin by bin, smoothed as above.
+TEST(SmoothedSpectrum, PowerAndSmoothingInOneCallEqualTheSteps) {
+    std::vector<double> x(spectrum_block), p(spectrum_bins), fast(spectrum_bins);
+    std::vector<double> ref(spectrum_bins);
+    for (int i = 0; i < spectrum_block; ++i) x[i] = std::sin(i * 0.91) * (1000.0 + i);
+    for (int k = 0; k < spectrum_bins; ++k)
+        p[k] = k == 0 || k == 512 ? x[k] * x[k] : x[k] * x[k] + x[1024 - k] * x[1024 - k];
+    power_spectrum(x.data(), fast.data());
+    EXPECT_EQ(0, std::memcmp(fast.data(), p.data(), spectrum_bins * sizeof(double)));
+    for (double w : {0.5, 1.0, 7.2, 14.3, 33.9, 500.0}) {
+        smoothed_power_spectrum(x.data(), w, fast.data());
+        velorin_test::reference_smoothed_spectrum(p.data(), w, ref.data());
+        EXPECT_EQ(0, std::memcmp(fast.data(), ref.data(), spectrum_bins * sizeof(double)))
+            << "width " << w;
     }
 }
 
