@@ -11,6 +11,7 @@
 #define VELORIN_ENVELOPE_AVX 1
 #endif
 
+#include "platform/platform.h"
 #include "synth/kernels.h"
 #include "synth/passes.h"
 #include "synth/render_reader.h"
@@ -208,7 +209,7 @@ __attribute__((target("avx"), noinline)) void breath_positions_avx(const SeriesR
 }
 
 bool envelope_wide_lanes() {
-    static const bool wide = __builtin_cpu_supports("avx");
+    static const bool wide = cpu_has_avx();
     return wide;
 }
 #endif
