@@ -158,3 +158,12 @@ TEST(PlatformMemory, PrefaultKeepsWhatThePagesHold) {
     }
     EXPECT_FALSE(memory_prefault(nullptr, 100));
 }
+
+// The C runtime's record of the processor says what the processor itself does.
+TEST(PlatformCpu, AvxAsTheProcessorReportsIt) {
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    EXPECT_EQ(cpu_has_avx(), static_cast<bool>(__builtin_cpu_supports("avx")));
+#else
+    EXPECT_FALSE(cpu_has_avx());
+#endif
+}
