@@ -999,6 +999,23 @@ void inverse_last_stages(int n, const double* from, double* a, const double* tw)
 // pairs), evaluated by the compiler with the very functions above: every
 // note would otherwise spend about 0.6 million instructions building them.
 // A test holds them to the run-time evaluation, entry for entry.
+// The tables' definitions, for the compiler and for run time alike.
+constexpr void fill_twiddles(double* twiddles, int n) {
+    const double d = two_pi / n;
+    for (int i = 0; i < n; ++i) {
+        twiddles[2 * i] = table_cos(i * d);
+        twiddles[2 * i + 1] = table_sin(i * d);
+    }
+}
+
+constexpr void fill_windows(double* hann, double* sine, int n) {
+    const double d = two_pi / n;
+    for (int i = 0; i < n; ++i) {
+        hann[i] = 0.5 - 0.5 * table_cos(i * d);
+        sine[i] = table_sin(i * (d * 0.5));
+    }
+}
+
 template <int n>
 struct WindowPair {
     double hann[n];
@@ -1008,11 +1025,7 @@ struct WindowPair {
 template <int n>
 constexpr WindowPair<n> make_window_pair() {
     WindowPair<n> w{};
-    const double d = two_pi / n;
-    for (int i = 0; i < n; ++i) {
-        w.hann[i] = 0.5 - 0.5 * table_cos(i * d);
-        w.sine[i] = table_sin(i * (d * 0.5));
-    }
+    fill_windows(w.hann, w.sine, n);
     return w;
 }
 
@@ -1022,11 +1035,7 @@ struct Twiddles1024 {
 
 constexpr Twiddles1024 make_twiddles_1024() {
     Twiddles1024 t{};
-    const double d = two_pi / 1024;
-    for (int i = 0; i < 1024; ++i) {
-        t.v[2 * i] = table_cos(i * d);
-        t.v[2 * i + 1] = table_sin(i * d);
-    }
+    fill_twiddles(t.v, 1024);
     return t;
 }
 
@@ -1037,21 +1046,11 @@ constexpr WindowPair<128> windows_128 = make_window_pair<128>();
 }  // namespace
 
 void build_twiddles_computed(double* twiddles, int n) {
-    if (n < 1) return;
-    const double d = two_pi / n;
-    for (int i = 0; i < n; ++i) {
-        twiddles[2 * i] = table_cos(i * d);
-        twiddles[2 * i + 1] = table_sin(i * d);
-    }
+    if (n >= 1) fill_twiddles(twiddles, n);
 }
 
 void build_windows_computed(double* hann, double* sine, int n) {
-    if (n < 1) return;
-    const double d = two_pi / n;
-    for (int i = 0; i < n; ++i) {
-        hann[i] = 0.5 - 0.5 * table_cos(i * d);
-        sine[i] = table_sin(i * (d * 0.5));
-    }
+    if (n >= 1) fill_windows(hann, sine, n);
 }
 
 double portable_sin(double x) { return table_sin(x); }
