@@ -43,6 +43,8 @@ void fill_noise(CrtRand& r, double* out, int n) {
             b = b * mul2 + add2;
         }
         r.state = b;
+        if (i < n) out[i] = noise_value(r);  // an odd count leaves one
+        return;
     }
 #endif
     for (; i < n; ++i) out[i] = noise_value(r);
