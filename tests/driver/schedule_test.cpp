@@ -66,8 +66,10 @@ TEST(Schedule, NoiseInBulkIsTheSameValuesAndState) {
             std::vector<double> want(static_cast<size_t>(n)), got(want.size() + 1, -1.0);
             for (double& v : want) v = noise_value(one);
             fill_noise(bulk, got.data(), n);
-            EXPECT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(double)), 0)
-                << skip << " " << n;
+            if (n > 0) {  // an empty vector's data may be null, which memcmp must not get
+                EXPECT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(double)), 0)
+                    << skip << " " << n;
+            }
             EXPECT_EQ(got[want.size()], -1.0) << n;  // nothing past the end
             EXPECT_EQ(bulk.state, one.state) << skip << " " << n;
         }
