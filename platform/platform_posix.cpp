@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#if defined(__GLIBC__) && (defined(__x86_64__) || defined(__i386__)) && \
+// (The C runtime's header spells its results as C's _Bool, which clang's
+// C++ does not know; clang builds ask the processor instead.)
+#if defined(__GLIBC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__) && \
     __has_include(<sys/platform/x86.h>)
 #include <sys/platform/x86.h>
 #define VELORIN_RUNTIME_CPU_FEATURES 1
