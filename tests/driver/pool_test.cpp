@@ -25,20 +25,27 @@ struct Tally {
     std::atomic<int> done{0};
     std::vector<int> order;  // filled only with one taker
     bool keep_order = false;
-    std::thread::id caller = std::this_thread::get_id();
     std::atomic<int> by_caller{0};        // units run on the calling thread
     std::atomic<int> last_by_caller{-1};  // 1: the last unit ran on the calling thread
     Event* caller_ran = nullptr;          // when set: workers hold their runs until it is
     const Tally* before = nullptr;        // a pass that must be complete first
     std::atomic<int> too_soon{0};         // units run while it was not
-    explicit Tally(int n) : total(n), runs(new std::atomic<int>[n]) {
-        for (int i = 0; i < n; ++i) runs[i] = 0;
-    }
+    explicit Tally(int n);
 };
+
+// Set on the thread that makes tallies, the calling thread; workers never do.
+// (A thread-local mark, since some C++ runtimes give every thread that
+// std::thread did not start the same id.)
+thread_local bool made_here = false;
+
+Tally::Tally(int n) : total(n), runs(new std::atomic<int>[n]) {
+    for (int i = 0; i < n; ++i) runs[i] = 0;
+    made_here = true;
+}
 
 void run_units(void* ctx, int first, int count) {
     Tally& t = *static_cast<Tally*>(ctx);
-    const bool caller = std::this_thread::get_id() == t.caller;
+    const bool caller = made_here;
     // Bounded, so that a fault fails the test instead of hanging it.
     if (!caller && t.caller_ran) event_wait_ms(t.caller_ran, 10000);
     for (int u = first; u < first + count; ++u) {
