@@ -98,8 +98,8 @@ void many_reads_bench(benchmark::State& state, double width) {
     double start = 1000.0;
     for (auto _ : state) {
         for (int i = 0; i < 256; ++i) x[i] = start + i * 0.737;
-        velorin::sinc_read_render_many(x.data(), 256, sh.sample, width, 1, sh.sample_frames,
-                                       out.data());
+        velorin::sinc_read_render_many(velorin::simd_width_available(), x.data(), 256, sh.sample,
+                                       width, 1, sh.sample_frames, out.data());
         benchmark::DoNotOptimize(out.data());
         start += 256 * 0.737;
         if (start > 40000.0) start = 1000.0;

@@ -383,6 +383,7 @@ RenderShared shared_context(const RenderParams& prm, const Input& in, const Freq
     }
     sh.channels = in.fmt.channels;
     sh.rate = in.fmt.rate;
+    sh.lanes = simd_width_for_run();
     sh.r = rate_ratio(in);
     sh.freq = list.freq;
     sh.freq_count = list.count;

@@ -333,7 +333,8 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
         }
         if (sh.missed)
             for (double x : at) span.add(x);
-        sinc_read_render_many(at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        sinc_read_render_many(sh.lanes, at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames,
+                              v);
 #ifdef VELORIN_ENVELOPE_AVX
         if (wide) {
             products_avx(v, s + half + i0, batch / 2, src + half + i0);
@@ -435,7 +436,8 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
 #endif
         if (sh.missed)
             for (double x : at) span.add(x);
-        sinc_read_render_many(at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames, v);
+        sinc_read_render_many(sh.lanes, at, batch, sh.sample, wd.w, sh.channels, sh.sample_frames,
+                              v);
 #ifdef VELORIN_ENVELOPE_AVX
         if (envelope_wide_lanes()) {
             breath_block_avx(v, batch / 4, s + half + i0, s + half - 1 - i0, src + half + i0,

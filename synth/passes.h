@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "synth/kernels.h"
+#include "synth/simd.h"
 
 namespace velorin {
 
@@ -78,6 +79,8 @@ struct RenderShared {
     const double* twiddles = nullptr;  // 1024-point transform tables
     const int32_t* bitrev = nullptr;
     const double* breath_shape = nullptr;  // 1024 entries; used when breath > 0
+
+    SimdWidth lanes = SimdWidth::scalar;  // the run's lane width (simd_width_for_run)
 
     double* datbuf = nullptr;  // outlen values
     double* outbuf = nullptr;  // outlen values

@@ -60,7 +60,7 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
             const __m128d step = _mm_div_pd(_mm_mul_pd(_mm_div_pd(p, f), rv), mod);
             ab = _mm_add_pd(ab, _mm_xor_pd(step, negate_b));
         }
-        sinc_read_render_many(at + 2 * i0, 2 * steps_per_read, sh.sample, w, sh.channels,
+        sinc_read_render_many(sh.lanes, at + 2 * i0, 2 * steps_per_read, sh.sample, w, sh.channels,
                               sh.sample_frames, v + 2 * i0);
     }
 #else
@@ -80,7 +80,8 @@ void resampling_pass(const RenderShared& sh, const FirstPassUnit& u) {
     if (sh.missed)  // only a partly converted input needs the span
         for (double x : at) span.add(x);
 #if !(defined(__SSE2__) || defined(__x86_64__))
-    sinc_read_render_many(at, 2 * grain_half, sh.sample, w, sh.channels, sh.sample_frames, v);
+    sinc_read_render_many(sh.lanes, at, 2 * grain_half, sh.sample, w, sh.channels, sh.sample_frames,
+                          v);
 #endif
     double grain[grain_size];
     for (int i = 0; i < grain_half; ++i) {

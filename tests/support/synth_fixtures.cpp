@@ -10,6 +10,15 @@
 
 namespace velorin_test {
 
+std::vector<velorin::SimdWidth> every_width() {
+    using velorin::SimdWidth;
+    std::vector<SimdWidth> out;
+    for (SimdWidth w : {SimdWidth::scalar, SimdWidth::sse2, SimdWidth::avx})
+        if (static_cast<int>(w) <= static_cast<int>(velorin::simd_width_available()))
+            out.push_back(w);
+    return out;
+}
+
 RfftTables make_rfft_tables(int n) {
     RfftTables t;
     t.n = n;

@@ -11,6 +11,10 @@
 
 namespace velorin_test {
 
+// Every lane width this build and processor run, narrowest first: the
+// kernels' per-width tests loop over them.
+std::vector<velorin::SimdWidth> every_width();
+
 struct RfftTables {
     int n = 0;
     std::vector<double> twiddles;  // 2n values

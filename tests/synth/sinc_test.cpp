@@ -10,6 +10,7 @@
 #include "synth/kernels.h"
 #include "synth/render_reader.h"
 #include "tests/support/support.h"
+#include "tests/support/synth_fixtures.h"
 
 using namespace velorin;
 
@@ -244,8 +245,8 @@ TEST(SincReadRender, AgreesWithTheExactReader) {
     EXPECT_EQ(sinc_read_render(std::nan(""), s.data(), 1.0, 1, n), 0.0);
 }
 
-// Reads side by side give the scalar reader's very doubles, in the common
-// case and in every case the vector lanes hand back to it: whole samples,
+// Reads side by side give the scalar reader's very doubles at every width, in
+// the common case and in every case the lanes hand back to it: whole samples,
 // the buffer's ends, wider kernels, positions that are not numbers.
 TEST(SincReadRender, SideBySideReadsAreTheScalarReadsBitForBit) {
     const int64_t n = 400;
@@ -255,27 +256,22 @@ TEST(SincReadRender, SideBySideReadsAreTheScalarReadsBitForBit) {
     std::vector<double> xs = {0.0,   0.5,   1.0,   1.25, 2.0,          3.0,  397.5,
                               398.2, 399.0, 401.0, -1.5, std::nan(""), 1e300};
     for (int k = 0; k < 400; ++k) xs.push_back(3.0 + k * 0.987654321 + (k % 5) * 1e-9);
-    for (int channels : {1, 2}) {
-        for (double width : {1.0, 1.0884353741496597, 2.0}) {
-            for (size_t i = 0; i + 4 <= xs.size(); ++i) {
-                const double* x = &xs[i];
-                double two[2], four[4];
-                sinc_read_render2(x, s.data(), width, channels, n, two);
-                sinc_read_render4(x, s.data(), width, channels, n, four);
-                for (int l = 0; l < 4; ++l) {
-                    const double want = sinc_read_render(x[l], s.data(), width, channels, n);
-                    uint64_t a, b;
-                    std::memcpy(&a, &four[l], 8);
-                    std::memcpy(&b, &want, 8);
-                    ASSERT_EQ(a, b) << x[l] << " " << width << " " << channels;
-                    if (l < 2) {
-                        std::memcpy(&a, &two[l], 8);
-                        ASSERT_EQ(a, b) << x[l] << " " << width << " " << channels;
+    for (SimdWidth lanes : velorin_test::every_width())
+        for (int channels : {1, 2})
+            for (double width : {1.0, 1.0884353741496597, 2.0})
+                for (size_t i = 0; i + 4 <= xs.size(); ++i) {
+                    const double* x = &xs[i];
+                    double four[4];
+                    sinc_read_render_many(lanes, x, 4, s.data(), width, channels, n, four);
+                    for (int l = 0; l < 4; ++l) {
+                        const double want = sinc_read_render(x[l], s.data(), width, channels, n);
+                        uint64_t a, b;
+                        std::memcpy(&a, &four[l], 8);
+                        std::memcpy(&b, &want, 8);
+                        ASSERT_EQ(a, b) << x[l] << " " << width << " " << channels << " "
+                                        << simd_width_name(lanes);
                     }
                 }
-            }
-        }
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -336,18 +332,19 @@ TEST(SincReadRender, ManyReadsAreTheScalarReadsBitForBit) {
             std::vector<double> want(xs.size());
             for (size_t i = 0; i < xs.size(); ++i)
                 want[i] = sinc_read_render(xs[i], s, width, channels, n);
-            // Every length and start, so each edge position meets every lane
-            // and the tails of two and one.
-            for (int len : {1, 2, 3, 4, 5, 6, 7, 8, 9, 64}) {
-                for (size_t start = 0; start + len <= xs.size(); ++start) {
-                    std::vector<double> got(len);
-                    sinc_read_render_many(&xs[start], len, s, width, channels, n, got.data());
-                    for (int l = 0; l < len; ++l)
-                        ASSERT_EQ(bits_of(got[l]), bits_of(want[start + l]))
-                            << xs[start + l] << " width " << width << " channels " << channels
-                            << " len " << len;
-                }
-            }
+            // Every length and start at every width, so each edge position
+            // meets every lane and the tails.
+            for (SimdWidth lanes : velorin_test::every_width())
+                for (int len : {1, 2, 3, 4, 5, 6, 7, 8, 9, 64})
+                    for (size_t start = 0; start + len <= xs.size(); ++start) {
+                        std::vector<double> got(len);
+                        sinc_read_render_many(lanes, &xs[start], len, s, width, channels, n,
+                                              got.data());
+                        for (int l = 0; l < len; ++l)
+                            ASSERT_EQ(bits_of(got[l]), bits_of(want[start + l]))
+                                << xs[start + l] << " width " << width << " channels " << channels
+                                << " len " << len << " " << simd_width_name(lanes);
+                    }
         }
     }
 }
@@ -366,45 +363,48 @@ TEST(SincReadRender, LaneTestTakesTheScalarFourTapSpansBelowTwoToThe31) {
     const std::vector<double> up = rounding_up_positions(two31);
     xs.insert(xs.end(), up.begin(), up.end());
     while (xs.size() % 4) xs.push_back(5.5);
-    for (int64_t frames : {int64_t{0}, int64_t{5}, int64_t{300}, int64_t{2147483647},
-                           int64_t{2147483648}, int64_t{1} << 40, int64_t{1} << 62}) {
-        for (size_t i = 0; i < xs.size(); i += 4) {
-            int64_t first[4];
-            const int mask = width_one_lanes(&xs[i], frames, first);
-            for (int l = 0; l < 4; ++l) {
-                const double x = xs[i + l];
-                // The scalar reader's span, written out.
-                bool four = false;
-                int64_t lo = -1;
-                if (std::isfinite(x)) {
-                    const double c = std::ceil(x - 2.0), f = std::floor(x + 2.0);
-                    four = c >= 1 && f < static_cast<double>(frames) && f - c == 3;
-                    if (four) lo = static_cast<int64_t>(c);
-                }
-                const bool taken = four && x + 2.0 < two31;
-                ASSERT_EQ((mask >> l) & 1, taken ? 1 : 0) << x << " frames " << frames;
-                ASSERT_EQ(first[l], taken ? lo : -1) << x << " frames " << frames;
-            }
-            // Other widths: every span that lies inside the buffer, up to
-            // x + 2b < 2^31.
-            for (double width : {1.0884353741496597, 1.5}) {
-                const int wide = wide_lanes(&xs[i], width, frames, first);
-                if (wide < 0) continue;
-                for (int l = 0; l < 4; ++l) {
+    for (SimdWidth lanes : velorin_test::every_width())
+        for (int64_t frames : {int64_t{0}, int64_t{5}, int64_t{300}, int64_t{2147483647},
+                               int64_t{2147483648}, int64_t{1} << 40, int64_t{1} << 62}) {
+            const int nl = static_cast<int>(lanes);
+            for (size_t i = 0; i < xs.size(); i += nl) {
+                int64_t first[4];
+                const int mask = width_one_lanes(lanes, &xs[i], frames, first);
+                if (mask < 0) break;  // no lanes at this width
+                for (int l = 0; l < nl; ++l) {
                     const double x = xs[i + l];
-                    bool inside = false;
+                    // The scalar reader's span, written out.
+                    bool four = false;
                     int64_t lo = -1;
                     if (std::isfinite(x)) {
-                        const double c = std::ceil(x - 2.0 * width);
-                        const double f = std::floor(x + 2.0 * width);
-                        inside = c >= 0 && c <= f && f < static_cast<double>(frames);
-                        if (inside) lo = static_cast<int64_t>(c);
+                        const double c = std::ceil(x - 2.0), f = std::floor(x + 2.0);
+                        four = c >= 1 && f < static_cast<double>(frames) && f - c == 3;
+                        if (four) lo = static_cast<int64_t>(c);
                     }
-                    const bool taken = inside && x + 2.0 * width < two31;
-                    ASSERT_EQ((wide >> l) & 1, taken ? 1 : 0) << x << " " << width << " " << frames;
-                    ASSERT_EQ(first[l], taken ? lo : -1) << x << " " << width << " " << frames;
+                    const bool taken = four && x + 2.0 < two31;
+                    ASSERT_EQ((mask >> l) & 1, taken ? 1 : 0) << x << " frames " << frames;
+                    ASSERT_EQ(first[l], taken ? lo : -1) << x << " frames " << frames;
+                }
+                // Other widths: every span that lies inside the buffer, up to
+                // x + 2b < 2^31.
+                for (double width : {1.0884353741496597, 1.5}) {
+                    const int wide = wide_lanes(lanes, &xs[i], width, frames, first);
+                    for (int l = 0; l < nl; ++l) {
+                        const double x = xs[i + l];
+                        bool inside = false;
+                        int64_t lo = -1;
+                        if (std::isfinite(x)) {
+                            const double c = std::ceil(x - 2.0 * width);
+                            const double f = std::floor(x + 2.0 * width);
+                            inside = c >= 0 && c <= f && f < static_cast<double>(frames);
+                            if (inside) lo = static_cast<int64_t>(c);
+                        }
+                        const bool taken = inside && x + 2.0 * width < two31;
+                        ASSERT_EQ((wide >> l) & 1, taken ? 1 : 0)
+                            << x << " " << width << " " << frames;
+                        ASSERT_EQ(first[l], taken ? lo : -1) << x << " " << width << " " << frames;
+                    }
                 }
             }
         }
-    }
 }

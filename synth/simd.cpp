@@ -1,0 +1,81 @@
+// synth/simd.cpp: the lane width of a run.
+#include "synth/simd.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace velorin {
+
+const char* simd_width_name(SimdWidth w) {
+    switch (w) {
+        case SimdWidth::avx:
+            return "avx";
+        case SimdWidth::sse2:
+            return "sse2";
+        default:
+            return "scalar";
+    }
+}
+
+SimdWidth simd_width_available() {
+#if defined(VELORIN_WIDTH_AVX)
+    static const SimdWidth best = cpu_has_avx() ? SimdWidth::avx : SimdWidth::sse2;
+    return best;
+#elif defined(VELORIN_WIDTH_SSE2)
+    return SimdWidth::sse2;
+#else
+    return SimdWidth::scalar;
+#endif
+}
+
+SimdWidth simd_width_capped(const char* request, SimdWidth available, SimdRequest* outcome) {
+    *outcome = SimdRequest::none;
+    if (!request || !*request) return available;
+    for (SimdWidth w : {SimdWidth::scalar, SimdWidth::sse2, SimdWidth::avx}) {
+        if (std::strcmp(request, simd_width_name(w)) != 0) continue;
+        const bool there = static_cast<int>(w) <= static_cast<int>(available);
+        *outcome = there ? SimdRequest::taken : SimdRequest::unavailable;
+        return there ? w : available;
+    }
+    *outcome = SimdRequest::unknown;
+    return available;
+}
+
+namespace {
+
+struct RunWidth {
+    SimdWidth width = SimdWidth::scalar;
+    std::string complaint;
+};
+
+const RunWidth& run_width() {
+    static const RunWidth chosen = [] {
+        std::wstring value;
+        std::string request;
+        if (env_get(L"VELORIN_SIMD", &value))
+            for (wchar_t c : value) request += c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
+        RunWidth r;
+        SimdRequest outcome;
+        const SimdWidth best = simd_width_available();
+        r.width = simd_width_capped(request.c_str(), best, &outcome);
+        if (outcome == SimdRequest::unavailable)
+            r.complaint = "VELORIN_SIMD=" + request + " is not available here; using " +
+                          simd_width_name(best) + ".";
+        else if (outcome == SimdRequest::unknown)
+            r.complaint = "VELORIN_SIMD=" + request +
+                          " is not a width (scalar, sse2, avx); using " + simd_width_name(best) +
+                          ".";
+        return r;
+    }();
+    return chosen;
+}
+
+}  // namespace
+
+SimdWidth simd_width_for_run() { return run_width().width; }
+
+const char* simd_width_complaint() { return run_width().complaint.c_str(); }
+
+}  // namespace velorin
