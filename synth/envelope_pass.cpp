@@ -352,8 +352,8 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
     rfft_forward(block, d, sh.twiddles, sh.bitrev);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);
     double es[bins], ed[bins];
-    smoothed_power_spectrum(src, wd.fw, es);
-    smoothed_power_spectrum(d, wd.pw, ed);
+    smoothed_power_spectrum(sh.lanes, src, wd.fw, es);
+    smoothed_power_spectrum(sh.lanes, d, wd.pw, ed);
     double shifted[bins];
     double* e = es;  // the source's envelope as it is with gender 1
     if (u.gender != 1.0) {
@@ -454,12 +454,12 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
     check_reads(sh, span, wd.w);
     rfft_forward(block, src, sh.twiddles, sh.bitrev);
     double ea[bins];
-    smoothed_power_spectrum(src, wd.fw * u.gender, ea);
+    smoothed_power_spectrum(sh.lanes, src, wd.fw * u.gender, ea);
 
     products(u.noise, s, block, nb);
     rfft_forward(block, nb, sh.twiddles, sh.bitrev);
     double en[bins];
-    smoothed_power_spectrum(nb, wd.pw, en);
+    smoothed_power_spectrum(sh.lanes, nb, wd.pw, en);
     gains(nb, ea, en, wd.pw, wd.fw * u.gender, sh.breath_shape);
     rfft_inverse(block, nb, sh.twiddles, sh.bitrev);
 }

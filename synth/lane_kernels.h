@@ -21,6 +21,10 @@ struct LaneKernels {
                       int64_t frames, double* out);
     int (*width_one_lanes)(const double* x, int64_t frames, int64_t* first);
     int (*wide_lanes)(const double* x, double width, int64_t frames, int64_t* first);
+
+    // synth/smoothed_power.h
+    void (*weighted_sums)(const double* src, const double* weight, int taps, double* out);
+    int (*power_bins)(const double* x, double* p);
 };
 
 // The table of width w (w must be a width this build compiled, which every

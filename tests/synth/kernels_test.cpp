@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "synth/smoothed_power.h"
+#include "tests/support/synth_fixtures.h"
 #include "tests/support/synth_reference.h"
 
 using namespace velorin;
@@ -272,13 +273,15 @@ TEST(SmoothingWeight, ValuesOfThePolynomial) {
 TEST(SmoothedSpectrum, EqualsThePerBinSumExactly) {
     std::vector<double> p(spectrum_bins);
     for (int k = 0; k < spectrum_bins; ++k) p[k] = std::exp(std::sin(k * 0.37) * 6.0) + k * 0.01;
-    for (double w : {0.3, 1.0, 1.5, 3.7, 8.55, 14.3, 40.0, 333.3}) {
-        std::vector<double> fast(spectrum_bins), ref(spectrum_bins);
-        smoothed_spectrum(p.data(), w, fast.data());
-        velorin_test::reference_smoothed_spectrum(p.data(), w, ref.data());
-        for (int k = 0; k < spectrum_bins; ++k)
-            ASSERT_EQ(fast[k], ref[k]) << "width " << w << " bin " << k;
-    }
+    for (SimdWidth lanes : velorin_test::every_width())
+        for (double w : {0.3, 1.0, 1.5, 3.7, 8.55, 14.3, 40.0, 333.3}) {
+            std::vector<double> fast(spectrum_bins), ref(spectrum_bins);
+            smoothed_spectrum(lanes, p.data(), w, fast.data());
+            velorin_test::reference_smoothed_spectrum(p.data(), w, ref.data());
+            for (int k = 0; k < spectrum_bins; ++k)
+                ASSERT_EQ(fast[k], ref[k])
+                    << "width " << w << " bin " << k << " " << simd_width_name(lanes);
+        }
 }
 
 // The power spectrum (four bins at a time where it can) and its smoothing in
@@ -289,20 +292,22 @@ TEST(SmoothedSpectrum, PowerAndSmoothingInOneCallEqualTheSteps) {
     for (int i = 0; i < spectrum_block; ++i) x[i] = std::sin(i * 0.91) * (1000.0 + i);
     for (int k = 0; k < spectrum_bins; ++k)
         p[k] = k == 0 || k == 512 ? x[k] * x[k] : x[k] * x[k] + x[1024 - k] * x[1024 - k];
-    power_spectrum(x.data(), fast.data());
-    EXPECT_EQ(0, std::memcmp(fast.data(), p.data(), spectrum_bins * sizeof(double)));
-    for (double w : {0.5, 1.0, 7.2, 14.3, 33.9, 500.0}) {
-        smoothed_power_spectrum(x.data(), w, fast.data());
-        velorin_test::reference_smoothed_spectrum(p.data(), w, ref.data());
-        EXPECT_EQ(0, std::memcmp(fast.data(), ref.data(), spectrum_bins * sizeof(double)))
-            << "width " << w;
+    for (SimdWidth lanes : velorin_test::every_width()) {
+        power_spectrum(lanes, x.data(), fast.data());
+        EXPECT_EQ(0, std::memcmp(fast.data(), p.data(), spectrum_bins * sizeof(double)));
+        for (double w : {0.5, 1.0, 7.2, 14.3, 33.9, 500.0}) {
+            smoothed_power_spectrum(lanes, x.data(), w, fast.data());
+            velorin_test::reference_smoothed_spectrum(p.data(), w, ref.data());
+            EXPECT_EQ(0, std::memcmp(fast.data(), ref.data(), spectrum_bins * sizeof(double)))
+                << "width " << w << " " << simd_width_name(lanes);
+        }
     }
 }
 
 TEST(SmoothedSpectrum, MirrorsAtBinZeroAndStopsAt512) {
     std::vector<double> p(spectrum_bins, 0.0), out(spectrum_bins);
     p[2] = 1.0;
-    smoothed_spectrum(p.data(), 5.0, out.data());
+    smoothed_spectrum(SimdWidth::scalar, p.data(), 5.0, out.data());
     // Bin 0 sees bin 2 at t = 2 and, mirrored, at t = -2.
     EXPECT_EQ(out[0], 2 * smoothing_weight(0.4));
     EXPECT_EQ(out[1], smoothing_weight(0.2) + smoothing_weight(-0.6));
@@ -310,12 +315,12 @@ TEST(SmoothedSpectrum, MirrorsAtBinZeroAndStopsAt512) {
     EXPECT_EQ(out[8], 0.0);
 
     std::fill(p.begin(), p.end(), 1.0);
-    smoothed_spectrum(p.data(), 3.0, out.data());
+    smoothed_spectrum(SimdWidth::scalar, p.data(), 3.0, out.data());
     double full = 0;
     for (int t = -3; t <= 3; ++t) full += smoothing_weight(t / 3.0);
     EXPECT_EQ(out[200], full);
     EXPECT_LT(out[512], out[511]);  // truncated sums near the top
     // A width below 1 keeps only the centre bin, with weight 1.
-    smoothed_spectrum(p.data(), 0.6, out.data());
+    smoothed_spectrum(SimdWidth::scalar, p.data(), 0.6, out.data());
     EXPECT_EQ(out[100], 1.0);
 }
