@@ -11,6 +11,7 @@
 
 #include "platform/console.h"
 #include "platform/platform.h"
+#include "synth/lane_kernels.h"
 
 namespace velorin {
 
@@ -68,6 +69,7 @@ struct TimeWalk {
     const RenderShared* sh = nullptr;
     const TimeMap* tm = nullptr;
     double modulation = 0.0;
+    PitchRules rules;  // with that modulation
     double* genposs = nullptr;
     FirstPassUnit* units = nullptr;
     int j = 0;                // next output sample
@@ -84,35 +86,6 @@ void map_pages_ahead(const TimeWalk& w, int j) {
     std::fill(sh.datbuf + std::min(n, j + 2 * first_pass_hop),
               sh.datbuf + std::min(n, j + 3 * first_pass_hop), 0.0);
     if (w.map_outbuf) std::fill(sh.outbuf + j, sh.outbuf + std::min(n, j + first_pass_hop), 0.0);
-}
-
-// The target frequencies of the walk's samples j0 .. j0 + n - 1 at source
-// positions s[0 .. n - 1]: pitch_at(j - 0.5) / modulation_factor(freq_at(s)),
-// two samples side by side where SSE2 is at hand (the same doubles), and
-// f / 44100, the phase step of each.
-void walk_frequencies(const RenderShared& sh, double m, int j0, int n, const double* s, double* f,
-                      double* dphase) {
-    const SeriesReader fs = freq_series(sh);
-    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv, 1.0,
-                            1.0,           sh.target_freq};
-    int i = 0;
-#if defined(__SSE2__) || defined(__x86_64__)
-    const __m128d avg = _mm_set1_pd(sh.freq_avg), vm = _mm_set1_pd(m);
-    const __m128d keep = _mm_set1_pd(1 - m), rate = _mm_set1_pd(44100);
-    for (; i + 2 <= n; i += 2) {
-        const __m128d at = _mm_set_pd(j0 + i + 1 - 0.5, j0 + i - 0.5);
-        const __m128d p = sh.pitch_freq ? series_pair2(bend, at) : _mm_set1_pd(sh.target_freq);
-        const __m128d src = series_pair2(fs, _mm_loadu_pd(s + i));
-        const __m128d mod = _mm_add_pd(_mm_mul_pd(_mm_div_pd(avg, src), vm), keep);
-        const __m128d fi = _mm_div_pd(p, mod);
-        _mm_storeu_pd(f + i, fi);
-        _mm_storeu_pd(dphase + i, _mm_div_pd(fi, rate));
-    }
-#endif
-    for (; i < n; ++i) {
-        f[i] = pitch_at(sh, j0 + i - 0.5) / modulation_factor(sh, fs.at(s[i]), m);
-        dphase[i] = f[i] / 44100;
-    }
 }
 
 // Walks on until `end` units are made (or the note ends), one hop at a time:
@@ -132,7 +105,7 @@ void walk_until(void* ctx, int end) {
             s[i] = x + 0.5 - lead;
             x += time_map_rate(*w.tm, j0 + i);
         }
-        walk_frequencies(sh, w.modulation, j0, n, s, f, dphase);
+        lane_kernels(sh.lanes).target_frequencies(w.rules, j0, n, s, f, dphase);
         if (j0 % first_pass_hop == 0) {
             if (w.map_pages) map_pages_ahead(w, j0);
             if (j0 % second_pass_hop == 0) w.genposs[j0 / second_pass_hop] = s[0];
@@ -220,6 +193,7 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
     walk.sh = &sh;
     walk.tm = &tm;
     walk.modulation = setup.modulation;
+    walk.rules = pitch_rules(sh, setup.modulation);
     walk.genposs = setup.genposs;
     walk.units = setup.grains;
     walk.x = tm.start_pos;

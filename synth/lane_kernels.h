@@ -9,11 +9,15 @@
 
 #include <cstdint>
 
+#include "synth/series.h"
 #include "synth/simd.h"
 
 namespace velorin {
 
 struct LaneKernels {
+    // synth/series_lanes.h: out[i] = s.at(x[i]), i < n (exposed for the tests)
+    void (*series_many)(const SeriesReader& s, const double* x, int n, double* out);
+
     // synth/render_reader.h
     void (*read_width_one)(const double* x, int n, const double* data, int channels, int64_t frames,
                            double* out);
@@ -25,6 +29,27 @@ struct LaneKernels {
     // synth/smoothed_power.h
     void (*weighted_sums)(const double* src, const double* weight, int taps, double* out);
     int (*power_bins)(const double* x, double* p);
+
+    // The second pass (synth/envelope_lanes.h); each returns the first index
+    // it left to the plain loop.
+    int (*products)(const double* a, const double* b, int n, double* out);
+    int (*products_down)(const double* a, const double* b, int n, double* out);
+    int (*read_positions)(double p, double r, int i0, int n, double* at);
+    int (*breath_block)(const double* v, int n, const double* su, const double* sd, double* up,
+                        double* down);
+    int (*gains)(double* x, const double* want, const double* have, double pw, double fw,
+                 const double* shape, int from);
+    int (*add_block)(double* out, const double* d, const double* nb, const double* s, double vg,
+                     double ng, int n);
+    int (*breath_positions)(const SeriesReader& freq, const double* xs, int n, double half_rate,
+                            double* at);
+
+    // The walks (synth/walk_lanes.h): a grain's, two directions side by side,
+    // and the time map's target frequencies.
+    void (*grain_walk)(const PitchRules& g, double r, int out_index, int i0, int count, double* ab,
+                       double* at);
+    void (*target_frequencies)(const PitchRules& g, int j0, int n, const double* s, double* f,
+                               double* dphase);
 };
 
 // The table of width w (w must be a width this build compiled, which every

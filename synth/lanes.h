@@ -2,8 +2,8 @@
 // instructions.
 //
 // A kernel is written once as a template over a lane type V and instantiated
-// per width: lanes::Scalar (one double), lanes::Sse2 (two) and lanes::Avx
-// (four). Every operation below is one IEEE operation per lane (or a move of
+// per width: lanes::Scalar (one double, plain C++), lanes::Sse2 (two) and
+// lanes::Avx (four). Every operation below is one IEEE operation per lane (or a move of
 // doubles), never a fused multiply-add, so a kernel gives each lane the very
 // bits of the plain loop it stands for, whatever the width. A width's type
 // exists only where the compiler is allowed that width's instructions: the
@@ -33,79 +33,226 @@ namespace velorin {
 namespace lanes {
 namespace {
 
-// ---- One double ----------------------------------------------------------
+// ---- Plain C++: N doubles in an array ----------------------------------------
+// Plain<1> is the scalar width; Plain<2> serves kernels that walk two chains
+// side by side where the build or the run has no vector lanes.
 
-struct Scalar {
-    static constexpr int n = 1;
-    static constexpr int full = 1;  // bits() with every lane set
-    double v;
-
-    struct Mask {
-        bool m;
-    };
-
-    static Scalar load(const double* p) { return {*p}; }
-    static Scalar splat(double x) { return {x}; }
-    static Scalar zero() { return {0.0}; }
-    // first, first + 1, ... (whole numbers: exact)
-    static Scalar ramp(double first) { return {first}; }
-    // base[idx[k]] in lane k
-    static Scalar gather(const double* base, const size_t* idx) { return {base[idx[0]]}; }
-    static Scalar from(const double* lane) { return {lane[0]}; }
+template <int N>
+struct PlainMask {
+    bool m[N];
 };
 
-inline void store(double* p, Scalar a) { *p = a.v; }
-inline Scalar operator+(Scalar a, Scalar b) { return {a.v + b.v}; }
-inline Scalar operator-(Scalar a, Scalar b) { return {a.v - b.v}; }
-inline Scalar operator*(Scalar a, Scalar b) { return {a.v * b.v}; }
-inline Scalar operator/(Scalar a, Scalar b) { return {a.v / b.v}; }
-inline Scalar sqrt(Scalar a) { return {std::sqrt(a.v)}; }
-inline Scalar abs(Scalar a) { return {std::fabs(a.v)}; }
-inline Scalar min(Scalar a, Scalar b) { return {a.v < b.v ? a.v : b.v}; }
-inline Scalar negate(Scalar a) { return {-a.v}; }
-inline Scalar reverse(Scalar a) { return a; }
+template <int N>
+struct Plain {
+    static constexpr int n = N;
+    static constexpr int full = (1 << N) - 1;  // bits() with every lane set
+    double v[N];
+
+    using Mask = PlainMask<N>;
+
+    static Plain load(const double* p) {
+        Plain r;
+        for (int k = 0; k < N; ++k) r.v[k] = p[k];
+        return r;
+    }
+    static Plain splat(double x) {
+        Plain r;
+        for (double& e : r.v) e = x;
+        return r;
+    }
+    static Plain zero() { return splat(0.0); }
+    // first, first + 1, ... (whole numbers: exact)
+    static Plain ramp(double first) {
+        Plain r;
+        for (int k = 0; k < N; ++k) r.v[k] = first + k;
+        return r;
+    }
+    // base[idx[k]] in lane k
+    static Plain gather(const double* base, const size_t* idx) {
+        Plain r;
+        for (int k = 0; k < N; ++k) r.v[k] = base[idx[k]];
+        return r;
+    }
+    static Plain from(const double* lane) { return load(lane); }
+};
+
+template <int N, class F>
+inline Plain<N> each(Plain<N> a, Plain<N> b, F f) {
+    Plain<N> r;
+    for (int k = 0; k < N; ++k) r.v[k] = f(a.v[k], b.v[k]);
+    return r;
+}
+template <int N, class F>
+inline PlainMask<N> test(Plain<N> a, Plain<N> b, F f) {
+    PlainMask<N> r;
+    for (int k = 0; k < N; ++k) r.m[k] = f(a.v[k], b.v[k]);
+    return r;
+}
+// The truncation of x where it converts to 32 bits; x itself elsewhere (a
+// lane a kernel does not use).
+inline double truncated(double x) {
+    return x > -2147483649.0 && x < 2147483648.0 ? static_cast<double>(static_cast<int32_t>(x)) : x;
+}
+
+template <int N>
+inline void store(double* p, Plain<N> a) {
+    for (int k = 0; k < N; ++k) p[k] = a.v[k];
+}
+template <int N>
+inline Plain<N> operator+(Plain<N> a, Plain<N> b) {
+    return each(a, b, [](double x, double y) { return x + y; });
+}
+template <int N>
+inline Plain<N> operator-(Plain<N> a, Plain<N> b) {
+    return each(a, b, [](double x, double y) { return x - y; });
+}
+template <int N>
+inline Plain<N> operator*(Plain<N> a, Plain<N> b) {
+    return each(a, b, [](double x, double y) { return x * y; });
+}
+template <int N>
+inline Plain<N> operator/(Plain<N> a, Plain<N> b) {
+    return each(a, b, [](double x, double y) { return x / y; });
+}
+template <int N>
+inline Plain<N> sqrt(Plain<N> a) {
+    return each(a, a, [](double x, double) { return std::sqrt(x); });
+}
+template <int N>
+inline Plain<N> abs(Plain<N> a) {
+    return each(a, a, [](double x, double) { return std::fabs(x); });
+}
+template <int N>
+inline Plain<N> min(Plain<N> a, Plain<N> b) {  // as the processors' minimum: b unless a < b
+    return each(a, b, [](double x, double y) { return x < y ? x : y; });
+}
+template <int N>
+inline Plain<N> negate(Plain<N> a) {
+    return each(a, a, [](double x, double) { return -x; });
+}
+// -a in the odd lanes, a in the even ones.
+template <int N>
+inline Plain<N> negate_odd(Plain<N> a) {
+    for (int k = 1; k < N; k += 2) a.v[k] = -a.v[k];
+    return a;
+}
+// Lane k is lane N - 1 - k.
+template <int N>
+inline Plain<N> reverse(Plain<N> a) {
+    Plain<N> r;
+    for (int k = 0; k < N; ++k) r.v[k] = a.v[N - 1 - k];
+    return r;
+}
 // floor(a) for 0 <= a < 2^31, where the truncating conversion is the floor.
-inline Scalar floor_small(Scalar a) { return {static_cast<double>(static_cast<int32_t>(a.v))}; }
+template <int N>
+inline Plain<N> floor_small(Plain<N> a) {
+    return each(a, a, [](double x, double) { return truncated(x); });
+}
 // floor and ceiling for -1 < a < 2^31; the sign of a zero may differ from
 // std::floor's, so use them only where the result is compared or converted.
-inline Scalar floor_near(Scalar a) {
-    const double t = static_cast<double>(static_cast<int32_t>(a.v));
-    return {t > a.v ? t - 1.0 : t};
+template <int N>
+inline Plain<N> floor_near(Plain<N> a) {
+    return each(a, a, [](double x, double) {
+        const double t = truncated(x);
+        return t > x ? t - 1.0 : t;
+    });
 }
-inline Scalar ceil_near(Scalar a) {
-    const double t = static_cast<double>(static_cast<int32_t>(a.v));
-    return {t < a.v ? t + 1.0 : t};
+template <int N>
+inline Plain<N> ceil_near(Plain<N> a) {
+    return each(a, a, [](double x, double) {
+        const double t = truncated(x);
+        return t < x ? t + 1.0 : t;
+    });
 }
-inline Scalar::Mask gt(Scalar a, Scalar b) { return {a.v > b.v}; }
-inline Scalar::Mask lt(Scalar a, Scalar b) { return {a.v < b.v}; }
-inline Scalar::Mask le(Scalar a, Scalar b) { return {a.v <= b.v}; }
-inline Scalar::Mask eq(Scalar a, Scalar b) { return {a.v == b.v}; }
-inline Scalar::Mask ne(Scalar a, Scalar b) { return {a.v != b.v}; }  // true for NaN
-inline Scalar::Mask operator&(Scalar::Mask a, Scalar::Mask b) { return {a.m && b.m}; }
-inline int bits(Scalar::Mask a) { return a.m ? 1 : 0; }
-inline Scalar select(Scalar::Mask m, Scalar a, Scalar b) { return m.m ? a : b; }
+template <int N>
+inline PlainMask<N> gt(Plain<N> a, Plain<N> b) {
+    return test(a, b, [](double x, double y) { return x > y; });
+}
+template <int N>
+inline PlainMask<N> lt(Plain<N> a, Plain<N> b) {
+    return test(a, b, [](double x, double y) { return x < y; });
+}
+template <int N>
+inline PlainMask<N> le(Plain<N> a, Plain<N> b) {
+    return test(a, b, [](double x, double y) { return x <= y; });
+}
+template <int N>
+inline PlainMask<N> eq(Plain<N> a, Plain<N> b) {
+    return test(a, b, [](double x, double y) { return x == y; });
+}
+template <int N>
+inline PlainMask<N> ne(Plain<N> a, Plain<N> b) {  // true for NaN
+    return test(a, b, [](double x, double y) { return x != y; });
+}
+template <int N>
+inline PlainMask<N> operator&(PlainMask<N> a, PlainMask<N> b) {
+    for (int k = 0; k < N; ++k) a.m[k] = a.m[k] && b.m[k];
+    return a;
+}
+// Bit k set where lane k's mask is.
+template <int N>
+inline int bits(PlainMask<N> a) {
+    int r = 0;
+    for (int k = 0; k < N; ++k) r |= a.m[k] ? 1 << k : 0;
+    return r;
+}
+template <int N>
+inline PlainMask<N> reverse(PlainMask<N> a) {
+    PlainMask<N> r;
+    for (int k = 0; k < N; ++k) r.m[k] = a.m[N - 1 - k];
+    return r;
+}
+// m ? a : b, lane by lane
+template <int N>
+inline Plain<N> select(PlainMask<N> m, Plain<N> a, Plain<N> b) {
+    for (int k = 0; k < N; ++k) a.v[k] = m.m[k] ? a.v[k] : b.v[k];
+    return a;
+}
 // Lanes of `a` that are whole numbers from 0 to 2^32 - 1, as integers.
-inline void whole(Scalar a, size_t* out) {
-    out[0] = static_cast<uint32_t>(static_cast<int64_t>(a.v));
+template <int N>
+inline void whole(Plain<N> a, size_t* out) {
+    for (int k = 0; k < N; ++k)
+        out[k] = a.v[k] >= 0.0 && a.v[k] < 4294967296.0 ? static_cast<uint32_t>(a.v[k]) : 0;
 }
-inline void lanes_of(Scalar a, double* out) { out[0] = a.v; }
+template <int N>
+inline void lanes_of(Plain<N> a, double* out) {
+    store(out, a);
+}
 // sum + lane 0 + lane 1 + ..., in that order
-inline double add_in_order(double sum, Scalar a) { return sum + a.v; }
-// Rows of four doubles, one per lane, as four columns: c[k] holds element
-// k of every lane's row.
-inline void columns(const double* const* rows, Scalar* c) {
-    for (int k = 0; k < 4; ++k) c[k] = {rows[0][k]};
+template <int N>
+inline double add_in_order(double sum, Plain<N> a) {
+    for (double x : a.v) sum += x;
+    return sum;
+}
+// Rows of four doubles, one per lane, as four columns: c[j] holds element j
+// of every lane's row.
+template <int N>
+inline void columns(const double* const* rows, Plain<N>* c) {
+    for (int j = 0; j < 4; ++j)
+        for (int k = 0; k < N; ++k) c[j].v[k] = rows[k][j];
 }
 // p[2k] = a[k], p[2k + 1] = b[k]
-inline void store_zipped(double* p, Scalar a, Scalar b) {
-    p[0] = a.v;
-    p[1] = b.v;
+template <int N>
+inline void store_zipped(double* p, Plain<N> a, Plain<N> b) {
+    for (int k = 0; k < N; ++k) {
+        p[2 * k] = a.v[k];
+        p[2 * k + 1] = b.v[k];
+    }
 }
-// lane k of `even` is lane 2k of the pair (a, b), lane k of `odd` lane 2k + 1.
-inline void unzip(Scalar a, Scalar b, Scalar* even, Scalar* odd) {
-    *even = a;
-    *odd = b;
+// Lane k of `even` is lane 2k of the lanes of a followed by those of b, lane
+// k of `odd` lane 2k + 1.
+template <int N>
+inline void unzip(Plain<N> a, Plain<N> b, Plain<N>* even, Plain<N>* odd) {
+    double all[2 * N];
+    store(all, a);
+    store(all + N, b);
+    for (int k = 0; k < N; ++k) {
+        even->v[k] = all[2 * k];
+        odd->v[k] = all[2 * k + 1];
+    }
 }
+
+using Scalar = Plain<1>;
 
 #if defined(__SSE2__)
 // ---- Two doubles (SSE2) ----------------------------------------------------
@@ -138,6 +285,7 @@ inline Sse2 sqrt(Sse2 a) { return {_mm_sqrt_pd(a.v)}; }
 inline Sse2 abs(Sse2 a) { return {_mm_andnot_pd(_mm_set1_pd(-0.0), a.v)}; }
 inline Sse2 min(Sse2 a, Sse2 b) { return {_mm_min_pd(a.v, b.v)}; }
 inline Sse2 negate(Sse2 a) { return {_mm_xor_pd(a.v, _mm_set1_pd(-0.0))}; }
+inline Sse2 negate_odd(Sse2 a) { return {_mm_xor_pd(a.v, _mm_set_pd(-0.0, 0.0))}; }
 inline Sse2 reverse(Sse2 a) { return {_mm_shuffle_pd(a.v, a.v, 1)}; }
 inline Sse2 floor_small(Sse2 a) { return {_mm_cvtepi32_pd(_mm_cvttpd_epi32(a.v))}; }
 inline Sse2 floor_near(Sse2 a) {
@@ -155,6 +303,7 @@ inline Sse2::Mask eq(Sse2 a, Sse2 b) { return {_mm_cmpeq_pd(a.v, b.v)}; }
 inline Sse2::Mask ne(Sse2 a, Sse2 b) { return {_mm_cmpneq_pd(a.v, b.v)}; }
 inline Sse2::Mask operator&(Sse2::Mask a, Sse2::Mask b) { return {_mm_and_pd(a.m, b.m)}; }
 inline int bits(Sse2::Mask a) { return _mm_movemask_pd(a.m); }
+inline Sse2::Mask reverse(Sse2::Mask a) { return {_mm_shuffle_pd(a.m, a.m, 1)}; }
 // (Masks rather than a blend, which the compiler may turn into branches.)
 inline Sse2 select(Sse2::Mask m, Sse2 a, Sse2 b) {
     return {_mm_or_pd(_mm_and_pd(m.m, a.v), _mm_andnot_pd(m.m, b.v))};
@@ -222,6 +371,7 @@ inline Avx sqrt(Avx a) { return {_mm256_sqrt_pd(a.v)}; }
 inline Avx abs(Avx a) { return {_mm256_andnot_pd(_mm256_set1_pd(-0.0), a.v)}; }
 inline Avx min(Avx a, Avx b) { return {_mm256_min_pd(a.v, b.v)}; }
 inline Avx negate(Avx a) { return {_mm256_xor_pd(a.v, _mm256_set1_pd(-0.0))}; }
+inline Avx negate_odd(Avx a) { return {_mm256_xor_pd(a.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
 inline Avx reverse(Avx a) { return {_mm256_permute_pd(_mm256_permute2f128_pd(a.v, a.v, 1), 5)}; }
 inline Avx floor_small(Avx a) { return {_mm256_floor_pd(a.v)}; }
 inline Avx floor_near(Avx a) { return {_mm256_floor_pd(a.v)}; }
@@ -233,6 +383,9 @@ inline Avx::Mask eq(Avx a, Avx b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ)}
 inline Avx::Mask ne(Avx a, Avx b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_NEQ_UQ)}; }
 inline Avx::Mask operator&(Avx::Mask a, Avx::Mask b) { return {_mm256_and_pd(a.m, b.m)}; }
 inline int bits(Avx::Mask a) { return _mm256_movemask_pd(a.m); }
+inline Avx::Mask reverse(Avx::Mask a) {
+    return {_mm256_permute_pd(_mm256_permute2f128_pd(a.m, a.m, 1), 5)};
+}
 inline Avx select(Avx::Mask m, Avx a, Avx b) {
     return {_mm256_or_pd(_mm256_and_pd(m.m, a.v), _mm256_andnot_pd(m.m, b.v))};
 }

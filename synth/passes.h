@@ -8,12 +8,9 @@
 #include <cstdint>
 #include <limits>
 
-#if defined(__SSE2__) || defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
 #include "platform/platform.h"
 #include "synth/kernels.h"
+#include "synth/series.h"
 #include "synth/simd.h"
 
 namespace velorin {
@@ -93,108 +90,6 @@ struct RenderShared {
 // stack) and hold their lock only while adding. Any number of units
 // may run at once; only the order of the additions then varies.
 
-// 1 / step when step is a power of two (then x * (1 / step) and x / step
-// are the same double), else 0.
-inline double step_reciprocal(int step) {
-    if (step <= 0 || (step & (step - 1)) != 0) return 0.0;
-    double r = 1.0;
-    for (int s = step; s > 1; s /= 2) r *= 0.5;
-    return r;
-}
-
-// Positions (in steps) below this are floored by integer conversion.
-constexpr double series_fast_limit = 2147483648.0;  // 2^31
-
-// series_value_at with the division by a power-of-two step done as a
-// multiplication by its reciprocal `inv`: the same doubles.
-inline double series_value_pow2(double x, const double* values, int count, double inv, double lo,
-                                double bad, double fallback) {
-    if (count < 0) count = 0;
-    const double u = x * inv;
-    int64_t k = 0;
-    double f = 0.0;
-    if (u > 0.0 && u < series_fast_limit) {
-        // Between 0 and 2^31 the truncating conversion of a double is its
-        // floor, exactly, and u is finite.
-        const int32_t ki = static_cast<int32_t>(u);
-        const double kd = static_cast<double>(ki);
-        f = u - kd;
-        k = ki >= count ? count : ki;
-    } else if (u >= 0.0) {
-        // Zero (std::floor keeps the sign of -0, and with it that of f),
-        // 2^31 and beyond, +inf. NaN fails u >= 0.
-        const double kd = std::floor(u);
-        f = std::isfinite(u) ? u - kd : 0.0;
-        k = kd >= static_cast<double>(count) ? count : static_cast<int64_t>(kd);
-    }
-    const double vl = values[k < count ? k : count];
-    const double vr = values[k + 1 < count ? k + 1 : count];
-    const double left = (!(vl > lo) || vl == bad) ? fallback : vl;
-    const double right = (!(vr > lo) || vr == bad) ? fallback : vr;
-    return (1 - f) * left + f * right;
-}
-
-// A frame series with its reading rules, copied out of RenderShared so that
-// a loop of lookups keeps them in registers.
-struct SeriesReader {
-    const double* values = nullptr;  // count + 1 values
-    int count = 0;
-    int step = 256;
-    double inv = 0.0;  // step_reciprocal(step)
-    double lo = 0.0, bad = 0.0, fallback = 0.0;
-
-    double at(double x) const {
-        if (inv > 0) return series_value_pow2(x, values, count, inv, lo, bad, fallback);
-        return series_value_at(x, values, count, step, lo, bad, fallback);
-    }
-};
-
-#if defined(__SSE2__) || defined(__x86_64__)
-// The lookups at the two lanes of x, s.at(x[0]) and s.at(x[1]), the same
-// doubles, side by side when the step is a power of two and both positions
-// lie between step 0 and step 2^31 (the others go to s.at).
-inline __m128d series_pair2(const SeriesReader& s, __m128d x) {
-    if (s.inv > 0) {
-        const __m128d u = _mm_mul_pd(x, _mm_set1_pd(s.inv));
-        const __m128d in = _mm_and_pd(_mm_cmpgt_pd(u, _mm_setzero_pd()),
-                                      _mm_cmplt_pd(u, _mm_set1_pd(series_fast_limit)));
-        if (_mm_movemask_pd(in) == 3) {
-            const __m128i ki = _mm_cvttpd_epi32(u);
-            const __m128d f = _mm_sub_pd(u, _mm_cvtepi32_pd(ki));
-            const int count = s.count < 0 ? 0 : s.count;
-            const int k0 = _mm_cvtsi128_si32(ki), k1 = _mm_cvtsi128_si32(_mm_srli_si128(ki, 4));
-            const double* v = s.values;
-            const __m128d vl = _mm_set_pd(v[k1 >= count ? count : k1], v[k0 >= count ? count : k0]);
-            const __m128d vr =
-                _mm_set_pd(v[k1 >= count ? count : k1 + 1], v[k0 >= count ? count : k0 + 1]);
-            // Valid: v > lo and v != bad; NaN fails the first.
-            const __m128d lo = _mm_set1_pd(s.lo), bad = _mm_set1_pd(s.bad);
-            const __m128d fb = _mm_set1_pd(s.fallback);
-            const __m128d okl = _mm_and_pd(_mm_cmpgt_pd(vl, lo), _mm_cmpneq_pd(vl, bad));
-            const __m128d okr = _mm_and_pd(_mm_cmpgt_pd(vr, lo), _mm_cmpneq_pd(vr, bad));
-            const __m128d left = _mm_or_pd(_mm_and_pd(okl, vl), _mm_andnot_pd(okl, fb));
-            const __m128d right = _mm_or_pd(_mm_and_pd(okr, vr), _mm_andnot_pd(okr, fb));
-            return _mm_add_pd(_mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), f), left),
-                              _mm_mul_pd(f, right));
-        }
-    }
-    double xs[2];
-    _mm_storeu_pd(xs, x);
-    return _mm_set_pd(s.at(xs[1]), s.at(xs[0]));
-}
-#endif
-
-// out[0] = s.at(x0), out[1] = s.at(x1), the same doubles; series_pair2
-// where SSE2 is at hand.
-inline void series_pair(const SeriesReader& s, double x0, double x1, double* out) {
-#if defined(__SSE2__) || defined(__x86_64__)
-    _mm_storeu_pd(out, series_pair2(s, _mm_set_pd(x1, x0)));
-#else
-    out[0] = s.at(x0);
-    out[1] = s.at(x1);
-#endif
-}
-
 // The frequency list as read by freq_at.
 inline SeriesReader freq_series(const RenderShared& sh) {
     return SeriesReader{sh.freq,          sh.freq_count,   sh.freq_step, sh.freq_step_inv,
@@ -207,11 +102,29 @@ inline double freq_at(const RenderShared& sh, double x) { return freq_series(sh)
 
 // The bent target frequency at output position x; the target itself without
 // a bend.
+// The bend as a frame series: points of 1 Hz or less, and points of exactly
+// 1 Hz, read as the unbent target. Only where sh.pitch_freq is set.
+inline SeriesReader bend_series(const RenderShared& sh) {
+    const double lowest = 1.0, marked = 1.0;
+    return SeriesReader{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv,
+                        lowest,        marked,         sh.target_freq};
+}
+
 inline double pitch_at(const RenderShared& sh, double x) {
     if (!sh.pitch_freq) return sh.target_freq;
-    const SeriesReader bend{sh.pitch_freq, sh.pitch_count, sh.pitch_step, sh.pitch_step_inv, 1.0,
-                            1.0,           sh.target_freq};
-    return bend.at(x);
+    return bend_series(sh).at(x);
+}
+
+// The rules of the walks (synth/walk_lanes.h) for modulation m.
+inline PitchRules pitch_rules(const RenderShared& sh, double m) {
+    PitchRules g;
+    g.freq = freq_series(sh);
+    g.bent = sh.pitch_freq != nullptr;
+    if (g.bent) g.bend = bend_series(sh);
+    g.target = sh.target_freq;
+    g.freq_avg = sh.freq_avg;
+    g.modulation = m;
+    return g;
 }
 
 // Dividing a target frequency by this factor, taken with the source frequency

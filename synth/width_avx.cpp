@@ -1,16 +1,11 @@
-// synth/width_avx.cpp: the kernels four doubles at a time (AVX; built with -mavx).
-#include "synth/lane_kernels.h"
+// synth/width_avx.cpp: the kernels four doubles at a time (AVX). Built with
+// -mavx, and used only where the processor has AVX (synth/simd.h).
 #include "synth/lanes.h"
-#include "synth/reader_lanes.h"
-#include "synth/smoothing_lanes.h"
+#include "synth/width_kernels.h"
 
 namespace velorin {
 
-using V = lanes::Avx;
-
-const LaneKernels avx_lane_kernels = {
-    &reader::read_width_one_many<V>, &reader::read_wide_many<V>,   &reader::width_one_lanes<V>,
-    &reader::wide_lanes<V>,          &smoothing::weighted_sums<V>, &smoothing::power_bins<V>,
-};
+// The walks of two positions stay two lanes wide.
+const LaneKernels avx_lane_kernels = kernels_of_width<lanes::Avx, lanes::Sse2>();
 
 }  // namespace velorin

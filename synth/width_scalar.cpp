@@ -1,15 +1,23 @@
-// synth/width_scalar.cpp: the kernels one double at a time.
-#include "synth/lane_kernels.h"
+// synth/width_scalar.cpp: the kernels one double at a time, in plain C++.
 #include "synth/lanes.h"
-#include "synth/smoothing_lanes.h"
+#include "synth/width_kernels.h"
 
 namespace velorin {
 
-using V = lanes::Scalar;
+namespace {
 
-// The reader's plain loop is its scalar form.
-const LaneKernels scalar_lane_kernels = {
-    nullptr, nullptr, nullptr, nullptr, &smoothing::weighted_sums<V>, &smoothing::power_bins<V>,
-};
+constexpr LaneKernels scalar_kernels() {
+    LaneKernels k = kernels_of_width<lanes::Scalar, lanes::Plain<2>>();
+    // The reader's own loop is its scalar form.
+    k.read_width_one = nullptr;
+    k.read_wide = nullptr;
+    k.width_one_lanes = nullptr;
+    k.wide_lanes = nullptr;
+    return k;
+}
+
+}  // namespace
+
+const LaneKernels scalar_lane_kernels = scalar_kernels();
 
 }  // namespace velorin

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "synth/kernels.h"
+#include "synth/lane_kernels.h"
 #include "synth/render_reader.h"
 #include "synth/rfft.h"
 #include "tests/support/support.h"
@@ -519,7 +520,8 @@ TEST(SeriesLookup, PowerOfTwoStepGivesTheSameDoubles) {
 
 // The lookups floor by integer conversion where that is exact and fall back
 // to std::floor elsewhere; alone and in pairs they give series_value_at's
-// very bits, the sign of a zero included (-0.0 as the fallback shows it).
+// very bits at every width, the sign of a zero included (-0.0 as the
+// fallback shows it).
 TEST(SeriesLookup, EdgePositionsAloneAndInPairsGiveTheSameBits) {
     const auto bits = [](double v) {
         uint64_t b;
@@ -542,12 +544,16 @@ TEST(SeriesLookup, EdgePositionsAloneAndInPairsGiveTheSameBits) {
                 const double want0 = series_value_at(x0, v.data(), 40, step, 1.0, 55.0, fallback);
                 ASSERT_EQ(bits(sr.at(x0)), bits(want0)) << step << " " << x0;
                 for (double x1 : xs) {
-                    double got[2];
-                    series_pair(sr, x0, x1, got);
-                    ASSERT_EQ(bits(got[0]), bits(want0)) << step << " " << x0 << " " << x1;
-                    ASSERT_EQ(bits(got[1]),
-                              bits(series_value_at(x1, v.data(), 40, step, 1.0, 55.0, fallback)))
-                        << step << " " << x0 << " " << x1;
+                    const double want1 =
+                        series_value_at(x1, v.data(), 40, step, 1.0, 55.0, fallback);
+                    const double in[4] = {x0, x1, x1, x0}, want[4] = {want0, want1, want1, want0};
+                    for (SimdWidth lanes : velorin_test::every_width()) {
+                        double got[4];
+                        lane_kernels(lanes).series_many(sr, in, 4, got);
+                        for (int l = 0; l < 4; ++l)
+                            ASSERT_EQ(bits(got[l]), bits(want[l]))
+                                << step << " " << x0 << " " << x1 << " " << simd_width_name(lanes);
+                    }
                 }
             }
         }
