@@ -283,7 +283,7 @@ double* make_phase_table(const Input& in, const FreqList& list, const TimeMap& t
     }
     // A unit's source position is the walk's position plus 0.5 - step / 4.
     build_phase_table_upto(list.freq, list.count, list.step, list.freq_avg, in.ssize, in.fmt.rate,
-                           table, *frames, walk_reach(tm, outlen) + 0.5);
+                           table, *frames, walk_reach(tm, outlen) + 0.5, simd_width_for_run());
     return table;
 }
 

@@ -6,13 +6,9 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__) || defined(__x86_64__)
-#include <immintrin.h>
-#define VELORIN_PHASE_SSE2 1
-#endif
-
 #include "audio/samples.h"
 #include "platform/platform.h"
+#include "synth/lane_kernels.h"
 #include "synth/sinc_weight.h"
 
 namespace velorin {
@@ -121,7 +117,7 @@ double series_value_at(double x, const double* values, int count, int step, doub
 void build_phase_table(const double* freq, int count, int step, double freq_avg, int64_t ssize,
                        double rate, double* table, int frames) {
     build_phase_table_upto(freq, count, step, freq_avg, ssize, rate, table, frames,
-                           std::numeric_limits<double>::quiet_NaN());
+                           std::numeric_limits<double>::quiet_NaN(), simd_width_available());
 }
 
 namespace {
@@ -142,105 +138,17 @@ double phase_term(int64_t j, int step, int n, double rate, Value v) {
     return ((1 - f) * v(k) + f * v(k + 1)) / rate;
 }
 
-// How the terms of samples that share a frame are computed: u = (j + 0.5 -
-// q) / step (times `inv` instead when the step is a power of two, the same
-// double), then f = u - kd and ((1 - f) * l + f * r) / rate. Every term is
-// the double phase_term gives: the numerator of u is exact, and each step
-// after it is one rounded operation in the same order.
-struct FrameTerms {
-    double q, step, inv, kd, l, r, rate;
-};
-
-// u of the sample at jd, and its term.
+// u of the sample at jd, as the frame's terms compute it.
 inline double frame_term_u(const FrameTerms& ft, double jd) {
     const double num = jd + 0.5 - ft.q;
     return ft.inv != 0 ? num * ft.inv : num / ft.step;
-}
-
-inline double frame_term(const FrameTerms& ft, double jd) {
-    const double f = frame_term_u(ft, jd) - ft.kd;
-    return ((1 - f) * ft.l + f * ft.r) / ft.rate;
-}
-
-// The sum plus the terms of samples j..end - 1, which share one frame, added
-// one after another in order of j. The forms below compute the terms two or
-// four side by side, ahead of the additions, which then form the only chain.
-double add_frame_terms1(const FrameTerms& ft, int64_t j, int64_t end, double sum) {
-    for (; j < end; ++j) sum += frame_term(ft, static_cast<double>(j));
-    return sum;
-}
-
-#ifdef VELORIN_PHASE_SSE2
-// Two terms at a time.
-double add_frame_terms2(const FrameTerms& ft, int64_t j, int64_t end, double sum) {
-    const __m128d q = _mm_set1_pd(ft.q), kd = _mm_set1_pd(ft.kd), l = _mm_set1_pd(ft.l),
-                  r = _mm_set1_pd(ft.r), rate = _mm_set1_pd(ft.rate), one = _mm_set1_pd(1.0),
-                  half = _mm_set1_pd(0.5), two = _mm_set1_pd(2.0);
-    const __m128d scale = _mm_set1_pd(ft.inv != 0 ? ft.inv : ft.step);
-    const bool times = ft.inv != 0;
-    __m128d jd = _mm_set_pd(static_cast<double>(j + 1), static_cast<double>(j));
-    for (; j + 2 <= end; j += 2) {
-        const __m128d num = _mm_sub_pd(_mm_add_pd(jd, half), q);
-        const __m128d u = times ? _mm_mul_pd(num, scale) : _mm_div_pd(num, scale);
-        const __m128d f = _mm_sub_pd(u, kd);
-        const __m128d v = _mm_add_pd(_mm_mul_pd(_mm_sub_pd(one, f), l), _mm_mul_pd(f, r));
-        const __m128d t = _mm_div_pd(v, rate);
-        sum += _mm_cvtsd_f64(t);
-        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(t, t));
-        jd = _mm_add_pd(jd, two);
-    }
-    return add_frame_terms1(ft, j, end, sum);
-}
-
-// Four terms at a time, where the processor has AVX.
-__attribute__((target("avx"))) double add_frame_terms4(const FrameTerms& ft, int64_t j, int64_t end,
-                                                       double sum) {
-    const __m256d q = _mm256_set1_pd(ft.q), kd = _mm256_set1_pd(ft.kd), l = _mm256_set1_pd(ft.l),
-                  r = _mm256_set1_pd(ft.r), rate = _mm256_set1_pd(ft.rate),
-                  one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5), four = _mm256_set1_pd(4.0);
-    const __m256d scale = _mm256_set1_pd(ft.inv != 0 ? ft.inv : ft.step);
-    const bool times = ft.inv != 0;
-    const double j0 = static_cast<double>(j);
-    __m256d jd = _mm256_set_pd(j0 + 3, j0 + 2, j0 + 1, j0);
-    for (; j + 4 <= end; j += 4) {
-        const __m256d num = _mm256_sub_pd(_mm256_add_pd(jd, half), q);
-        const __m256d u = times ? _mm256_mul_pd(num, scale) : _mm256_div_pd(num, scale);
-        const __m256d f = _mm256_sub_pd(u, kd);
-        const __m256d v =
-            _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, f), l), _mm256_mul_pd(f, r));
-        const __m256d t = _mm256_div_pd(v, rate);
-        const __m128d lo = _mm256_castpd256_pd128(t), hi = _mm256_extractf128_pd(t, 1);
-        sum += _mm_cvtsd_f64(lo);
-        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(lo, lo));
-        sum += _mm_cvtsd_f64(hi);
-        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(hi, hi));
-        jd = _mm256_add_pd(jd, four);
-    }
-    return add_frame_terms1(ft, j, end, sum);
-}
-
-bool phase_wide_lanes() {
-    static const bool wide = cpu_has_avx();
-    return wide;
-}
-#endif
-
-// The terms computed `lanes` at a time (4 where AVX is at hand).
-double add_frame_terms(const FrameTerms& ft, int64_t j, int64_t end, int lanes, double sum) {
-#ifdef VELORIN_PHASE_SSE2
-    if (lanes >= 4 && phase_wide_lanes()) return add_frame_terms4(ft, j, end, sum);
-    if (lanes >= 2) return add_frame_terms2(ft, j, end, sum);
-#else
-    (void)lanes;
-#endif
-    return add_frame_terms1(ft, j, end, sum);
 }
 
 // Adds the terms of entry e >= 1 (samples j..end - 1, end - j <= step) to
 // `sum`. Such a sample's u lies in (e - 1, e + 1): floor(u) is e - 1 below
 // the first sample whose u reaches e, and e from there on.
 double add_entry_terms(int64_t e, int64_t j, int64_t end, int step, double rate, double a, double b,
-                       double c, int lanes, double sum) {
+                       double c, const LaneKernels& lk, double sum) {
     FrameTerms ft;
     ft.q = 0.25 * step;
     ft.step = step;
@@ -258,17 +166,18 @@ double add_entry_terms(int64_t e, int64_t j, int64_t end, int step, double rate,
     ft.kd = ed - 1;
     ft.l = a;
     ft.r = b;
-    sum = add_frame_terms(ft, j, split, lanes, sum);
+    sum = lk.add_frame_terms(ft, j, split, sum);
     ft.kd = ed;
     ft.l = b;
     ft.r = c;
-    return add_frame_terms(ft, split, end, lanes, sum);
+    return lk.add_frame_terms(ft, split, end, sum);
 }
 
 }  // namespace
 
 int build_phase_table_upto(const double* freq, int count, int step, double freq_avg, int64_t ssize,
-                           double rate, double* table, int frames, double reach, int lanes) {
+                           double rate, double* table, int frames, double reach, SimdWidth lanes) {
+    const LaneKernels& lk = lane_kernels(lanes);
     if (frames < 0) return frames;
     table[0] = 0.0;  // also the whole table of a sample shorter than one step
     if (step <= 0) {
@@ -313,8 +222,8 @@ int build_phase_table_upto(const double* freq, int count, int step, double freq_
             for (; j < end; ++j) sum += phase_term(j, step, n, rate, v);
             continue;
         }
-        sum = add_entry_terms(entry, j, end, step, rate, v(entry - 1), v(entry), v(entry + 1),
-                              lanes, sum);
+        sum = add_entry_terms(entry, j, end, step, rate, v(entry - 1), v(entry), v(entry + 1), lk,
+                              sum);
         j = end;
     }
     if (frames > 0) table[frames] = table[frames - 1];

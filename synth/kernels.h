@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "synth/simd.h"
+
 namespace velorin {
 
 // Channel 0 of interleaved `data` at fractional position `x` (in frames),
@@ -45,10 +47,10 @@ void build_phase_table(const double* freq, int count, int step, double freq_avg,
 // phase such a position can take by two cycles (or frames). Returns E; the
 // entries past it are left as they are. Entries 0..E hold the same doubles as
 // build_phase_table gives them. A reach that is not a number builds all.
-// `lanes` caps how many terms are computed side by side (1, 2, or 4 where
-// the processor has AVX); every width gives the same doubles.
+// The terms are computed `lanes` side by side (synth/simd.h); every width
+// gives the same doubles.
 int build_phase_table_upto(const double* freq, int count, int step, double freq_avg, int64_t ssize,
-                           double rate, double* table, int frames, double reach, int lanes = 4);
+                           double rate, double* table, int frames, double reach, SimdWidth lanes);
 
 // The source position near p whose source phase has the fractional part of
 // the target phase q. `freq` holds count + 1 values, `table` frames + 1;

@@ -14,6 +14,15 @@
 
 namespace velorin {
 
+// How the source phase table's terms of samples that share a frame are
+// computed: u = (j + 0.5 - q) / step (times `inv` instead when the step is a
+// power of two, the same double), then f = u - kd and ((1 - f) * l + f * r) /
+// rate. Every term is the double phase_term gives: the numerator of u is
+// exact, and each step after it is one rounded operation in the same order.
+struct FrameTerms {
+    double q, step, inv, kd, l, r, rate;
+};
+
 struct LaneKernels {
     // synth/series_lanes.h: out[i] = s.at(x[i]), i < n (exposed for the tests)
     void (*series_many)(const SeriesReader& s, const double* x, int n, double* out);
@@ -25,6 +34,10 @@ struct LaneKernels {
                       int64_t frames, double* out);
     int (*width_one_lanes)(const double* x, int64_t frames, int64_t* first);
     int (*wide_lanes)(const double* x, double width, int64_t frames, int64_t* first);
+
+    // synth/kernels.h: the phase table's sum plus the terms of samples j ..
+    // end - 1, added in order (synth/phase_lanes.h)
+    double (*add_frame_terms)(const FrameTerms& ft, int64_t j, int64_t end, double sum);
 
     // synth/smoothed_power.h
     void (*weighted_sums)(const double* src, const double* weight, int taps, double* out);

@@ -4,6 +4,7 @@
 
 #include "synth/envelope_lanes.h"
 #include "synth/lane_kernels.h"
+#include "synth/phase_lanes.h"
 #include "synth/reader_lanes.h"
 #include "synth/smoothing_lanes.h"
 #include "synth/walk_lanes.h"
@@ -21,6 +22,7 @@ constexpr LaneKernels kernels_of_width() {
     k.read_wide = &reader::read_wide_many<V>;
     k.width_one_lanes = &reader::width_one_lanes<V>;
     k.wide_lanes = &reader::wide_lanes<V>;
+    k.add_frame_terms = &phase::add_frame_terms<V>;
     k.weighted_sums = &smoothing::weighted_sums<V>;
     k.power_bins = &smoothing::power_bins<V>;
     k.products = &envelope::products<V>;

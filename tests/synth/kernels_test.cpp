@@ -142,12 +142,13 @@ TEST(PhaseTable, SameDoublesAsTheSumOfEverySample) {
                    c.rate;
         }
         if (c.frames > 0) plain[c.frames] = plain[c.frames - 1];
-        for (int lanes : {1, 2, 4}) {
+        for (SimdWidth lanes : velorin_test::every_width()) {
             std::vector<double> table(c.frames + 1, -1.0);
             build_phase_table_upto(freq.data(), c.count, c.step, 201.5, ssize, c.rate, table.data(),
                                    c.frames, std::nan(""), lanes);
             for (int k = 0; k <= c.frames; ++k)
-                ASSERT_EQ(table[k], plain[k]) << c.step << " " << lanes << " " << k;
+                ASSERT_EQ(table[k], plain[k])
+                    << c.step << " " << simd_width_name(lanes) << " " << k;
         }
     }
 }
@@ -164,7 +165,7 @@ TEST(PhaseTable, PartialTableServesEveryPositionUpToItsReach) {
     for (double reach : {-50.0, 700.0, 20000.3, 90000.0}) {
         std::fill(part.begin(), part.end(), 0.0);
         const int e = build_phase_table_upto(freq.data(), frames, kStep, 170.0, ssize, kRate,
-                                             part.data(), frames, reach);
+                                             part.data(), frames, reach, simd_width_available());
         ASSERT_LT(e, frames) << reach;
         for (int k = 0; k <= e; ++k) ASSERT_EQ(part[k], whole[k]) << k;
         for (double p = -10.0; p <= reach; p += 37.3)
@@ -176,7 +177,7 @@ TEST(PhaseTable, PartialTableServesEveryPositionUpToItsReach) {
                     << reach << " " << p;
     }
     EXPECT_EQ(build_phase_table_upto(freq.data(), frames, kStep, 170.0, ssize, kRate, part.data(),
-                                     frames, std::nan("")),
+                                     frames, std::nan(""), SimdWidth::scalar),
               frames);
 }
 
