@@ -54,7 +54,8 @@ void BM_rfft_forward_1024(benchmark::State& state) {
     const velorin_test::RfftTables t = velorin_test::make_rfft_tables(1024);
     std::vector<double> block(1024, 0.25);
     for (auto _ : state) {
-        velorin::rfft_forward(1024, block.data(), t.twiddles.data(), t.bitrev.data());
+        velorin::rfft_forward(velorin::simd_width_available(), 1024, block.data(),
+                              t.twiddles.data(), t.bitrev.data());
         benchmark::DoNotOptimize(block.data());
     }
     state.SetItemsProcessed(state.iterations() * 1024);
@@ -65,7 +66,8 @@ void BM_rfft_inverse_1024(benchmark::State& state) {
     const velorin_test::RfftTables t = velorin_test::make_rfft_tables(1024);
     std::vector<double> block(1024, 0.25);
     for (auto _ : state) {
-        velorin::rfft_inverse(1024, block.data(), t.twiddles.data(), t.bitrev.data());
+        velorin::rfft_inverse(velorin::simd_width_available(), 1024, block.data(),
+                              t.twiddles.data(), t.bitrev.data());
         benchmark::DoNotOptimize(block.data());
     }
     state.SetItemsProcessed(state.iterations() * 1024);

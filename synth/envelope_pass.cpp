@@ -89,8 +89,8 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
             down[-k] = v[reads + k] * s[half - 1 - i0 - k];
     }
     check_reads(sh, span, wd.w);
-    rfft_forward(block, d, sh.twiddles, sh.bitrev);
-    rfft_forward(block, src, sh.twiddles, sh.bitrev);
+    rfft_forward(sh.lanes, block, d, sh.twiddles, sh.bitrev);
+    rfft_forward(sh.lanes, block, src, sh.twiddles, sh.bitrev);
     double es[bins], ed[bins];
     smoothed_power_spectrum(sh.lanes, src, wd.fw, es);
     smoothed_power_spectrum(sh.lanes, d, wd.pw, ed);
@@ -114,7 +114,7 @@ void correct_formants(const RenderShared& sh, const SecondPassUnit& u, const Wid
         }
     }
     gains(lk, d, e, ed, wd.pw, wd.fw, nullptr);  // unusable widths leave the bin as it is
-    rfft_inverse(block, d, sh.twiddles, sh.bitrev);
+    rfft_inverse(sh.lanes, block, d, sh.twiddles, sh.bitrev);
 }
 
 // Fills nb with the unit's noise shaped like the aperiodic part of the
@@ -163,16 +163,16 @@ void make_breath(const RenderShared& sh, const SecondPassUnit& u, const Widths& 
         }
     }
     check_reads(sh, span, wd.w);
-    rfft_forward(block, src, sh.twiddles, sh.bitrev);
+    rfft_forward(sh.lanes, block, src, sh.twiddles, sh.bitrev);
     double ea[bins];
     smoothed_power_spectrum(sh.lanes, src, wd.fw * u.gender, ea);
 
     products(lk, u.noise, s, block, nb);
-    rfft_forward(block, nb, sh.twiddles, sh.bitrev);
+    rfft_forward(sh.lanes, block, nb, sh.twiddles, sh.bitrev);
     double en[bins];
     smoothed_power_spectrum(sh.lanes, nb, wd.pw, en);
     gains(lk, nb, ea, en, wd.pw, wd.fw * u.gender, sh.breath_shape);
-    rfft_inverse(block, nb, sh.twiddles, sh.bitrev);
+    rfft_inverse(sh.lanes, block, nb, sh.twiddles, sh.bitrev);
 }
 
 }  // namespace

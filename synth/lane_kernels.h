@@ -39,6 +39,14 @@ struct LaneKernels {
     // end - 1, added in order (synth/phase_lanes.h)
     double (*add_frame_terms)(const FrameTerms& ft, int64_t j, int64_t end, double sum);
 
+    // synth/rfft.h (synth/rfft_lanes.h): the transforms of 64 .. 2048 values,
+    // and the stages one by one for the others (after or before the
+    // permutation)
+    void (*rfft_forward_gathered)(int n, double* a, const double* tw);
+    void (*rfft_inverse_gathered)(int n, double* a, const double* tw);
+    void (*rfft_forward_stages)(int n, int first, double* a, const double* tw);
+    void (*rfft_inverse_stages)(int n, int top, int last, double* a, const double* tw);
+
     // synth/smoothed_power.h
     void (*weighted_sums)(const double* src, const double* weight, int taps, double* out);
     int (*power_bins)(const double* x, double* p);

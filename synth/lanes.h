@@ -252,6 +252,21 @@ inline void unzip(Plain<N> a, Plain<N> b, Plain<N>* even, Plain<N>* odd) {
     }
 }
 
+// Lane k of *even is p[k * step], of *odd p[k * step + 1]: pairs loaded whole.
+template <int N>
+inline void load_pairs(const double* p, int step, Plain<N>* even, Plain<N>* odd) {
+    for (int k = 0; k < N; ++k) {
+        even->v[k] = p[k * step];
+        odd->v[k] = p[k * step + 1];
+    }
+}
+// out[i] lane t is in[t] lane i: an N x N block turned over.
+template <int N>
+inline void transpose(const Plain<N>* in, Plain<N>* out) {
+    for (int i = 0; i < N; ++i)
+        for (int t = 0; t < N; ++t) out[i].v[t] = in[t].v[i];
+}
+
 using Scalar = Plain<1>;
 
 #if defined(__SSE2__)
@@ -331,6 +346,15 @@ inline void columns(const double* const* rows, Sse2* c) {
 inline void store_zipped(double* p, Sse2 a, Sse2 b) {
     _mm_storeu_pd(p, _mm_unpacklo_pd(a.v, b.v));
     _mm_storeu_pd(p + 2, _mm_unpackhi_pd(a.v, b.v));
+}
+inline void load_pairs(const double* p, int step, Sse2* even, Sse2* odd) {
+    const __m128d a = _mm_loadu_pd(p), b = _mm_loadu_pd(p + step);
+    *even = {_mm_unpacklo_pd(a, b)};
+    *odd = {_mm_unpackhi_pd(a, b)};
+}
+inline void transpose(const Sse2* in, Sse2* out) {
+    out[0] = {_mm_unpacklo_pd(in[0].v, in[1].v)};
+    out[1] = {_mm_unpackhi_pd(in[0].v, in[1].v)};
 }
 inline void unzip(Sse2 a, Sse2 b, Sse2* even, Sse2* odd) {
     *even = {_mm_unpacklo_pd(a.v, b.v)};
@@ -420,6 +444,24 @@ inline void store_zipped(double* p, Avx a, Avx b) {
     const __m256d lo = _mm256_unpacklo_pd(a.v, b.v), hi = _mm256_unpackhi_pd(a.v, b.v);
     _mm256_storeu_pd(p, _mm256_permute2f128_pd(lo, hi, 0x20));
     _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+}
+inline void load_pairs(const double* p, int step, Avx* even, Avx* odd) {
+    const __m256d x = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)),
+                                           _mm_loadu_pd(p + 2 * step), 1);  // p0 p1 p2s p2s+1
+    const __m256d y = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p + step)),
+                                           _mm_loadu_pd(p + 3 * step), 1);  // ps ps+1 p3s p3s+1
+    *even = {_mm256_unpacklo_pd(x, y)};
+    *odd = {_mm256_unpackhi_pd(x, y)};
+}
+inline void transpose(const Avx* in, Avx* out) {
+    const __m256d t0 = _mm256_unpacklo_pd(in[0].v, in[1].v);  // in0[0] in1[0] in0[2] in1[2]
+    const __m256d t1 = _mm256_unpackhi_pd(in[0].v, in[1].v);  // in0[1] in1[1] in0[3] in1[3]
+    const __m256d t2 = _mm256_unpacklo_pd(in[2].v, in[3].v);
+    const __m256d t3 = _mm256_unpackhi_pd(in[2].v, in[3].v);
+    out[0] = {_mm256_permute2f128_pd(t0, t2, 0x20)};
+    out[1] = {_mm256_permute2f128_pd(t1, t3, 0x20)};
+    out[2] = {_mm256_permute2f128_pd(t0, t2, 0x31)};
+    out[3] = {_mm256_permute2f128_pd(t1, t3, 0x31)};
 }
 inline void unzip(Avx a, Avx b, Avx* even, Avx* odd) {
     const __m256d t0 = _mm256_permute2f128_pd(a.v, b.v, 0x20);

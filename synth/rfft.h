@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "synth/simd.h"
+
 namespace velorin {
 
 // Tables for size n. The driver builds them once, before any worker starts;
@@ -18,17 +20,12 @@ void build_windows(double* hann, double* sine, int n);
 void build_twiddles_computed(double* twiddles, int n);
 void build_windows_computed(double* hann, double* sine, int n);
 
-// sin(x) and cos(x) for |x| below 2^20, within about 0.55 units in the last
-// place, from +, - and * only: unlike the C runtime's, the same doubles on
-// every build and system. The table builders above use them.
-double portable_sin(double x);
-double portable_cos(double x);
-
 // Spectrum layout: a[k] is the cosine part of bin k (0 <= k <= n/2) and
 // a[n - k] its sine part (0 < k < n/2). The forward transform does not scale;
-// inverse(forward(x)) == x * n/2. Allocates nothing; any number of threads
-// may transform their own blocks at once.
-void rfft_forward(int n, double* a, const double* twiddles, const int32_t* bitrev);
-void rfft_inverse(int n, double* a, const double* twiddles, const int32_t* bitrev);
+// inverse(forward(x)) == x * n/2. `lanes` values at a time (synth/simd.h);
+// every width gives the same doubles. Allocates nothing (16 KiB of stack);
+// any number of threads may transform their own blocks at once.
+void rfft_forward(SimdWidth lanes, int n, double* a, const double* twiddles, const int32_t* bitrev);
+void rfft_inverse(SimdWidth lanes, int n, double* a, const double* twiddles, const int32_t* bitrev);
 
 }  // namespace velorin

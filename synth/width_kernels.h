@@ -6,6 +6,7 @@
 #include "synth/lane_kernels.h"
 #include "synth/phase_lanes.h"
 #include "synth/reader_lanes.h"
+#include "synth/rfft_lanes.h"
 #include "synth/smoothing_lanes.h"
 #include "synth/walk_lanes.h"
 
@@ -23,6 +24,10 @@ constexpr LaneKernels kernels_of_width() {
     k.width_one_lanes = &reader::width_one_lanes<V>;
     k.wide_lanes = &reader::wide_lanes<V>;
     k.add_frame_terms = &phase::add_frame_terms<V>;
+    k.rfft_forward_gathered = &rfft::forward_gathered<V>;
+    k.rfft_inverse_gathered = &rfft::inverse_gathered<V>;
+    k.rfft_forward_stages = &rfft::forward_stages<V>;
+    k.rfft_inverse_stages = &rfft::inverse_stages<V>;
     k.weighted_sums = &smoothing::weighted_sums<V>;
     k.power_bins = &smoothing::power_bins<V>;
     k.products = &envelope::products<V>;

@@ -109,7 +109,7 @@ std::string spectrogram_png(const SampleWave& w, const Scale& sc) {
             const int64_t j = centre - n / 2 + i;
             a[size_t(i)] = (j >= 0 && j < len ? w.x[size_t(j)] : 0.0) * hann[size_t(i)];
         }
-        rfft_forward(n, a.data(), tw.data(), bitrev.data());
+        rfft_forward(simd_width_for_run(), n, a.data(), tw.data(), bitrev.data());
         power[0] = a[0] * a[0];
         power[size_t(n) / 2] = a[size_t(n) / 2] * a[size_t(n) / 2];
         for (int k = 1; k < n / 2; ++k)

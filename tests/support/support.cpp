@@ -239,7 +239,7 @@ double spectral_centroid(const std::vector<double>& x, int rate, int start, int 
     velorin::build_bitrev(n, ip.data());
     velorin::build_windows(hann.data(), sine.data(), len);
     for (int i = 0; i < len; ++i) a[i] = x[start + i] * hann[i];
-    velorin::rfft_forward(n, a.data(), tw.data(), ip.data());
+    velorin::rfft_forward(velorin::SimdWidth::scalar, n, a.data(), tw.data(), ip.data());
     double num = 0.0, den = 0.0;
     const int kmax = std::min(n / 2 - 1, static_cast<int>(fmax * n / rate));
     for (int k = 1; k <= kmax; ++k) {

@@ -39,6 +39,7 @@ Windows make_windows(int n) {
 }
 
 SynthScene::SynthScene() {
+    sh.lanes = velorin::simd_width_available();
     sh.datbuf_lock = velorin::mutex_create();
     sh.outbuf_lock = velorin::mutex_create();
 }

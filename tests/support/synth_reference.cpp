@@ -113,8 +113,8 @@ void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit
             sb[512 + i] = read(sh, p + i * r, w, render_reader) * s[512 + i];
             sb[511 - i] = read(sh, p - (i + 1) * r, w, render_reader) * s[511 - i];
         }
-        velorin::rfft_forward(1024, d, sh.twiddles, sh.bitrev);
-        velorin::rfft_forward(1024, sb, sh.twiddles, sh.bitrev);
+        velorin::rfft_forward(velorin::SimdWidth::scalar, 1024, d, sh.twiddles, sh.bitrev);
+        velorin::rfft_forward(velorin::SimdWidth::scalar, 1024, sb, sh.twiddles, sh.bitrev);
         double pd[513], ps[513], es[513], ed[513];
         power(d, pd);
         power(sb, ps);
@@ -134,7 +134,7 @@ void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit
                 scale(d, n, std::sqrt(e / ed[n] * pw / fw));
             }
         }
-        velorin::rfft_inverse(1024, d, sh.twiddles, sh.bitrev);
+        velorin::rfft_inverse(velorin::SimdWidth::scalar, 1024, d, sh.twiddles, sh.bitrev);
     }
     if (u.breath > 0) {
         for (int i = 0; i < 1024; ++i) nb[i] = u.noise[i] * s[i];
@@ -151,11 +151,11 @@ void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit
             fu += r / u.gender;
             fv -= r / u.gender;
         }
-        velorin::rfft_forward(1024, sb, sh.twiddles, sh.bitrev);
+        velorin::rfft_forward(velorin::SimdWidth::scalar, 1024, sb, sh.twiddles, sh.bitrev);
         double pa[513], ea[513];
         power(sb, pa);
         reference_smoothed_spectrum(pa, fw * u.gender, ea);
-        velorin::rfft_forward(1024, nb, sh.twiddles, sh.bitrev);
+        velorin::rfft_forward(velorin::SimdWidth::scalar, 1024, nb, sh.twiddles, sh.bitrev);
         double pn[513], en[513];
         power(nb, pn);
         reference_smoothed_spectrum(pn, pw, en);
@@ -163,7 +163,7 @@ void reference_envelope_breath_pass(const RenderShared& sh, const SecondPassUnit
             if (en[n] > 0)
                 scale(nb, n, std::sqrt(ea[n] / en[n] * pw / (fw * u.gender)) * sh.breath_shape[n]);
         }
-        velorin::rfft_inverse(1024, nb, sh.twiddles, sh.bitrev);
+        velorin::rfft_inverse(velorin::SimdWidth::scalar, 1024, nb, sh.twiddles, sh.bitrev);
     }
     for (int k = 0; k < 1024; ++k) {
         const int n = j0 - 512 + k;

@@ -69,12 +69,18 @@ TEST_P(PassesAgainstReference, OutputAgreesWellInsideOneStep) {
     std::vector<double> genposs;
     const auto units1 =
         velorin_test::first_pass_units(*fast, 800.0, 0.8 * fast->sh.r, c.modulation, &genposs);
-    for (const FirstPassUnit& u : units1) {
-        resampling_pass(fast->sh, u);
-        velorin_test::reference_resampling_pass(ref->sh, u);
-    }
-    EXPECT_LT(max_abs_diff(fast->datbuf, ref->datbuf), 1e-4);
+    for (const FirstPassUnit& u : units1) velorin_test::reference_resampling_pass(ref->sh, u);
     EXPECT_GT(max_abs(ref->datbuf), 1000.0);
+    std::vector<double> first_width;  // every width gives the same bits
+    for (SimdWidth lanes : velorin_test::every_width()) {
+        fast->sh.lanes = lanes;
+        std::fill(fast->datbuf.begin(), fast->datbuf.end(), 0.0);
+        for (const FirstPassUnit& u : units1) resampling_pass(fast->sh, u);
+        EXPECT_LT(max_abs_diff(fast->datbuf, ref->datbuf), 1e-4);
+        if (first_width.empty()) first_width = fast->datbuf;
+        ASSERT_EQ(0, std::memcmp(fast->datbuf.data(), first_width.data(), outlen * sizeof(double)))
+            << simd_width_name(lanes);
+    }
 
     // The second pass of both reads the same datbuf, so that its own
     // difference is seen.
@@ -83,17 +89,26 @@ TEST_P(PassesAgainstReference, OutputAgreesWellInsideOneStep) {
     const auto units2 = velorin_test::second_pass_units(*fast, genposs, c.breath, c.gender,
                                                         c.no_filter, c.modulation, &noise);
     // The straightforward pass reading the sample as the fast one does: the
-    // same bits, unit by unit (vector lanes, fused loops and the integer
-    // floor change no result).
+    // same bits at every width, unit by unit (lanes, fused loops and the
+    // integer floor change no result).
     auto same = make_scene(src, c.rate, {180.0}, outlen, c.target);
     std::copy(fast->freq.begin(), fast->freq.end(), same->freq.begin());
     same->datbuf = ref->datbuf;
+    std::vector<std::vector<double>> same_after;  // same's output after each unit
     for (const SecondPassUnit& u : units2) {
-        envelope_breath_pass(fast->sh, u);
         velorin_test::reference_envelope_breath_pass(ref->sh, u);
         velorin_test::reference_envelope_breath_pass(same->sh, u, true);
-        ASSERT_EQ(0, std::memcmp(fast->outbuf.data(), same->outbuf.data(), outlen * sizeof(double)))
-            << "unit at " << u.out_index;
+        same_after.push_back(same->outbuf);
+    }
+    for (SimdWidth lanes : velorin_test::every_width()) {
+        fast->sh.lanes = lanes;
+        std::fill(fast->outbuf.begin(), fast->outbuf.end(), 0.0);
+        for (size_t k = 0; k < units2.size(); ++k) {
+            envelope_breath_pass(fast->sh, units2[k]);
+            ASSERT_EQ(
+                0, std::memcmp(fast->outbuf.data(), same_after[k].data(), outlen * sizeof(double)))
+                << "unit at " << units2[k].out_index << " " << simd_width_name(lanes);
+        }
     }
     EXPECT_LT(max_abs_diff(fast->outbuf, ref->outbuf), 1e-3);
     EXPECT_GT(max_abs(ref->outbuf), 100.0);
@@ -216,7 +231,7 @@ TEST(ResamplingPass, PitchCurveSetsTheStep) {
 // The grain is the scalar walk's positions read one at a time and windowed,
 // to the bit, wherever the reads are batched: a wobbling list with a missing
 // frame, modulation, a bend, and the wider kernel of a 48 kHz input.
-TEST(ResamplingPass, GrainIsTheScalarWalkReadOneByOneBitForBit) {
+TEST(ResamplingPass, GrainIsTheScalarWalkReadOneByOneBitForBitAtEveryWidth) {
     struct Case {
         double rate, modulation;
         bool bend;
@@ -254,9 +269,14 @@ TEST(ResamplingPass, GrainIsTheScalarWalkReadOneByOneBitForBit) {
             b -= (pitch_at(sh, u.out_index - i - 1.5) / fb) * sh.r /
                  modulation_factor(sh, fb, u.modulation);
         }
-        resampling_pass(sh, u);
-        for (int k = 0; k < 128; ++k)
-            ASSERT_EQ(sc->datbuf[u.out_index - 64 + k], want[k]) << k << " rate " << c.rate;
+        for (SimdWidth lanes : velorin_test::every_width()) {
+            sc->sh.lanes = lanes;
+            std::fill(sc->datbuf.begin(), sc->datbuf.end(), 0.0);
+            resampling_pass(sh, u);
+            for (int k = 0; k < 128; ++k)
+                ASSERT_EQ(sc->datbuf[u.out_index - 64 + k], want[k])
+                    << k << " rate " << c.rate << " " << simd_width_name(lanes);
+        }
     }
 }
 
@@ -360,7 +380,7 @@ void band_powers(double gender, double* below, double* above) {
     envelope_breath_pass(sc->sh, second_unit(2048, 6000.0, 0.0, gender, false, nullptr));
     std::vector<double> d(sc->outbuf.begin() + 1536, sc->outbuf.begin() + 2560);
     const velorin_test::RfftTables& t = sc->tables;
-    rfft_forward(1024, d.data(), t.twiddles.data(), t.bitrev.data());
+    rfft_forward(SimdWidth::scalar, 1024, d.data(), t.twiddles.data(), t.bitrev.data());
     *below = *above = 0;
     for (int k = 380; k < 512; ++k) {
         const double pk = d[k] * d[k] + d[1024 - k] * d[1024 - k];

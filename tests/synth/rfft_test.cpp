@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "synth/portable_trig.h"
 #include "tests/support/synth_fixtures.h"
 #include "tests/support/synth_reference.h"
 
@@ -21,11 +22,13 @@ namespace {
 
 constexpr double two_pi = 6.283185307179586;
 
-void forward(const RfftTables& t, std::vector<double>& a) {
-    rfft_forward(t.n, a.data(), t.twiddles.data(), t.bitrev.data());
+void forward(const RfftTables& t, std::vector<double>& a,
+             SimdWidth lanes = simd_width_available()) {
+    rfft_forward(lanes, t.n, a.data(), t.twiddles.data(), t.bitrev.data());
 }
-void inverse(const RfftTables& t, std::vector<double>& a) {
-    rfft_inverse(t.n, a.data(), t.twiddles.data(), t.bitrev.data());
+void inverse(const RfftTables& t, std::vector<double>& a,
+             SimdWidth lanes = simd_width_available()) {
+    rfft_inverse(lanes, t.n, a.data(), t.twiddles.data(), t.bitrev.data());
 }
 
 // The layout written as an O(n^2) sum: cosine parts at k, sine parts at n - k.
@@ -212,12 +215,15 @@ TEST(Rfft, SameBitsAsTheButterfliesOneAtATime) {
         for (int i = 0; i < n; ++i) x[i] = std::sin(i * 0.731) * 1000 + (i % 7) * 13.25;
         for (int i = 0; i < n; ++i) ref[i] = x[reversed(i)];
         velorin_test::reference_rfft_stages(n, ref.data(), t.twiddles.data());
-        forward(t, x);
-        for (int i = 0; i < n; ++i) ASSERT_EQ(x[i], ref[i]) << n << " " << i;
         std::vector<double> back = ref;
         velorin_test::reference_rfft_inverse_stages(n, back.data(), t.twiddles.data());
-        inverse(t, x);
-        for (int i = 0; i < n; ++i) ASSERT_EQ(x[i], back[reversed(i)]) << n << " " << i;
+        for (SimdWidth lanes : velorin_test::every_width()) {
+            std::vector<double> y = x;
+            forward(t, y, lanes);
+            for (int i = 0; i < n; ++i) ASSERT_EQ(y[i], ref[i]) << n << " " << i;
+            inverse(t, y, lanes);
+            for (int i = 0; i < n; ++i) ASSERT_EQ(y[i], back[reversed(i)]) << n << " " << i;
+        }
     }
 }
 
@@ -228,7 +234,7 @@ uint64_t bits_of(double v) {
 }
 
 // Random blocks of every magnitude, subnormal to near overflow, give the very
-// bits of the stages run one butterfly at a time, and the values around the
+// bits of the stages run one butterfly at a time at every lane width, and the values around the
 // block stay as they were. The sizes take every path: the one-by-one stages
 // below 16 and above 2048, one block or several side by side in the fused
 // first and last stages.
@@ -251,17 +257,22 @@ TEST_P(RfftSameBits, RandomBlocksForwardAndInverse) {
         velorin_test::reference_rfft_stages(n, want.data(), t.twiddles.data());
         velorin_test::reference_rfft_inverse_stages(n, back.data(), t.twiddles.data());
         const std::vector<double> x0 = x, y0 = y;
-        rfft_forward(n, x.data() + guard, t.twiddles.data(), t.bitrev.data());
-        rfft_inverse(n, y.data() + guard, t.twiddles.data(), t.bitrev.data());
-        for (int i = 0; i < n; ++i) {
-            ASSERT_EQ(bits_of(x[guard + i]), bits_of(want[i])) << "forward " << scale << " " << i;
-            ASSERT_EQ(bits_of(y[guard + i]), bits_of(back[reverse_bits(i, bits)]))
-                << "inverse " << scale << " " << i;
-        }
-        for (int g = 0; g < guard; ++g) {
-            for (const int i : {g, n + guard + g}) {
-                EXPECT_EQ(bits_of(x[i]), bits_of(x0[i])) << "forward wrote " << i - guard;
-                EXPECT_EQ(bits_of(y[i]), bits_of(y0[i])) << "inverse wrote " << i - guard;
+        for (SimdWidth lanes : velorin_test::every_width()) {
+            x = x0;
+            y = y0;
+            rfft_forward(lanes, n, x.data() + guard, t.twiddles.data(), t.bitrev.data());
+            rfft_inverse(lanes, n, y.data() + guard, t.twiddles.data(), t.bitrev.data());
+            for (int i = 0; i < n; ++i) {
+                ASSERT_EQ(bits_of(x[guard + i]), bits_of(want[i]))
+                    << "forward " << scale << " " << i;
+                ASSERT_EQ(bits_of(y[guard + i]), bits_of(back[reverse_bits(i, bits)]))
+                    << "inverse " << scale << " " << i;
+            }
+            for (int g = 0; g < guard; ++g) {
+                for (const int i : {g, n + guard + g}) {
+                    EXPECT_EQ(bits_of(x[i]), bits_of(x0[i])) << "forward wrote " << i - guard;
+                    EXPECT_EQ(bits_of(y[i]), bits_of(y0[i])) << "inverse wrote " << i - guard;
+                }
             }
         }
     }
