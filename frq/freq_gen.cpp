@@ -235,7 +235,7 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, const FreqGenSe
     say_widef(stderr, L"Threads %d\n", thread_count);
 
     PeriodSignal sig{};
-    const PeriodInput input{data, bits, channels, nsamp, rate, n, step};
+    const PeriodInput input{data, bits, channels, nsamp, rate, n, step, settings.lanes};
     if (!prepare_period_signal(input, thread_count, true, &sig)) {
         free_freq_list(list);
         say(stderr, "frequency analysis : allocate memory error\n");

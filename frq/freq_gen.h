@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "frq/freq_list.h"
+#include "synth/simd.h"
 
 namespace velorin {
 
@@ -11,13 +12,14 @@ namespace velorin {
 struct FreqGenSettings {
     int bits;  // 8, 16, 24, 32 (float) or 64 (float)
     int channels;
-    int block_align;     // bytes per frame
-    int rate;            // Hz
-    int n;               // frame length N, 8..2048
-    int step;            // samples per frame
-    double lo_hz = 0.0;  // lowest frequency searched; 0 or less: 52 Hz
-    double hi_hz = 0.0;  // highest; 0 or less: 900 Hz
-    int threads = 0;     // 0 or less: one per processor (at most 32)
+    int block_align;                         // bytes per frame
+    int rate;                                // Hz
+    int n;                                   // frame length N, 8..2048
+    int step;                                // samples per frame
+    double lo_hz = 0.0;                      // lowest frequency searched; 0 or less: 52 Hz
+    double hi_hz = 0.0;                      // highest; 0 or less: 900 Hz
+    int threads = 0;                         // 0 or less: one per processor (at most 32)
+    SimdWidth lanes = simd_width_for_run();  // every width gives the same list
 };
 
 // Analyses raw interleaved sample data (`bytes` bytes of data proper, followed

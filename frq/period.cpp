@@ -20,18 +20,12 @@
 #include <new>
 
 #include "audio/samples.h"
+#include "frq/period_kernels.h"
 #include "frq/threads.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
 #include "synth/kernels.h"
 #include "synth/sinc_weight.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
 
 namespace velorin {
 
@@ -63,127 +57,21 @@ double lag_difference(const double* buf, const double* ew2, int c, int m_count, 
     return s;
 }
 
-#if defined(__SSE2__)
-// Eight lags tau..tau+7, tau even, two per register. The lags 2i and 2i + 1
-// share their first stretch, so it is read from `pairs`, which holds every
-// value of buf twice in a row; each lane adds its terms in the same order as
-// lag_difference. Kept out of line: jammed with the loop over lag groups it
-// runs out of registers.
-__attribute__((noinline)) void eight_lag_differences(const double* buf, const double* pairs,
-                                                     const double* ew_pairs, int c, int m_count,
-                                                     int tau, double* d) {
-    const int j = tau / 2;
-    const double* a = pairs + 2 * (c - j);  // lags tau + 2k, tau + 2k + 1 start at a - 2k
-    const double* b = buf + (c + j);        // and end at b + k, b + k + 1
-    __m128d s0 = _mm_setzero_pd();
-    __m128d s1 = _mm_setzero_pd();
-    __m128d s2 = _mm_setzero_pd();
-    __m128d s3 = _mm_setzero_pd();
-    for (int m = 0; m < m_count; ++m) {
-        const __m128d e = _mm_loadu_pd(ew_pairs + 2 * m);
-        const double* am = a + 2 * m;
-        const double* bm = b + m;
-        const __m128d d0 = _mm_sub_pd(_mm_loadu_pd(am), _mm_loadu_pd(bm));
-        const __m128d d1 = _mm_sub_pd(_mm_loadu_pd(am - 2), _mm_loadu_pd(bm + 1));
-        const __m128d d2 = _mm_sub_pd(_mm_loadu_pd(am - 4), _mm_loadu_pd(bm + 2));
-        const __m128d d3 = _mm_sub_pd(_mm_loadu_pd(am - 6), _mm_loadu_pd(bm + 3));
-        s0 = _mm_add_pd(s0, _mm_mul_pd(e, _mm_mul_pd(d0, d0)));
-        s1 = _mm_add_pd(s1, _mm_mul_pd(e, _mm_mul_pd(d1, d1)));
-        s2 = _mm_add_pd(s2, _mm_mul_pd(e, _mm_mul_pd(d2, d2)));
-        s3 = _mm_add_pd(s3, _mm_mul_pd(e, _mm_mul_pd(d3, d3)));
-    }
-    _mm_storeu_pd(d, s0);
-    _mm_storeu_pd(d + 2, s1);
-    _mm_storeu_pd(d + 4, s2);
-    _mm_storeu_pd(d + 6, s3);
-}
-#endif
-
-#if defined(__x86_64__) && defined(__GNUC__)
-// Sixteen lags tau..tau+15, tau even, four per register, for processors with
-// AVX (chosen at run time; the same operations on wider registers, so the
-// same bits). Lags tau + 4g .. tau + 4g + 3 read their first stretch as
-// [s(i), s(i), s(i-1), s(i-1)] from `qa` and their second as
-// [s(i), s(i+1), s(i+1), s(i+2)] from `qb`, four values per position.
-__attribute__((target("avx"), noinline)) void sixteen_lag_differences(
-    const double* qa, const double* qb, const double* ew2, int c, int m_count, int tau, double* d) {
-    const int j = tau / 2;
-    const double* a = qa + 4 * (c - j);
-    const double* b = qb + 4 * (c + j);
-    __m256d s0 = _mm256_setzero_pd();
-    __m256d s1 = _mm256_setzero_pd();
-    __m256d s2 = _mm256_setzero_pd();
-    __m256d s3 = _mm256_setzero_pd();
-    for (int m = 0; m < m_count; ++m) {
-        const __m256d e = _mm256_broadcast_sd(ew2 + m);
-        const double* am = a + 4 * m;
-        const double* bm = b + 4 * m;
-        const __m256d d0 = _mm256_sub_pd(_mm256_loadu_pd(am), _mm256_loadu_pd(bm));
-        const __m256d d1 = _mm256_sub_pd(_mm256_loadu_pd(am - 8), _mm256_loadu_pd(bm + 8));
-        const __m256d d2 = _mm256_sub_pd(_mm256_loadu_pd(am - 16), _mm256_loadu_pd(bm + 16));
-        const __m256d d3 = _mm256_sub_pd(_mm256_loadu_pd(am - 24), _mm256_loadu_pd(bm + 24));
-        s0 = _mm256_add_pd(s0, _mm256_mul_pd(e, _mm256_mul_pd(d0, d0)));
-        s1 = _mm256_add_pd(s1, _mm256_mul_pd(e, _mm256_mul_pd(d1, d1)));
-        s2 = _mm256_add_pd(s2, _mm256_mul_pd(e, _mm256_mul_pd(d2, d2)));
-        s3 = _mm256_add_pd(s3, _mm256_mul_pd(e, _mm256_mul_pd(d3, d3)));
-    }
-    _mm256_storeu_pd(d, s0);
-    _mm256_storeu_pd(d + 4, s1);
-    _mm256_storeu_pd(d + 8, s2);
-    _mm256_storeu_pd(d + 12, s3);
-}
-
-// The lags from tau (even) in groups of sixteen while they fit below
-// max_lag; returns the first lag not done.
-__attribute__((target("avx"), noinline)) int wide_differences(const double* buf, const double* ew2,
-                                                              int n, int tau, int min_lag,
-                                                              int max_lag, double* d) {
-    const int l = n + n / 2;
-    const int c = n / 8 + n / 4;
-    const int m_count = n / 2 + n / 4;
-    double qa[4 * max_buffer];
-    double qb[4 * max_buffer];
-    for (int i = 0; i < l; ++i) {
-        const double before = i > 0 ? buf[i - 1] : 0.0;
-        const double next = i + 1 < l ? buf[i + 1] : 0.0;
-        const double after = i + 2 < l ? buf[i + 2] : 0.0;
-        qa[4 * i] = qa[4 * i + 1] = buf[i];
-        qa[4 * i + 2] = qa[4 * i + 3] = before;
-        qb[4 * i] = buf[i];
-        qb[4 * i + 1] = qb[4 * i + 2] = next;
-        qb[4 * i + 3] = after;
-    }
-    for (; tau + 15 <= max_lag; tau += 16)
-        sixteen_lag_differences(qa, qb, ew2, c, m_count, tau, d + (tau - min_lag));
-    return tau;
-}
-
-#endif
-
 // d[tau - min_lag] for tau in min_lag..max_lag.
+// Several lags side by side (lag_differences of the signal's width), the
+// rest one at a time.
 void difference_function(const double* buf, const AnalysisWindows& w, int n, int min_lag,
-                         int max_lag, bool wide, double* d) {
+                         int max_lag, const PeriodKernels& k, double* d) {
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
-    (void)wide;  // the wide lanes exist in x86-64 builds only
     int tau = min_lag;
-#if defined(__SSE2__)
-    if (tau & 1) {
-        d[0] = lag_difference(buf, w.energy_even, c, m_count, tau);
-        ++tau;
+    if (k.lag_differences) {
+        if (tau & 1) {
+            d[0] = lag_difference(buf, w.energy_even, c, m_count, tau);
+            ++tau;
+        }
+        tau = k.lag_differences(buf, w.energy_even, n, tau, min_lag, max_lag, d);
     }
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (tau + 15 <= max_lag && wide)
-        tau = wide_differences(buf, w.energy_even, n, tau, min_lag, max_lag, d);
-#endif
-    if (tau + 7 <= max_lag) {
-        double pairs[2 * max_buffer];
-        for (int i = 0; i < n + n / 2; ++i) pairs[2 * i] = pairs[2 * i + 1] = buf[i];
-        for (; tau + 7 <= max_lag; tau += 8)
-            eight_lag_differences(buf, pairs, w.energy_even_pairs, c, m_count, tau,
-                                  d + (tau - min_lag));
-    }
-#endif
     for (; tau <= max_lag; ++tau)
         d[tau - min_lag] = lag_difference(buf, w.energy_even, c, m_count, tau);
 }
@@ -217,28 +105,6 @@ const double* spectrum_values(SpectrumCache* cache, int lag, int n, double* own)
     }
     fill_spectrum_values(lag, n, own);
     return own;
-}
-
-// S = sum x[i] sin(i w) and C = sum x[i] cos(i w), each added in order of i.
-void spectrum_sums(const double* x, const double* tab, int n, double* s, double* c) {
-#if defined(__SSE2__)
-    __m128d acc = _mm_setzero_pd();  // S, C
-    for (int i = 0; i < n; ++i)
-        acc = _mm_add_pd(acc, _mm_mul_pd(_mm_set1_pd(x[i]), _mm_loadu_pd(tab + 2 * i)));
-    double both[2];
-    _mm_storeu_pd(both, acc);
-    *s = both[0];
-    *c = both[1];
-#else
-    double sn = 0.0;
-    double cs = 0.0;
-    for (int i = 0; i < n; ++i) {
-        sn += x[i] * tab[2 * i];
-        cs += x[i] * tab[2 * i + 1];
-    }
-    *s = sn;
-    *c = cs;
-#endif
 }
 
 // The reader of the sample's depth at position y, width 1: the slow path of
@@ -275,47 +141,6 @@ double lag_cost_slow(const PeriodSignal& sig, double a, double g, int m_count) {
     return e;
 }
 
-// v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset for m <
-// count: reads at consecutive positions with the same tap weights. Each sum
-// runs over t in order, as in the reader; the loops only run several m side
-// by side.
-inline __attribute__((always_inline)) void weighted_runs_body(const double* s, const double* w,
-                                                              int taps, double wsum, double scale,
-                                                              double offset, int count, double* v) {
-    for (int m = 0; m < count; ++m) v[m] = 0.0;
-    for (int t = 0; t < taps; ++t) {
-        const double wt = w[t];
-        const double* st = s + t;
-        for (int m = 0; m < count; ++m) v[m] += wt * st[m];
-    }
-    for (int m = 0; m < count; ++m) v[m] = v[m] / wsum * scale - offset;
-}
-
-void weighted_runs_narrow(const double* s, const double* w, int taps, double wsum, double scale,
-                          double offset, int count, double* v) {
-    weighted_runs_body(s, w, taps, wsum, scale, offset, count, v);
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx"))) void weighted_runs_wide(const double* s, const double* w, int taps,
-                                                       double wsum, double scale, double offset,
-                                                       int count, double* v) {
-    weighted_runs_body(s, w, taps, wsum, scale, offset, count, v);
-}
-#endif
-
-void weighted_runs(const double* s, const double* w, int taps, double wsum, double scale,
-                   double offset, int count, bool wide, double* v) {
-    (void)wide;  // the wide lanes exist in x86-64 builds only
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (wide) {
-        weighted_runs_wide(s, w, taps, wsum, scale, offset, count, v);
-        return;
-    }
-#endif
-    weighted_runs_narrow(s, w, taps, wsum, scale, offset, count, v);
-}
-
 // Full-band reads at y, y + 1, ..., y + count - 1 into v. Every read has the
 // same tap offsets, hence the same weights; each value is accumulated over
 // its taps in reading order, exactly like the reader.
@@ -330,7 +155,8 @@ void full_band_run(const PeriodSignal& sig, double y, int count, double* v) {
         w[t] = tap_weight((lo + t) - y, 1.0);
         wsum += w[t];
     }
-    weighted_runs(sig.raw + first, w, taps, wsum, sig.scale, sig.offset, count, sig.wide, v);
+    period_kernels(sig.lanes).weighted_runs(sig.raw + first, w, taps, wsum, sig.scale, sig.offset,
+                                            count, v);
 }
 
 // True when every position a - g/2 + m and a + g/2 + m is an exact double
@@ -410,18 +236,7 @@ void build_analysis_windows(int n, AnalysisWindows* w) {
     for (int i = 0; i < n; ++i) w->analysis[i] = 0.5 - 0.5 * std::cos(i * (window_two_pi / n));
     const int l = n + n / 2;
     for (int j = 0; j <= l; ++j) w->energy[j] = 0.5 - 0.5 * std::cos(j * (window_two_pi / l));
-    for (int m = 0; m < n / 2 + n / 4; ++m) {
-        w->energy_even[m] = w->energy[2 * m];
-        w->energy_even_pairs[2 * m] = w->energy_even_pairs[2 * m + 1] = w->energy[2 * m];
-    }
-}
-
-bool period_wide_lanes() {
-#if defined(__x86_64__) && defined(__GNUC__)
-    return cpu_has_avx();
-#else
-    return false;
-#endif
+    for (int m = 0; m < n / 2 + n / 4; ++m) w->energy_even[m] = w->energy[2 * m];
 }
 
 bool period_depth_supported(int bits) {
@@ -518,8 +333,8 @@ void lowpass_range(const PeriodSignal& sig, int64_t first, int64_t last, double*
             ++q;
             continue;
         }
-        weighted_runs(sig.raw + (q - half), weights, taps, wsum, sig.scale, sig.offset, block,
-                      sig.wide, lowpassed + q);
+        period_kernels(sig.lanes).weighted_runs(sig.raw + (q - half), weights, taps, wsum,
+                                                sig.scale, sig.offset, block, lowpassed + q);
         q += block;
     }
 }
@@ -579,7 +394,7 @@ bool prepare_period_signal(const PeriodInput& in, int threads, bool spectrum_cac
     sig->n = in.n;
     sig->step = in.step;
     sig->pad = period_signal_pad(in.n);
-    sig->wide = in.allow_wide && period_wide_lanes();
+    sig->lanes = in.lanes;
     reader_scaling(in.bits, &sig->scale, &sig->offset);
 
     AnalysisWindows* windows = alloc_zeroed<AnalysisWindows>(1);
@@ -643,7 +458,7 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     if (silent) return 0.0;
 
     double d[max_lags];
-    difference_function(buf, *sig.windows, n, min_lag, max_lag, sig.wide, d);
+    difference_function(buf, *sig.windows, n, min_lag, max_lag, period_kernels(sig.lanes), d);
     int cand[max_candidates];
     int c = 0;
     for (int tau = min_lag + 2; tau <= max_lag && c < max_candidates; ++tau) {
@@ -664,7 +479,7 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
         const double* tab = spectrum_values(sig.spectra, cand[k], n, own);
         double s = 0.0;
         double co = 0.0;
-        spectrum_sums(x, tab, n, &s, &co);
+        period_kernels(sig.lanes).spectrum_sums(x, tab, n, &s, &co);
         const double score = std::sqrt((co * co + s * s) / (d[cand[k] - min_lag] + 1e-07));
         if (score >= best) {  // the later lag wins a tie
             best = score;

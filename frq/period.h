@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "synth/simd.h"
+
 namespace velorin {
 
 constexpr int max_frame_length = 2048;  // N, samples
@@ -11,14 +13,12 @@ constexpr int min_frame_length = 8;
 
 // The two raised-cosine tables of one analysis, built for N before any worker
 // starts and read-only afterwards. `analysis` holds N entries, `energy`
-// L + 1 entries (L = N + N/2), `energy_even[m]` = `energy[2m]` for m < 3N/4,
-// and `energy_even_pairs` each of those twice in a row.
+// L + 1 entries (L = N + N/2), `energy_even[m]` = `energy[2m]` for m < 3N/4.
 struct AnalysisWindows {
     int n;
     double analysis[max_frame_length];
     double energy[max_frame_length + max_frame_length / 2 + 1];
     double energy_even[max_frame_length / 2 + max_frame_length / 4];
-    double energy_even_pairs[max_frame_length + max_frame_length / 2];
 };
 void build_analysis_windows(int n, AnalysisWindows* w);
 
@@ -52,11 +52,11 @@ struct PeriodInput {
     const uint8_t* data;  // raw interleaved samples, then analysis_zero_frames zero frames
     int bits;             // a depth period_depth_supported accepts
     int channels;
-    int nsamp;               // frames of sample proper
-    int rate;                // Hz
-    int n;                   // frame length N
-    int step;                // samples per frame
-    bool allow_wide = true;  // false keeps the SSE2 lanes where AVX is there too
+    int nsamp;                            // frames of sample proper
+    int rate;                             // Hz
+    int n;                                // frame length N
+    int step;                             // samples per frame
+    SimdWidth lanes = SimdWidth::scalar;  // the run's lane width (synth/simd.h)
 };
 
 // Everything the estimate reads, made by prepare_period_signal before any
@@ -83,7 +83,7 @@ struct PeriodSignal {
     double scale;
     double offset;
     SpectrumCache* spectra;  // null: every spectrum computes its own values
-    bool wide;               // use AVX lanes (only where period_wide_lanes() said so)
+    SimdWidth lanes;         // the lane width of the sums
     // The integer search's low-pass taps: 4W + 1 weights at offsets -2W..2W
     // (W the low-pass width) and their sum in reading order.
     const double* taps;
@@ -100,10 +100,6 @@ struct PeriodSignal {
 bool prepare_period_signal(const PeriodInput& in, int threads, bool spectrum_cache,
                            PeriodSignal* sig);
 void release_period_signal(PeriodSignal* sig);  // leaves an empty signal
-
-// True when this processor can run the AVX lanes of the estimate; they give
-// the same bits as the SSE2 ones, only sooner.
-bool period_wide_lanes();
 
 // The fundamental frequency in Hz at frame position p, searching lags
 // min_lag..max_lag; 0 when no period was found. Mode 1 (first pass) also

@@ -10,6 +10,7 @@
 #include "synth/kernels.h"
 #include "tests/support/frq_reference.h"
 #include "tests/support/support.h"
+#include "tests/support/synth_fixtures.h"
 
 namespace {
 
@@ -54,9 +55,9 @@ TEST(Lowpass, EqualsTheReaderAtEveryPosition) {
     const std::vector<uint8_t> bytes = analysis_bytes(x, 16, 1);
     const auto* data = reinterpret_cast<const int16_t*>(bytes.data());
     const int64_t frames = int64_t(x.size()) + 4096;
-    for (bool wide : {false, true}) {
+    for (velorin::SimdWidth lanes : velorin_test::every_width()) {
         PreparedSignal ps;
-        velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps, wide);
+        velorin_test::prepare_signal(bytes, 16, 1, 44100, 1024, 256, &ps, lanes);
         for (int q = 0; q < static_cast<int>(x.size()); ++q)
             ASSERT_EQ(ps.sig.lowpassed[q], velorin::sinc_read_i16(q, data, 47.0, 1, frames)) << q;
     }
@@ -90,12 +91,6 @@ std::vector<double> make_signal(const Case& c, double seconds) {
 
 class PeriodIdentity : public testing::TestWithParam<Case> {};
 
-// Compares both lane widths where the processor has AVX.
-std::vector<bool> lane_choices() {
-    if (velorin::period_wide_lanes()) return {false, true};
-    return {false};
-}
-
 // Every frame, both modes, full and narrow lag ranges: the fast estimate
 // returns exactly the straightforward one.
 TEST_P(PeriodIdentity, FastEstimateEqualsStraightforwardEvaluation) {
@@ -125,15 +120,16 @@ TEST_P(PeriodIdentity, FastEstimateEqualsStraightforwardEvaluation) {
             p, lo, hi, bytes.data(), nsamp, c.bits, c.channels, c.rate, n, step, 2, aw, ew));
     }
     int voiced = 0;
-    for (bool wide : lane_choices()) {
+    for (velorin::SimdWidth lanes : velorin_test::every_width()) {
         PreparedSignal ps;
-        velorin_test::prepare_signal(bytes, c.bits, c.channels, c.rate, n, step, &ps, wide);
+        velorin_test::prepare_signal(bytes, c.bits, c.channels, c.rate, n, step, &ps, lanes);
+        const char* width = velorin::simd_width_name(lanes);
         for (int p = 0, k = 0; p <= nsamp; p += step, ++k) {
             const double fast = estimate_period(ps.sig, p, min_lag, max_lag, 1);
-            ASSERT_EQ(fast, first_pass[k]) << "mode 1, position " << p << ", wide " << wide;
+            ASSERT_EQ(fast, first_pass[k]) << "mode 1, position " << p << ", " << width;
             if (fast > 0) ++voiced;
             ASSERT_EQ(estimate_period(ps.sig, p, lo, hi, 2), second_pass[k])
-                << "mode 2, position " << p << ", wide " << wide;
+                << "mode 2, position " << p << ", " << width;
         }
     }
     if (c.signal == 0) {

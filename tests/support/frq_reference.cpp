@@ -231,12 +231,12 @@ double reference_estimate_period(int p, int min_lag, int max_lag, const uint8_t*
 }
 
 void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, int rate, int n,
-                    int step, PreparedSignal* out, bool wide) {
+                    int step, PreparedSignal* out, velorin::SimdWidth lanes) {
     const int64_t frames = int64_t(bytes.size()) / (channels * (bits / 8));
     const int nsamp = static_cast<int>(frames - velorin::analysis_zero_frames);
     velorin::release_period_signal(&out->sig);
     velorin::PeriodInput in{bytes.data(), bits, channels, nsamp, rate, n, step};
-    in.allow_wide = wide;
+    in.lanes = lanes;
     if (!velorin::prepare_period_signal(in, 1, false, &out->sig)) std::abort();
 }
 

@@ -44,7 +44,7 @@ velorin::FreqList* reference_freq_list(const uint8_t* data, int64_t bytes, int b
 
 // A sample prepared for estimate_period the way the generator prepares it
 // (single-threaded, no spectrum cache), released with the record.
-// `wide` false keeps the SSE2 lanes even where AVX is available.
+// `lanes`: the lane width of the fast sums.
 struct PreparedSignal {
     velorin::PeriodSignal sig{};
     PreparedSignal() = default;
@@ -53,6 +53,7 @@ struct PreparedSignal {
     ~PreparedSignal();
 };
 void prepare_signal(const std::vector<uint8_t>& bytes, int bits, int channels, int rate, int n,
-                    int step, PreparedSignal* out, bool wide = true);
+                    int step, PreparedSignal* out,
+                    velorin::SimdWidth lanes = velorin::simd_width_available());
 
 }  // namespace velorin_test

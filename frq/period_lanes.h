@@ -1,0 +1,112 @@
+// frq/period_lanes.h: the period estimate's sums side by side, written once
+// over a lane type V (synth/lanes.h). Each lane adds its terms in the order
+// of the plain loop it stands for.
+#pragma once
+
+#include "frq/period.h"
+#include "synth/lanes.h"
+
+namespace velorin {
+namespace period {
+namespace {
+
+constexpr int max_buffer = max_frame_length + max_frame_length / 2;  // L
+
+// The lags tau .. tau + 4 V::n - 1 (tau even), V::n per register, of the
+// difference function: d[k] = the sum over m, in order, of ew2[m] (a - b)^2
+// with a = buf[c - (tau + k) / 2 + m] and b = a's position + tau + k. Lag k
+// of a group reads its first stretch at qa[V::n i + k] = buf[i - k / 2] and
+// its second at qb[V::n i + k] = buf[i + k - k / 2] (i = c - tau / 2 + m and
+// c + tau / 2 + m), so each register loads whole.
+template <class V>
+inline void lag_group(const double* qa, const double* qb, const double* ew2, int c, int m_count,
+                      int tau, double* d) {
+    constexpr int shift = V::n * (V::n / 2);  // a group's lags start V::n / 2 positions on
+    const int j = tau / 2;
+    const double* a = qa + V::n * (c - j);
+    const double* b = qb + V::n * (c + j);
+    V s0 = V::zero(), s1 = V::zero(), s2 = V::zero(), s3 = V::zero();
+    for (int m = 0; m < m_count; ++m) {
+        const V e = V::splat(ew2[m]);
+        const double* am = a + V::n * m;
+        const double* bm = b + V::n * m;
+        const V d0 = V::load(am) - V::load(bm);
+        const V d1 = V::load(am - shift) - V::load(bm + shift);
+        const V d2 = V::load(am - 2 * shift) - V::load(bm + 2 * shift);
+        const V d3 = V::load(am - 3 * shift) - V::load(bm + 3 * shift);
+        s0 = s0 + e * (d0 * d0);
+        s1 = s1 + e * (d1 * d1);
+        s2 = s2 + e * (d2 * d2);
+        s3 = s3 + e * (d3 * d3);
+    }
+    store(d, s0);
+    store(d + V::n, s1);
+    store(d + 2 * V::n, s2);
+    store(d + 3 * V::n, s3);
+}
+
+// The difference function's lags from tau (even) in groups of 4 V::n while
+// they fit below max_lag, into d[tau - min_lag ...]; returns the first lag
+// not done. n is the frame length.
+template <class V>
+int lag_differences(const double* buf, const double* ew2, int n, int tau, int min_lag, int max_lag,
+                    double* d) {
+    constexpr int group = 4 * V::n;
+    if (tau + group - 1 > max_lag) return tau;
+    const int l = n + n / 2;
+    const int c = n / 8 + n / 4;
+    const int m_count = n / 2 + n / 4;
+    double qa[V::n * max_buffer];
+    double qb[V::n * max_buffer];
+    for (int i = 0; i < l; ++i)
+        for (int k = 0; k < V::n; ++k) {
+            const int ia = i - k / 2, ib = i + k - k / 2;
+            qa[V::n * i + k] = ia >= 0 ? buf[ia] : 0.0;
+            qb[V::n * i + k] = ib < l ? buf[ib] : 0.0;
+        }
+    for (; tau + group - 1 <= max_lag; tau += group)
+        lag_group<V>(qa, qb, ew2, c, m_count, tau, d + (tau - min_lag));
+    return tau;
+}
+
+// The same with V, then the narrower lanes W for the lags V leaves.
+template <class V, class W>
+int lag_differences_then(const double* buf, const double* ew2, int n, int tau, int min_lag,
+                         int max_lag, double* d) {
+    tau = lag_differences<V>(buf, ew2, n, tau, min_lag, max_lag, d);
+    return lag_differences<W>(buf, ew2, n, tau, min_lag, max_lag, d);
+}
+
+// v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset for m <
+// count: reads at consecutive positions with the same tap weights. Each sum
+// runs over t in order, as in the reader, V::n values of m side by side.
+template <class V>
+void weighted_runs(const double* s, const double* w, int taps, double wsum, double scale,
+                   double offset, int count, double* v) {
+    const V sum = V::splat(wsum), sc = V::splat(scale), off = V::splat(offset);
+    int m = 0;
+    for (; m + V::n <= count; m += V::n) {
+        V acc = V::zero();
+        for (int t = 0; t < taps; ++t) acc = acc + V::splat(w[t]) * V::load(s + t + m);
+        store(v + m, (acc / sum) * sc - off);
+    }
+    if (V::n > 1)
+        weighted_runs<lanes::Scalar>(s + m, w, taps, wsum, scale, offset, count - m, v + m);
+}
+
+// S = sum x[i] sin(i w) and C = sum x[i] cos(i w), each added in order of i,
+// from tab's (sine, cosine) pairs: S and C side by side in the two lanes of
+// P.
+template <class P>
+void spectrum_sums(const double* x, const double* tab, int n, double* s, double* c) {
+    P acc = P::zero();  // S, C
+    for (int i = 0; i < n; ++i) acc = acc + P::splat(x[i]) * P::load(tab + 2 * i);
+    double both[2];
+    store(both, acc);
+    *s = both[0];
+    *c = both[1];
+}
+
+}  // namespace
+}  // namespace period
+}  // namespace velorin
