@@ -12,10 +12,6 @@
 #include <string>
 #include <vector>
 
-#if defined(__SSE2__) || defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
 #include "audio/byte_source.h"
 #include "audio/bytes.h"
 #include "audio/grow_buffer.h"
@@ -454,27 +450,24 @@ int encode_sample(double x, int bits, int format, uint8_t* p) {
 
 namespace {
 
-// The 16-bit form of samples x[0 .. n - 1], four at a time where SSE2 is at
-// hand, each as encode_sample makes it (not a number: 0; clamped; truncated
-// towards zero). Returns how many it wrote; encode_sample does the rest.
+// The 16-bit form of samples x[0 .. n - 1], each as encode_sample makes it
+// (not a number: 0; clamped; truncated towards zero), in blocks whose
+// conversions the compiler can run side by side. Returns how many it wrote;
+// encode_sample does the rest.
 int encode_16_block(const double* x, int n, uint8_t* p) {
+    constexpr int block = 256;
+    int16_t t[block];
     int i = 0;
-#if defined(__SSE2__) || defined(__x86_64__)
-    const __m128d hi = _mm_set1_pd(32767), lo = _mm_set1_pd(-32768);
-    const auto clamp = [&](__m128d v) {
-        v = _mm_and_pd(v, _mm_cmpord_pd(v, v));  // not a number: +0
-        return _mm_max_pd(_mm_min_pd(v, hi), lo);
-    };
-    for (; i + 4 <= n; i += 4) {
-        const __m128i a = _mm_cvttpd_epi32(clamp(_mm_loadu_pd(x + i)));
-        const __m128i b = _mm_cvttpd_epi32(clamp(_mm_loadu_pd(x + i + 2)));
-        const __m128i v = _mm_packs_epi32(_mm_unpacklo_epi64(a, b), _mm_setzero_si128());
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 2 * i), v);  // little-endian
+    for (; i + block <= n; i += block) {
+        for (int k = 0; k < block; ++k) {
+            double v = x[i + k];
+            v = v == v ? v : 0.0;
+            v = v < 32767.0 ? v : 32767.0;
+            v = v > -32768.0 ? v : -32768.0;
+            t[k] = static_cast<int16_t>(static_cast<int32_t>(v));
+        }
+        for (int k = 0; k < block; ++k) put_le_u16(p + 2 * (i + k), static_cast<uint16_t>(t[k]));
     }
-#else
-    (void)x;
-    (void)p;
-#endif
     return i;
 }
 

@@ -5,10 +5,6 @@
 
 #include <algorithm>
 
-#if defined(__SSE2__) || defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
 #include "platform/console.h"
 #include "platform/platform.h"
 #include "synth/lane_kernels.h"
@@ -21,34 +17,6 @@ int worker_count(int thread_request, int processors) {
     if (processors >= 3) return processors;
     if (processors < 1) processors = 1;
     return 2 * processors;
-}
-
-void fill_noise(CrtRand& r, double* out, int n) {
-    int i = 0;
-#if defined(__SSE2__) || defined(__x86_64__)
-    // Two chains of every second draw: state * mul2 + add2 is two draws on.
-    constexpr uint32_t mul = 214013u, add = 2531011u;
-    constexpr uint32_t mul2 = mul * mul, add2 = add * mul + add;
-    if (n >= 2) {
-        uint32_t a = r.state * mul + add;  // draw i
-        uint32_t b = a * mul + add;        // draw i + 1
-        const __m128d scale = _mm_set1_pd(32768.0), div = _mm_set1_pd(32767.0);
-        const __m128d centre = _mm_set1_pd(16384.0);
-        for (;;) {
-            const __m128d v = _mm_set_pd(static_cast<double>((b >> 16) & 0x7fff),
-                                         static_cast<double>((a >> 16) & 0x7fff));
-            _mm_storeu_pd(out + i, _mm_sub_pd(_mm_div_pd(_mm_mul_pd(v, scale), div), centre));
-            i += 2;
-            if (i + 2 > n) break;
-            a = a * mul2 + add2;
-            b = b * mul2 + add2;
-        }
-        r.state = b;
-        if (i < n) out[i] = noise_value(r);  // an odd count leaves one
-        return;
-    }
-#endif
-    for (; i < n; ++i) out[i] = noise_value(r);
 }
 
 namespace {
