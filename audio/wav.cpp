@@ -456,15 +456,14 @@ namespace {
 // encode_sample does the rest.
 int encode_16_block(const double* x, int n, uint8_t* p) {
     constexpr int block = 256;
-    int16_t t[block];
+    int32_t t[block];
     int i = 0;
     for (; i + block <= n; i += block) {
         for (int k = 0; k < block; ++k) {
-            double v = x[i + k];
-            v = v == v ? v : 0.0;
-            v = v < 32767.0 ? v : 32767.0;
-            v = v > -32768.0 ? v : -32768.0;
-            t[k] = static_cast<int16_t>(static_cast<int32_t>(v));
+            const double v = x[i + k];
+            const double below = v < 32767.0 ? v : 32767.0;  // NaN: 32767, then dropped
+            const double within = below > -32768.0 ? below : -32768.0;
+            t[k] = v == v ? static_cast<int32_t>(within) : 0;
         }
         for (int k = 0; k < block; ++k) put_le_u16(p + 2 * (i + k), static_cast<uint16_t>(t[k]));
     }

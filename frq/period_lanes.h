@@ -66,15 +66,10 @@ int lag_differences(const double* buf, const double* ew2, int n, int tau, int mi
         }
     for (; tau + group - 1 <= max_lag; tau += group)
         lag_group<V>(qa, qb, ew2, c, m_count, tau, d + (tau - min_lag));
+    // The narrower lanes take what is left while it fills theirs.
+    if constexpr (V::n > 2)
+        return lag_differences<typename V::Half>(buf, ew2, n, tau, min_lag, max_lag, d);
     return tau;
-}
-
-// The same with V, then the narrower lanes W for the lags V leaves.
-template <class V, class W>
-int lag_differences_then(const double* buf, const double* ew2, int n, int tau, int min_lag,
-                         int max_lag, double* d) {
-    tau = lag_differences<V>(buf, ew2, n, tau, min_lag, max_lag, d);
-    return lag_differences<W>(buf, ew2, n, tau, min_lag, max_lag, d);
 }
 
 // v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset for m <
@@ -90,7 +85,7 @@ void weighted_runs(const double* s, const double* w, int taps, double wsum, doub
         for (int t = 0; t < taps; ++t) acc = acc + V::splat(w[t]) * V::load(s + t + m);
         store(v + m, (acc / sum) * sc - off);
     }
-    if (V::n > 1)
+    if constexpr (V::n > 1)
         weighted_runs<lanes::Scalar>(s + m, w, taps, wsum, scale, offset, count - m, v + m);
 }
 

@@ -6,10 +6,9 @@
 
 namespace velorin {
 
-// The lags that do not fill a group of sixteen go eight at a time; the two
-// sums of a spectrum stay two lanes wide.
+// The two sums of a spectrum stay two lanes wide.
 const PeriodKernels avx_period_kernels = {
-    &period::lag_differences_then<lanes::Avx, lanes::Sse2>,
+    &period::lag_differences<lanes::Avx>,
     &period::weighted_runs<lanes::Avx>,
     &period::spectrum_sums<lanes::Sse2>,
 };

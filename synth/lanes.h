@@ -44,6 +44,7 @@ struct PlainMask {
 
 template <int N>
 struct Plain {
+    using Half = Plain<(N > 1 ? N / 2 : 1)>;  // the next narrower width, for tails
     static constexpr int n = N;
     static constexpr int full = (1 << N) - 1;  // bits() with every lane set
     double v[N];
@@ -208,7 +209,7 @@ inline Plain<N> select(PlainMask<N> m, Plain<N> a, Plain<N> b) {
     for (int k = 0; k < N; ++k) a.v[k] = m.m[k] ? a.v[k] : b.v[k];
     return a;
 }
-// Lanes of `a` that are whole numbers from 0 to 2^32 - 1, as integers.
+// Lanes of `a` that are whole numbers from 0 to 2^31 - 1, as integers.
 template <int N>
 inline void whole(Plain<N> a, size_t* out) {
     for (int k = 0; k < N; ++k)
@@ -273,6 +274,7 @@ using Scalar = Plain<1>;
 // ---- Two doubles (SSE2) ----------------------------------------------------
 
 struct Sse2 {
+    using Half = Plain<1>;
     static constexpr int n = 2;
     static constexpr int full = 3;  // bits() with every lane set
     __m128d v;
@@ -324,11 +326,9 @@ inline Sse2 select(Sse2::Mask m, Sse2 a, Sse2 b) {
     return {_mm_or_pd(_mm_and_pd(m.m, a.v), _mm_andnot_pd(m.m, b.v))};
 }
 inline void whole(Sse2 a, size_t* out) {
-    // Through a double's pattern: 2^52 + w holds w in its low 32 bits.
-    uint32_t b[4];
-    _mm_storeu_pd(reinterpret_cast<double*>(b), _mm_add_pd(a.v, _mm_set1_pd(4503599627370496.0)));
-    out[0] = b[0];
-    out[1] = b[2];
+    const __m128i w = _mm_cvttpd_epi32(a.v);  // exact below 2^31
+    out[0] = static_cast<uint32_t>(_mm_cvtsi128_si32(w));
+    out[1] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(w, 4)));
 }
 inline void lanes_of(Sse2 a, double* out) { _mm_storeu_pd(out, a.v); }
 inline double add_in_order(double sum, Sse2 a) {
@@ -366,6 +366,7 @@ inline void unzip(Sse2 a, Sse2 b, Sse2* even, Sse2* odd) {
 // ---- Four doubles (AVX) ----------------------------------------------------
 
 struct Avx {
+    using Half = Sse2;
     static constexpr int n = 4;
     static constexpr int full = 15;  // bits() with every lane set
     __m256d v;

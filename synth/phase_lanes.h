@@ -29,7 +29,7 @@ double add_frame_terms(const FrameTerms& ft, int64_t j, int64_t end, double sum)
         sum = add_in_order(sum, ((one - f) * l + f * r) / rate);
         jd = jd + lanes;
     }
-    if (V::n > 1) sum = add_frame_terms<lanes::Scalar>(ft, j, end, sum);
+    if constexpr (V::n > 1) sum = add_frame_terms<lanes::Scalar>(ft, j, end, sum);
     return sum;
 }
 

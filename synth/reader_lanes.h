@@ -81,13 +81,14 @@ inline Weights<V> width_one_weights(V phi) {
     return w;
 }
 
-// The width-one read of lanes that passed the test with first taps lo.
-template <class V>
+// The width-one read of lanes that passed the test with first taps lo; Mono:
+// channels is 1, and each lane's four taps are adjacent.
+template <class V, bool Mono>
 inline V width_one_read(const Weights<V>& w, V lo, const double* data, int channels) {
     size_t first[V::n];  // 1 <= first < 2^31
     whole(lo, first);
     V s[4];
-    if (channels == 1) {  // each lane's four taps are adjacent
+    if (Mono) {
         const double* rows[V::n];
         for (int k = 0; k < V::n; ++k) rows[k] = data + first[k];
         columns(rows, s);
@@ -107,9 +108,9 @@ inline V width_one_read(const Weights<V>& w, V lo, const double* data, int chann
 // previous group's, lane for lane (positions a whole number of samples
 // apart, as a 44.1 kHz input gives the first reads of the second pass), uses
 // the weights again.
-template <class V>
-void read_width_one_many(const double* x, int n, const double* data, int channels, int64_t frames,
-                         double* out) {
+template <class V, bool Mono>
+void read_width_one_run(const double* x, int n, const double* data, int channels, int64_t frames,
+                        double* out) {
     const V fr = V::splat(static_cast<double>(frames));
     V last_phi = V::splat(-1.0);  // no lane's fraction
     Weights<V> w{};
@@ -123,13 +124,20 @@ void read_width_one_many(const double* x, int n, const double* data, int channel
                 w = width_one_weights(phi);
                 last_phi = phi;
             }
-            store(out + i, width_one_read(w, lo, data, channels));
+            store(out + i, width_one_read<V, Mono>(w, lo, data, channels));
         } else {
             for (int k = i; k < i + V::n; ++k)
                 out[k] = sinc_read_render(x[k], data, 1.0, channels, frames);
         }
     }
     for (; i < n; ++i) out[i] = sinc_read_render(x[i], data, 1.0, channels, frames);
+}
+
+template <class V>
+void read_width_one_many(const double* x, int n, const double* data, int channels, int64_t frames,
+                         double* out) {
+    if (channels == 1) return read_width_one_run<V, true>(x, n, data, 1, frames, out);
+    read_width_one_run<V, false>(x, n, data, channels, frames, out);
 }
 
 // Any other width b with every tap inside the buffer. The scalar reader's

@@ -350,12 +350,12 @@ void inverse_last_stages(int n, const double* from, double* a, const double* tw)
     }
 }
 
-// The butterflies j = 1 .. size / 4 - 1 of the stage of `size`, for all
-// blocks, V::n at a time, then one at a time; Forward picks the direction.
+// The butterflies j, j + 1, ... below size / 4 of the stage of `size`, for
+// all blocks, V::n at a time while they fill the lanes, then with narrower
+// lanes down to one at a time; Forward picks the direction.
 template <class V, bool Forward>
-void stage(double* a, int n, int size, const double* tw) {
+void stage_from(double* a, int n, int size, int j, const double* tw) {
     const int half = size / 2, quarter = size / 4, stride = n / size;
-    int j = 1;
     for (; j + V::n <= quarter; j += V::n) {
         V c, s;
         twiddles(tw, j, stride, false, &c, &s);
@@ -373,16 +373,7 @@ void stage(double* a, int n, int size, const double* tw) {
             store_down(a, i4, a4);
         }
     }
-    for (; j < quarter; ++j) {
-        const double c = tw[2 * (j * stride)];
-        const double s = tw[2 * (j * stride) + 1];
-        for (int b = 0; b < n; b += size) {
-            if (Forward)
-                forward_butterfly(a, b, half, size, j, c, s);
-            else
-                inverse_butterfly(a, b, half, size, j, c, s);
-        }
-    }
+    if constexpr (V::n > 1) stage_from<typename V::Half, Forward>(a, n, size, j, tw);
 }
 
 // The stages from size `first` up to n.
@@ -390,7 +381,7 @@ template <class V>
 void forward_stages(int n, int first, double* a, const double* tw) {
     for (int size = first; size <= n; size *= 2) {
         two_points(a, n, size);
-        stage<V, true>(a, n, size, tw);
+        stage_from<V, true>(a, n, size, 1, tw);
     }
 }
 
@@ -399,43 +390,19 @@ template <class V>
 void inverse_stages(int n, int top, int last, double* a, const double* tw) {
     for (int size = top; size >= last; size /= 2) {
         two_points(a, n, size);
-        stage<V, false>(a, n, size, tw);
+        stage_from<V, false>(a, n, size, 1, tw);
     }
 }
 
 // The stages of size and 2 * size together (see forward_group), for blocks
 // of 2 * size, reading `from` and writing `to` (the same block, or a copy:
-// every value is read once, then written once). First the values that take
-// the two-point butterflies and the butterfly size / 4 of the larger stage,
-// then the groups j = 1 .. size / 4 - 1, V::n at a time, then one at a time.
-// N, Size > 0: the sizes known when compiling, which spares the index
-// arithmetic of the blocks the renderer transforms.
-template <class V, bool Forward, int N, int Size>
-void stage_pair(int n, int size, const double* from, double* to, const double* tw) {
-    if (N > 0) n = N, size = Size;
+// every value is read once, then written once): the groups j, j + 1, ...
+// below size / 4, V::n at a time while they fill the lanes, then with
+// narrower lanes down to one at a time.
+template <class V, bool Forward>
+VELORIN_RFFT_INLINE void pair_groups(int n, int size, int j, const double* from, double* to,
+                                     const double* tw) {
     const int half = size / 2, quarter = size / 4, stride = n / size, stride2 = stride / 2;
-    {
-        const double c = tw[2 * (quarter * stride2)], s = tw[2 * (quarter * stride2) + 1];
-        const int at[8] = {0,       half,           size,           size + half,
-                           quarter, half + quarter, size + quarter, size + half + quarter};
-        for (int b = 0; b < n; b += 2 * size) {
-            double e[8];
-            for (int i = 0; i < 8; ++i) e[i] = from[b + at[i]];
-            if (Forward) {
-                two_point(e[0], e[1]);
-                two_point(e[2], e[3]);
-                two_point(e[0], e[2]);
-                forward_butterfly(e[4], e[5], e[6], e[7], c, s);
-            } else {
-                two_point(e[0], e[2]);
-                inverse_butterfly(e[4], e[5], e[6], e[7], c, s);
-                two_point(e[0], e[1]);
-                two_point(e[2], e[3]);
-            }
-            for (int i = 0; i < 8; ++i) to[b + at[i]] = e[i];
-        }
-    }
-    int j = 1;
     for (; j + V::n <= quarter; j += V::n) {
         V c1, s1, c2, s2, c3, s3;
         twiddles(tw, j, stride, false, &c1, &s1);
@@ -466,22 +433,39 @@ void stage_pair(int n, int size, const double* from, double* to, const double* t
             store_down(d, 2 * size - j, e[7]);
         }
     }
-    for (; j < quarter; ++j) {
-        const double c1 = tw[2 * (j * stride)], s1 = tw[2 * (j * stride) + 1];
-        const double c2 = tw[2 * (j * stride2)], s2 = tw[2 * (j * stride2) + 1];
-        const double c3 = tw[2 * ((half - j) * stride2)], s3 = tw[2 * ((half - j) * stride2) + 1];
-        const int at[8] = {j,        half - j,        half + j,        size - j,
-                           size + j, size + half - j, size + half + j, 2 * size - j};
+    if constexpr (V::n > 1) pair_groups<typename V::Half, Forward>(n, size, j, from, to, tw);
+}
+
+// The whole pair of stages: first the values that take the two-point
+// butterflies and the butterfly size / 4 of the larger stage, then the
+// groups. N, Size > 0: the sizes known when compiling, which spares the
+// index arithmetic of the blocks the renderer transforms.
+template <class V, bool Forward, int N, int Size>
+void stage_pair(int n, int size, const double* from, double* to, const double* tw) {
+    if (N > 0) n = N, size = Size;
+    const int half = size / 2, quarter = size / 4, stride2 = n / size / 2;
+    {
+        const double c = tw[2 * (quarter * stride2)], s = tw[2 * (quarter * stride2) + 1];
+        const int at[8] = {0,       half,           size,           size + half,
+                           quarter, half + quarter, size + quarter, size + half + quarter};
         for (int b = 0; b < n; b += 2 * size) {
             double e[8];
             for (int i = 0; i < 8; ++i) e[i] = from[b + at[i]];
-            if (Forward)
-                forward_group(e, c1, s1, c2, s2, c3, s3);
-            else
-                inverse_group(e, c1, s1, c2, s2, c3, s3);
+            if (Forward) {
+                two_point(e[0], e[1]);
+                two_point(e[2], e[3]);
+                two_point(e[0], e[2]);
+                forward_butterfly(e[4], e[5], e[6], e[7], c, s);
+            } else {
+                two_point(e[0], e[2]);
+                inverse_butterfly(e[4], e[5], e[6], e[7], c, s);
+                two_point(e[0], e[1]);
+                two_point(e[2], e[3]);
+            }
             for (int i = 0; i < 8; ++i) to[b + at[i]] = e[i];
         }
     }
+    pair_groups<V, Forward>(n, size, 1, from, to, tw);
 }
 
 // The stage pair of the renderer's transforms with their sizes known.

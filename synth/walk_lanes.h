@@ -34,13 +34,16 @@ inline V bent_target(const PitchRules& g, V out) {
 template <class P>
 void grain(const PitchRules& g, double r, int out_index, int i0, int count, double* ab,
            double* at) {
-    const P vr = P::splat(r);
+    const P vr = P::splat(r), target = P::splat(g.target);
     P x = P::load(ab);
     for (int i = i0; i < i0 + count; ++i) {
         const P f = series::lookup(g.freq, x);
         store(at + 2 * i, x);
-        const double out[2] = {out_index + i + 0.5, out_index - i - 1.5};
-        const P p = bent_target(g, P::load(out));
+        P p = target;
+        if (g.bent) {
+            const double out[2] = {out_index + i + 0.5, out_index - i - 1.5};
+            p = series::lookup(g.bend, P::load(out));
+        }
         x = x + negate_odd(((p / f) * vr) / modulation_factor(g, f));
     }
     store(ab, x);
