@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "frq/freq_list.h"
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 

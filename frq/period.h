@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 
@@ -56,7 +56,7 @@ struct PeriodInput {
     int rate;                             // Hz
     int n;                                // frame length N
     int step;                             // samples per frame
-    SimdWidth lanes = SimdWidth::scalar;  // the run's lane width (synth/simd.h)
+    SimdWidth lanes = SimdWidth::scalar;  // the run's lane width (simd/simd.h)
 };
 
 // Everything the estimate reads, made by prepare_period_signal before any

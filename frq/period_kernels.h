@@ -2,7 +2,7 @@
 // table (see synth/lane_kernels.h for how the widths are built and chosen).
 #pragma once
 
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 

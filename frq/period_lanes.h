@@ -1,10 +1,10 @@
 // frq/period_lanes.h: the period estimate's sums side by side, written once
-// over a lane type V (synth/lanes.h). Each lane adds its terms in the order
+// over a lane type V (simd/lanes.h). Each lane adds its terms in the order
 // of the plain loop it stands for.
 #pragma once
 
 #include "frq/period.h"
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 
 namespace velorin {
 namespace period {

@@ -2,7 +2,7 @@
 // Built with -mavx, and used only where the processor has AVX.
 #include "frq/period_kernels.h"
 #include "frq/period_lanes.h"
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 
 namespace velorin {
 

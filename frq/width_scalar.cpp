@@ -1,7 +1,7 @@
 // frq/width_scalar.cpp: the estimate's kernels one double at a time.
 #include "frq/period_kernels.h"
 #include "frq/period_lanes.h"
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 
 namespace velorin {
 

@@ -1,7 +1,7 @@
 // frq/width_sse2.cpp: the estimate's kernels two doubles at a time (SSE2).
 #include "frq/period_kernels.h"
 #include "frq/period_lanes.h"
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 
 namespace velorin {
 

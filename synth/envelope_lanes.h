@@ -1,5 +1,5 @@
 // synth/envelope_lanes.h: the second pass's loops side by side, written once
-// over a lane type V (synth/lanes.h). Each lane makes the operations of the
+// over a lane type V (simd/lanes.h). Each lane makes the operations of the
 // loop it stands for, in its order; every function returns the first index
 // (or bin) it left to its caller's plain loop.
 #pragma once

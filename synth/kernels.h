@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 
@@ -47,7 +47,7 @@ void build_phase_table(const double* freq, int count, int step, double freq_avg,
 // phase such a position can take by two cycles (or frames). Returns E; the
 // entries past it are left as they are. Entries 0..E hold the same doubles as
 // build_phase_table gives them. A reach that is not a number builds all.
-// The terms are computed `lanes` side by side (synth/simd.h); every width
+// The terms are computed `lanes` side by side (simd/simd.h); every width
 // gives the same doubles.
 int build_phase_table_upto(const double* freq, int count, int step, double freq_avg, int64_t ssize,
                            double rate, double* table, int frames, double reach, SimdWidth lanes);

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "synth/series.h"
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 

@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 #include "synth/kernels.h"
 #include "synth/series.h"
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 

@@ -1,11 +1,11 @@
 // synth/phase_lanes.h: the source phase table's terms side by side, written
-// once over a lane type V (synth/lanes.h).
+// once over a lane type V (simd/lanes.h).
 #pragma once
 
 #include <cstdint>
 
 #include "synth/lane_kernels.h"
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 
 namespace velorin {
 namespace phase {

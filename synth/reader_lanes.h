@@ -1,5 +1,5 @@
 // synth/reader_lanes.h: the render reader's reads side by side, written once
-// over a lane type V (synth/lanes.h) and instantiated per width.
+// over a lane type V (simd/lanes.h) and instantiated per width.
 //
 // A lane is taken only when the test below passes; every other position is
 // read by sinc_read_render itself, so a test may refuse more than it must but

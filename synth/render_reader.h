@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 
@@ -16,7 +16,7 @@ namespace velorin {
 double sinc_read_render(double x, const double* data, double width, int channels, int64_t frames);
 
 // n reads at once: out[i] = sinc_read_render(x[i], ...), the very same
-// doubles, for i < n, `lanes` at a time (synth/simd.h). Width 1 reads every
+// doubles, for i < n, `lanes` at a time (simd/simd.h). Width 1 reads every
 // group of positions whose taps all lie inside the buffer (and are not whole
 // samples) side by side; other widths below 64 likewise; the scalar reader
 // reads the rest, and everything at SimdWidth::scalar. Pure; callable from

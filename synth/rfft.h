@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 
@@ -22,7 +22,7 @@ void build_windows_computed(double* hann, double* sine, int n);
 
 // Spectrum layout: a[k] is the cosine part of bin k (0 <= k <= n/2) and
 // a[n - k] its sine part (0 < k < n/2). The forward transform does not scale;
-// inverse(forward(x)) == x * n/2. `lanes` values at a time (synth/simd.h);
+// inverse(forward(x)) == x * n/2. `lanes` values at a time (simd/simd.h);
 // every width gives the same doubles. Allocates nothing (16 KiB of stack);
 // any number of threads may transform their own blocks at once.
 void rfft_forward(SimdWidth lanes, int n, double* a, const double* twiddles, const int32_t* bitrev);

@@ -1,11 +1,11 @@
 // synth/rfft_lanes.h: the transform's stages, written once over a lane type V
-// (synth/lanes.h): butterflies or whole blocks side by side in the lanes.
+// (simd/lanes.h): butterflies or whole blocks side by side in the lanes.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 
 namespace velorin {
 namespace rfft {

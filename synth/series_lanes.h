@@ -1,10 +1,10 @@
 // synth/series_lanes.h: frame-series lookups side by side, written once over
-// a lane type V (synth/lanes.h).
+// a lane type V (simd/lanes.h).
 #pragma once
 
 #include <cstddef>
 
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 #include "synth/series.h"
 
 namespace velorin {

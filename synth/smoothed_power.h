@@ -2,7 +2,7 @@
 // as the second render pass uses them.
 #pragma once
 
-#include "synth/simd.h"
+#include "simd/simd.h"
 
 namespace velorin {
 
@@ -11,7 +11,7 @@ constexpr int spectrum_bins = 513;    // bins 0..512 of such a block
 
 // p[k] = x[k]^2 + x[1024 - k]^2 for k = 1..511, x[k]^2 for bins 0 and 512;
 // x in the layout of rfft_forward. These three take `lanes` values at a time
-// (synth/simd.h); every width gives the same doubles.
+// (simd/simd.h); every width gives the same doubles.
 void power_spectrum(SimdWidth lanes, const double* x, double* p);
 
 // out[n] = sum over t = -H..H of smoothing_weight(t / width) * p[n + t], with

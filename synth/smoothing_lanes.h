@@ -1,5 +1,5 @@
 // synth/smoothing_lanes.h: the power spectrum and the smoothing's sums,
-// written once over a lane type V (synth/lanes.h).
+// written once over a lane type V (simd/lanes.h).
 #pragma once
 
 #include "synth/smoothed_power.h"

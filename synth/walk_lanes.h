@@ -1,9 +1,9 @@
 // synth/walk_lanes.h: the walks over the output that find each sample's
-// target frequency, written once over a lane type (synth/lanes.h).
+// target frequency, written once over a lane type (simd/lanes.h).
 #pragma once
 
 #include "synth/lane_kernels.h"
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 #include "synth/series_lanes.h"
 
 namespace velorin {

@@ -1,6 +1,6 @@
 // synth/width_avx.cpp: the kernels four doubles at a time (AVX). Built with
-// -mavx, and used only where the processor has AVX (synth/simd.h).
-#include "synth/lanes.h"
+// -mavx, and used only where the processor has AVX (simd/simd.h).
+#include "simd/lanes.h"
 #include "synth/width_kernels.h"
 
 namespace velorin {

@@ -1,5 +1,5 @@
 // synth/width_scalar.cpp: the kernels one double at a time, in plain C++.
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 #include "synth/width_kernels.h"
 
 namespace velorin {

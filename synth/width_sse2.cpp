@@ -1,5 +1,5 @@
 // synth/width_sse2.cpp: the kernels two doubles at a time (SSE2).
-#include "synth/lanes.h"
+#include "simd/lanes.h"
 #include "synth/width_kernels.h"
 
 namespace velorin {

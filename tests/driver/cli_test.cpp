@@ -69,6 +69,21 @@ TEST_F(Cli, NoArgumentsOrNoOutputPathPrintsBannerAndExits99) {
     }
 }
 
+// A lane width VELORIN_SIMD cannot give is named once on standard error; the
+// run goes on at the widest width.
+TEST_F(Cli, SimdValueItCannotTakeIsNamedOnStandardError) {
+    for (const char* value : {"fast", "avx512000"}) {
+        const std::string err =
+            velorin_test::command_output(std::string("VELORIN_SIMD=") + value + " " +
+                                         shell_quoted(program_path()) + " 2>&1 >/dev/null");
+        EXPECT_EQ(err.find(std::string("VELORIN_SIMD=") + value +
+                           " is not a width (scalar, sse2, avx); using "),
+                  0u)
+            << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;  // one line
+    }
+}
+
 // Inputs the render reader cannot load end the run with 99 before anything is written.
 struct BadInput {
     const char* name;

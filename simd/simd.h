@@ -1,10 +1,10 @@
-// synth/simd.h: how many doubles the kernels take at once, chosen once.
+// simd/simd.h: how many doubles the kernels take at once, chosen once.
 #pragma once
 
 namespace velorin {
 
 // The lane widths this build knows. Each kernel exists once, as a template
-// over a lane type (synth/lanes.h), instantiated for every width the build
+// over a lane type (simd/lanes.h), instantiated for every width the build
 // compiles (synth/lane_kernels.h); a run takes one width for all of them.
 // Every width gives the same bits: only the speed differs.
 enum class SimdWidth : int {

@@ -1,5 +1,5 @@
-// synth/simd.cpp: the lane width of a run.
-#include "synth/simd.h"
+// simd/simd.cpp: the lane width of a run.
+#include "simd/simd.h"
 
 #include <cstring>
 #include <string>

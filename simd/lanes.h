@@ -1,4 +1,4 @@
-// synth/lanes.h: the lane types, the only place that names vector
+// simd/lanes.h: the lane types, the only place that names vector
 // instructions.
 //
 // A kernel is written once as a template over a lane type V and instantiated
