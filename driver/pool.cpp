@@ -5,6 +5,14 @@
 
 namespace velorin {
 
+int worker_count(int thread_request, int processors) {
+    if (thread_request >= 1 && thread_request <= 64) return thread_request;
+    if (processors > 64) return 64;
+    if (processors >= 3) return processors;
+    if (processors < 1) processors = 1;
+    return 2 * processors;
+}
+
 namespace {
 
 // The shortest run an idle worker gets while the units are being prepared,

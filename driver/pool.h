@@ -14,6 +14,9 @@ namespace velorin {
 
 constexpr int max_workers = 64;
 
+// Worker count from flag S and the processors the system reports.
+int worker_count(int thread_request, int processors);
+
 // Runs units first .. first + count - 1, in that order.
 using RunUnits = void (*)(void* ctx, int first, int count);
 // The thread start the pool uses (thread_start; tests put a failing one in).

@@ -1,94 +1,17 @@
-// driver/schedule.cpp: the main thread's side of both passes: the time walk
-// that makes the first pass's units, the second pass's noise, and the
-// hand-out.
+// driver/schedule.cpp: the main thread's side of both passes: the hand-out of
+// their units, the time walk just ahead of the first pass's and a window of
+// the noise stream with each of the second pass's.
 #include "driver/schedule.h"
 
 #include <algorithm>
 
 #include "platform/console.h"
 #include "platform/platform.h"
-#include "synth/lane_kernels.h"
+#include "synth/noise.h"
 
 namespace velorin {
 
-int worker_count(int thread_request, int processors) {
-    if (thread_request >= 1 && thread_request <= 64) return thread_request;
-    if (processors > 64) return 64;
-    if (processors >= 3) return processors;
-    if (processors < 1) processors = 1;
-    return 2 * processors;
-}
-
 namespace {
-
-// The first pass's walk over every output sample: the source position moves
-// by the time map's rate, the output phase by the target frequency. It runs
-// on the main thread ahead of the hand-out and fills the units' table.
-//
-// As it goes it also maps the pages of the buffers the passes add into, by
-// writing zeros over them (they are zeroed already), unless the caller mapped
-// them in bulk before (buffers_mapped): a page first read and then written
-// faults twice, and the second fault, taken under the buffer's lock, makes the
-// kernel flush the other processors' address caches while the other workers
-// wait for the lock. The grain of the unit at j adds into datbuf j - 64 ..
-// j + 63, so the walk at j writes datbuf j + 128 .. j + 191, where no unit
-// made so far adds; outbuf is not touched before the second pass.
-struct TimeWalk {
-    const RenderShared* sh = nullptr;
-    const TimeMap* tm = nullptr;
-    double modulation = 0.0;
-    PitchRules rules;  // with that modulation
-    double* genposs = nullptr;
-    FirstPassUnit* units = nullptr;
-    int j = 0;                // next output sample
-    double x = 0.0;           // source position of sample j
-    double phase = 0.0;       // output phase of sample j, cycles
-    int made = 0;             // units filled
-    bool map_pages = true;    // false: mapped in bulk before the walk
-    bool map_outbuf = false;  // false: outbuf is datbuf (no second pass)
-};
-
-void map_pages_ahead(const TimeWalk& w, int j) {
-    const RenderShared& sh = *w.sh;
-    const int n = sh.outlen;
-    std::fill(sh.datbuf + std::min(n, j + 2 * first_pass_hop),
-              sh.datbuf + std::min(n, j + 3 * first_pass_hop), 0.0);
-    if (w.map_outbuf) std::fill(sh.outbuf + j, sh.outbuf + std::min(n, j + first_pass_hop), 0.0);
-}
-
-// Walks on until `end` units are made (or the note ends), one hop at a time:
-// the source positions of the hop first (a running sum), then their
-// frequencies side by side, then the phase (another running sum). Each value
-// is the one the walk sample by sample gives.
-void walk_until(void* ctx, int end) {
-    TimeWalk& w = *static_cast<TimeWalk*>(ctx);
-    const RenderShared& sh = *w.sh;
-    const double lead = 0.25 * sh.freq_step;
-    while (w.made < end && w.j < sh.outlen) {
-        const int j0 = w.j;
-        const int n = std::min(sh.outlen, (j0 / first_pass_hop + 1) * first_pass_hop) - j0;
-        double s[first_pass_hop], f[first_pass_hop], dphase[first_pass_hop];
-        double x = w.x;
-        for (int i = 0; i < n; ++i) {
-            s[i] = x + 0.5 - lead;
-            x += time_map_rate(*w.tm, j0 + i);
-        }
-        lane_kernels(sh.lanes).target_frequencies(w.rules, j0, n, s, f, dphase);
-        if (j0 % first_pass_hop == 0) {
-            if (w.map_pages) map_pages_ahead(w, j0);
-            if (j0 % second_pass_hop == 0) w.genposs[j0 / second_pass_hop] = s[0];
-            FirstPassUnit& u = w.units[w.made++];
-            u.out_index = j0;
-            u.src_pos = s[0];
-            u.out_phase = w.phase;
-            u.target_freq = f[0];
-            u.modulation = w.modulation;
-        }
-        for (int i = 0; i < n; ++i) w.phase += dphase[i];
-        w.x = x;
-        w.j = j0 + n;
-    }
-}
 
 struct FirstPassWork {
     const RenderShared* sh;
@@ -157,22 +80,15 @@ void run_schedule(RenderShared& sh, const TimeMap& tm, const ScheduleSetup& setu
 
     // First pass: the main thread walks the output samples just ahead of the
     // runs it hands out.
-    TimeWalk walk;
-    walk.sh = &sh;
-    walk.tm = &tm;
-    walk.modulation = setup.modulation;
-    walk.rules = pitch_rules(sh, setup.modulation);
-    walk.genposs = setup.genposs;
-    walk.units = setup.grains;
-    walk.x = tm.start_pos;
-    walk.map_pages = !setup.buffers_mapped;
-    walk.map_outbuf = setup.second_pass && sh.outbuf != sh.datbuf;
+    TimeWalk walk =
+        time_walk_start(sh, tm, setup.modulation, setup.genposs, setup.grains,
+                        !setup.buffers_mapped, setup.second_pass && sh.outbuf != sh.datbuf);
     FirstPassWork first{&sh, setup.grains};
     pool_start(p, setup.workers, run_first, &first);
     rep.threaded = p.threaded;
     rep.takers = p.takers;
     rep.workers = p.n;
-    const HandOutReport h1 = pool_hand_out(p, first_pass_units(sh.outlen), walk_until, &walk);
+    const HandOutReport h1 = pool_hand_out(p, first_pass_units(sh.outlen), time_walk_until, &walk);
     rep.first_units = h1.units;
     rep.first_runs = h1.runs;
     rep.own_units = h1.own_units;

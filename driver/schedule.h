@@ -1,28 +1,15 @@
-// driver/schedule.h: the render schedule: worker count, the first-pass time
-// walk, the noise stream of the second pass, and the hand-out of both passes'
-// units to the worker pool.
+// driver/schedule.h: the render schedule: the hand-out of both passes' units
+// to the worker pool, the time walk just ahead of the first pass's and a
+// window of the noise stream with each of the second pass's.
 #pragma once
 
 #include <cstdint>
 
 #include "driver/pool.h"
 #include "driver/time_map.h"
-#include "synth/noise.h"
 #include "synth/passes.h"
 
 namespace velorin {
-
-// Worker count from flag S and the processors the system reports.
-int worker_count(int thread_request, int processors);
-
-// Output samples per first-pass unit and per second-pass unit.
-constexpr int first_pass_hop = 64;
-constexpr int second_pass_hop = 256;
-
-// Units of each pass for a note of outlen samples: one grain every 64 output
-// samples; one block every 256, two more than fit.
-inline int first_pass_units(int outlen) { return (outlen + first_pass_hop - 1) / first_pass_hop; }
-inline int second_pass_units(int outlen) { return outlen / second_pass_hop + 2; }
 
 // What the schedule needs besides the passes' shared context.
 struct ScheduleSetup {

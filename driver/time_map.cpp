@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "synth/lane_kernels.h"
+
 namespace velorin {
 
 TimeMap build_time_map(const TimeMapInput& in) {
@@ -136,6 +138,74 @@ double walk_reach(const TimeMap& tm, int outlen) {
     const double size = std::fabs(tm.start_pos) + std::fabs(reach) + 1.0;
     reach += 2.0 + 1e-12 * outlen * size;
     return std::isfinite(reach) ? reach : std::numeric_limits<double>::quiet_NaN();
+}
+
+namespace {
+
+// As it goes the walk also maps the pages of the buffers the passes add into,
+// by writing zeros over them (they are zeroed already), unless the caller
+// mapped them in bulk before (map_pages false): a page first read and then written
+// faults twice, and the second fault, taken under the buffer's lock, makes the
+// kernel flush the other processors' address caches while the other workers
+// wait for the lock. The grain of the unit at j adds into datbuf j - 64 ..
+// j + 63, so the walk at j writes datbuf j + 128 .. j + 191, where no unit
+// made so far adds; outbuf is not touched before the second pass.
+void map_pages_ahead(const TimeWalk& w, int j) {
+    const RenderShared& sh = *w.sh;
+    const int n = sh.outlen;
+    std::fill(sh.datbuf + std::min(n, j + 2 * first_pass_hop),
+              sh.datbuf + std::min(n, j + 3 * first_pass_hop), 0.0);
+    if (w.map_outbuf) std::fill(sh.outbuf + j, sh.outbuf + std::min(n, j + first_pass_hop), 0.0);
+}
+
+}  // namespace
+
+TimeWalk time_walk_start(const RenderShared& sh, const TimeMap& tm, double modulation,
+                         double* genposs, FirstPassUnit* units, bool map_pages, bool map_outbuf) {
+    TimeWalk w;
+    w.sh = &sh;
+    w.tm = &tm;
+    w.modulation = modulation;
+    w.rules = pitch_rules(sh, modulation);
+    w.genposs = genposs;
+    w.units = units;
+    w.x = tm.start_pos;
+    w.map_pages = map_pages;
+    w.map_outbuf = map_outbuf;
+    return w;
+}
+
+// One hop at a time: the source positions of the hop first (a running sum),
+// then their frequencies side by side, then the phase (another running sum).
+// Each value is the one the walk sample by sample gives.
+void time_walk_until(void* ctx, int end) {
+    TimeWalk& w = *static_cast<TimeWalk*>(ctx);
+    const RenderShared& sh = *w.sh;
+    const double lead = 0.25 * sh.freq_step;
+    while (w.made < end && w.j < sh.outlen) {
+        const int j0 = w.j;
+        const int n = std::min(sh.outlen, (j0 / first_pass_hop + 1) * first_pass_hop) - j0;
+        double s[first_pass_hop], f[first_pass_hop], dphase[first_pass_hop];
+        double x = w.x;
+        for (int i = 0; i < n; ++i) {
+            s[i] = x + 0.5 - lead;
+            x += time_map_rate(*w.tm, j0 + i);
+        }
+        lane_kernels(sh.lanes).target_frequencies(w.rules, j0, n, s, f, dphase);
+        if (j0 % first_pass_hop == 0) {
+            if (w.map_pages) map_pages_ahead(w, j0);
+            if (j0 % second_pass_hop == 0) w.genposs[j0 / second_pass_hop] = s[0];
+            FirstPassUnit& u = w.units[w.made++];
+            u.out_index = j0;
+            u.src_pos = s[0];
+            u.out_phase = w.phase;
+            u.target_freq = f[0];
+            u.modulation = w.modulation;
+        }
+        for (int i = 0; i < n; ++i) w.phase += dphase[i];
+        w.x = x;
+        w.j = j0 + n;
+    }
 }
 
 }  // namespace velorin
