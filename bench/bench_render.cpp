@@ -14,6 +14,7 @@
 #include "driver/params.h"
 #include "driver/render.h"
 #include "frq/freq_list.h"
+#include "frq/sample_analysis.h"
 #include "platform/platform.h"
 #include "tests/support/support.h"
 

@@ -15,6 +15,7 @@
 #include "driver/schedule.h"
 #include "frq/freq_gen.h"
 #include "frq/period.h"
+#include "frq/sample_analysis.h"
 #include "platform/console.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
@@ -25,18 +26,6 @@
 namespace velorin {
 
 namespace {
-
-template <typename T>
-struct Released {
-    void operator()(T* p) const { release(p); }
-};
-template <typename T>
-using Buffer = std::unique_ptr<T, Released<T>>;
-
-struct FreqListFree {
-    void operator()(FreqList* f) const { free_freq_list(f); }
-};
-using FreqListPtr = std::unique_ptr<FreqList, FreqListFree>;
 
 struct MutexClose {
     void operator()(Mutex* m) const { mutex_close(m); }
@@ -447,37 +436,6 @@ void report_timing(const RenderParams& prm, const ScheduleReport& rep, int64_t s
 }
 
 }  // namespace
-
-void analysis_frame(int rate, int* n, int* step) {
-    if (rate > 59999) {
-        *n = 2048;
-        *step = 512;
-    } else if (rate > 29999) {
-        *n = 1024;
-        *step = 256;
-    } else if (rate > 14999) {
-        *n = 720;
-        *step = 128;
-    } else {
-        *n = 512;
-        *step = 64;
-    }
-}
-
-FreqList* obtain_freq_list(const wchar_t* input_path) {
-    WavFormat fmt;
-    int64_t bytes = 0;
-    Buffer<uint8_t> data(read_for_analysis(input_path, analysis_zero_frames, &fmt, &bytes));
-    if (!data) return nullptr;
-    int n = 0, step = 0;
-    analysis_frame(static_cast<int>(fmt.rate), &n, &step);
-    FreqList* list = generate_freq_list(
-        data.get(), bytes,
-        {fmt.bits, fmt.channels, fmt.block_align, static_cast<int>(fmt.rate), n, step});
-    if (!list) return nullptr;
-    write_freq_list(input_path, list);
-    return list;
-}
 
 int render_note(RenderParams& prm, RenderStats* stats) {
     // With the WAV stream on standard output nothing else may go there.

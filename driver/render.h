@@ -7,14 +7,6 @@
 
 namespace velorin {
 
-// Analysis frame length and step for a sample rate.
-void analysis_frame(int rate, int* n, int* step);
-
-// The generation path: loads the sample for analysis by its extension,
-// analyses it, writes the list beside it and returns it; null when any step
-// fails (the write's result does not matter).
-FreqList* obtain_freq_list(const wchar_t* input_path);
-
 // Where the time of a run went, in milliseconds (for benchmarks).
 struct RenderStats {
     double first_pass_ms = 0.0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "audio/bytes.h"
@@ -22,20 +23,28 @@ constexpr int header_size = 40;
 constexpr int record_size = 16;
 
 // The header and frame table of a list file held in memory; null when they
-// do not make a usable list.
-FreqList* decode_list(const uint8_t* bytes, int64_t size) {
-    if (size < header_size) return nullptr;
+// do not make a usable list, with the reason in *why.
+FreqList* decode_list(const uint8_t* bytes, int64_t size, ListRefusal* why) {
+    why->bytes = size;
+    const auto refuse = [why](ListFault f) {
+        why->fault = f;
+        return nullptr;
+    };
+    if (size < header_size) return refuse(ListFault::too_short);
     // The eighth byte is a version digit; every version shares this layout.
-    if (std::memcmp(bytes, "FREQ000", 7) != 0) return nullptr;
+    if (std::memcmp(bytes, "FREQ000", 7) != 0) return refuse(ListFault::bad_magic);
     const int32_t step = static_cast<int32_t>(le_u32(bytes + 8));
     const double freq_avg = le_f64(bytes + 12);
     const int32_t sample_rate = static_cast<int32_t>(le_u32(bytes + 20));
     const int32_t count = static_cast<int32_t>(le_u32(bytes + 36));
-    if (step <= 0 || count <= 0) return nullptr;
-    if (size < header_size + int64_t(record_size) * count) return nullptr;
+    why->step = step;
+    why->count = count;
+    if (step <= 0) return refuse(ListFault::bad_step);
+    if (count <= 0) return refuse(ListFault::bad_count);
+    if (size < header_size + int64_t(record_size) * count) return refuse(ListFault::cut_short);
 
     FreqList* list = alloc_freq_list(count);
-    if (!list) return nullptr;
+    if (!list) return refuse(ListFault::no_memory);
     const uint8_t* rec = bytes + header_size;
     for (int32_t k = 0; k < count; ++k, rec += record_size) {
         list->freq[k] = le_f64(rec);
@@ -103,41 +112,110 @@ bool freq_list_path(const wchar_t* path, std::wstring* list_path, bool* is_list_
     return true;
 }
 
-FreqList* read_freq_list(const wchar_t* path) {
+std::wstring sample_of_list(const std::wstring& list_path) {
+    bool is_list = false;
+    if (!freq_list_path(list_path.c_str(), nullptr, &is_list) || !is_list) return list_path;
+    std::wstring base = list_path.substr(0, list_path.size() - 4);  // less ".frq"
+    // Appending ".frq" turned the first ".wav" followed by ".frq" into "_wav".
+    const std::wstring wav = L"_wav";
+    if (base.size() > wav.size() && base.compare(base.size() - wav.size(), wav.size(), wav) == 0) {
+        const std::wstring candidate = base.substr(0, base.size() - wav.size()) + L".wav";
+        FileStatus st;
+        if (file_status(candidate.c_str(), &st) && !st.folder) return candidate;
+    }
+    return base;
+}
+
+std::string list_refusal_text(const ListRefusal& why) {
+    const std::string step = std::to_string(why.step), count = std::to_string(why.count);
+    switch (why.fault) {
+        case ListFault::none:
+            return "the list is usable";
+        case ListFault::path_too_long:
+            return "the path is too long for a list path";
+        case ListFault::missing:
+            return "it has no frequency list";
+        case ListFault::stale:
+            return "the list is read-only and older than its sample";
+        case ListFault::unreadable:
+            return "the list cannot be opened";
+        case ListFault::too_short:
+            return "the list is too short for its 40-byte header (" + std::to_string(why.bytes) +
+                   " bytes)";
+        case ListFault::bad_magic:
+            return "the list does not start with \"FREQ000\"";
+        case ListFault::bad_step:
+            return "the list's step is " + step + ", not above 0";
+        case ListFault::bad_count:
+            return "the list's frame count is " + count + ", not above 0";
+        case ListFault::cut_short:
+            return "the list is cut short: its header promises " + count +
+                   " frames, the file holds " + std::to_string((why.bytes - header_size) / 16);
+        default:
+            return "there is not enough memory for the list";
+    }
+}
+
+FreqList* read_freq_list(const wchar_t* path, ListRefusal* why) {
+    ListRefusal ignored;
+    if (!why) why = &ignored;
+    *why = ListRefusal{};
     std::wstring list_path;
     bool is_list = false;
-    if (!freq_list_path(path, &list_path, &is_list)) return nullptr;
+    if (!freq_list_path(path, &list_path, &is_list)) {
+        why->fault = ListFault::path_too_long;
+        return nullptr;
+    }
 
     if (!is_list) {
         FileStatus list_st, sample_st;
         if (!file_status(list_path.c_str(), &list_st) || !list_st.exists) {
             say_wide(stdout, L"FRQ-Datei hat nicht gefunden.\n");
+            why->fault = ListFault::missing;
             return nullptr;
         }
         // A read-only list older than its sample is stale but protected:
         // regenerate it in memory rather than trust it.
         if (file_status(path, &sample_st) && sample_st.mtime > list_st.mtime &&
-            !list_st.owner_write)
+            !list_st.owner_write) {
+            why->fault = ListFault::stale;
             return nullptr;
+        }
     }
 
     FILE* f = file_open(list_path.c_str(), L"rb");
-    if (!f) return nullptr;
+    if (!f) {
+        FileStatus st;
+        why->fault = file_status(list_path.c_str(), &st) && st.exists ? ListFault::unreadable
+                                                                      : ListFault::missing;
+        return nullptr;
+    }
     ByteSource src = stream_source(f);
-    FreqList* list = freq_list_from(src);
+    FreqList* list = freq_list_from(src, why);
     std::fclose(f);
     return list;
 }
 
-FreqList* freq_list_from(ByteSource& src) {
+FreqList* freq_list_from(ByteSource& src, ListRefusal* why) {
+    ListRefusal ignored;
+    if (!why) why = &ignored;
+    *why = ListRefusal{};
     GrowBuffer bytes;
     FreqList* list = nullptr;
-    if (grow_read(bytes, src, header_size, header_size) && bytes.size == header_size) {
+    if (!grow_read(bytes, src, header_size, header_size)) {
+        why->fault = ListFault::no_memory;
+    } else if (bytes.size < header_size) {
+        why->fault = ListFault::too_short;
+        why->bytes = bytes.size;
+    } else {
         // Read the frame table by pieces, so a corrupt count costs no more
         // memory than the file really holds.
         const int64_t count = static_cast<int32_t>(le_u32(bytes.data + 36));
         const int64_t want = count > 0 ? header_size + record_size * count : header_size;
-        if (grow_read(bytes, src, want, 65536)) list = decode_list(bytes.data, bytes.size);
+        if (grow_read(bytes, src, want, 65536))
+            list = decode_list(bytes.data, bytes.size, why);
+        else
+            why->fault = ListFault::no_memory;
     }
     grow_free(bytes);
     return list;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "audio/byte_source.h"
@@ -37,16 +38,47 @@ FreqList* alloc_freq_list(int32_t count);
 // first ".wav.frq" in the result becomes "_wav.frq".
 bool freq_list_path(const wchar_t* path, std::wstring* list_path, bool* is_list_path);
 
+// The rule backwards: the sample a list path belongs to. "voice_wav.frq"
+// gives "voice.wav" where that file exists, else "voice_wav" (a sample named
+// so, "voice.aif.frq" gives "voice.aif"); a path that is not a list path is
+// returned unchanged.
+std::wstring sample_of_list(const std::wstring& list_path);
+
+// Why a list was refused.
+enum class ListFault {
+    none,
+    path_too_long,  // the derived list path does not fit
+    missing,        // no list file
+    stale,          // a read-only list older than its sample
+    unreadable,     // the file cannot be opened or read
+    too_short,      // shorter than the 40-byte header
+    bad_magic,      // does not start with "FREQ000"
+    bad_step,       // step <= 0
+    bad_count,      // frame count <= 0
+    cut_short,      // fewer frames than the header promises
+    no_memory,
+};
+
+struct ListRefusal {
+    ListFault fault = ListFault::none;
+    int64_t bytes = 0;  // the file's size, where it was read
+    int32_t step = 0;   // the header's step and count, where it has them
+    int32_t count = 0;
+};
+
+// One line of English for a refusal ("the list's step is 0, not above 0").
+std::string list_refusal_text(const ListRefusal& why);
+
 // Reads the list of a sample path or a list path. Null when the list is
 // missing, unreadable or unusable: a wrong magic, a step <= 0, a count <= 0 or
 // one the file does not hold are all treated like a missing file, so the list
 // is generated anew. Given a sample path, also null when the sample is newer
-// than a read-only list.
-FreqList* read_freq_list(const wchar_t* path);
+// than a read-only list. *why, when given, says which.
+FreqList* read_freq_list(const wchar_t* path, ListRefusal* why = nullptr);
 
 // The file's content from `src`: null for a wrong magic, a step <= 0, a count
-// <= 0 or one the bytes do not hold.
-FreqList* freq_list_from(ByteSource& src);
+// <= 0 or one the bytes do not hold, with the reason in *why when given.
+FreqList* freq_list_from(ByteSource& src, ListRefusal* why = nullptr);
 
 // Writes the list beside the sample (or to the list path). The file is
 // written under a temporary name in the same folder and renamed into place,
@@ -55,5 +87,11 @@ FreqList* freq_list_from(ByteSource& src);
 int write_freq_list(const wchar_t* path, const FreqList* list);
 
 void free_freq_list(FreqList* list);  // null is ignored
+
+// Owns a list and frees it.
+struct FreqListFree {
+    void operator()(FreqList* f) const { free_freq_list(f); }
+};
+using FreqListPtr = std::unique_ptr<FreqList, FreqListFree>;
 
 }  // namespace velorin

@@ -2,12 +2,14 @@
 //
 // alloc_zeroed<T>(n) returns n zeroed elements, or null when the size
 // overflows or memory runs out: an allocation failure is reported by the
-// caller, never a crash. release(p) frees such a buffer (null is ignored).
+// caller, never a crash. release(p) frees such a buffer (null is ignored);
+// Buffer<T> owns one and releases it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 namespace velorin {
 
@@ -23,5 +25,12 @@ template <typename T>
 void release(T* p) {
     std::free(const_cast<void*>(static_cast<const void*>(p)));
 }
+
+template <typename T>
+struct Released {
+    void operator()(T* p) const { release(p); }
+};
+template <typename T>
+using Buffer = std::unique_ptr<T, Released<T>>;
 
 }  // namespace velorin

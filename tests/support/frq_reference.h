@@ -12,11 +12,7 @@
 
 namespace velorin_test {
 
-// A list that frees itself (free_freq_list).
-struct FreqListFree {
-    void operator()(velorin::FreqList* f) const { velorin::free_freq_list(f); }
-};
-using FreqListPtr = std::unique_ptr<velorin::FreqList, FreqListFree>;
+using velorin::FreqListPtr;  // a list that frees itself
 
 // Raw interleaved sample data of `bits` bits per sample (8, 16, 24, 32 float,
 // 64 float) from values on the 16-bit scale, followed by 4096 zero frames.

@@ -1,5 +1,5 @@
 // tests/tools/frq_summary_test.cpp: octave jumps, their repair and note names.
-#include "tools/frq_summary.h"
+#include "tools/frq/summary.h"
 
 #include <gtest/gtest.h>
 

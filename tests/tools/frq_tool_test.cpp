@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/render.h"
 #include "frq/freq_list.h"
+#include "frq/sample_analysis.h"
 #include "platform/console.h"
 #include "platform/platform.h"
 #include "tests/support/support.h"

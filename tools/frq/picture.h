@@ -1,4 +1,4 @@
-// tools/frq_picture.h: velorin-frq's pictures: one SVG per sample (waveform,
+// tools/frq/picture.h: velorin-frq's pictures: one SVG per sample (waveform,
 // spectrogram, pitch curve) and the HTML report that gathers them.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "frq/freq_list.h"
-#include "tools/frq_summary.h"
+#include "tools/frq/summary.h"
 
 namespace velorin {
 

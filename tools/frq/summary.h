@@ -1,4 +1,4 @@
-// tools/frq_summary.h: what velorin-frq reads out of a frequency list: the
+// tools/frq/summary.h: what velorin-frq reads out of a frequency list: the
 // summary, the octave jumps and their repair, note names.
 #pragma once
 

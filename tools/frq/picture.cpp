@@ -1,5 +1,5 @@
-// tools/frq_picture.cpp: the SVG picture of a sample and the HTML report.
-#include "tools/frq_picture.h"
+// tools/frq/picture.cpp: the SVG picture of a sample and the HTML report.
+#include "tools/frq/picture.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
-// tools/frq_summary.cpp: summary, octave jumps and note names of a frequency list.
-#include "tools/frq_summary.h"
+// tools/frq/summary.cpp: summary, octave jumps and note names of a frequency list.
+#include "tools/frq/summary.h"
 
 #include <algorithm>
 #include <cmath>

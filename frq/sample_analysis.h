@@ -1,0 +1,21 @@
+// frq/sample_analysis.h: a sample file's analysis, from its path to the list
+// written beside it.
+#pragma once
+
+#include "frq/freq_list.h"
+#include "simd/simd.h"
+
+namespace velorin {
+
+// Analysis frame length and step for a sample rate.
+void analysis_frame(int rate, int* n, int* step);
+
+// Loads the sample for analysis by its extension (audio/analysis_loader.h),
+// analyses it with the frame for its rate, `lanes` at a time, writes the list
+// beside it (write_freq_list) and returns it; null when the sample cannot be
+// loaded or analysed. *written, when given, tells whether the list file was
+// written (a read-only list or folder, a full disk: not).
+FreqList* obtain_freq_list(const wchar_t* input_path, bool* written = nullptr,
+                           SimdWidth lanes = simd_width_for_run());
+
+}  // namespace velorin
