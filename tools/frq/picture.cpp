@@ -188,18 +188,29 @@ bool load_wave(const wchar_t* path, SampleWave* wave) {
     return ok;
 }
 
-std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSummary& summary,
-                     const std::string& title) {
-    const bool has_wave = !wave.x.empty() && wave.rate > 0;
+namespace {
+
+// Where a picture's panels put a moment and a frequency.
+struct Frame {
+    bool has_wave = false;
+    double seconds = 1.0;  // the time axis's length
+    Scale sc;
+    double x(double t) const { return left + plot_w * t / std::max(seconds, 1e-9); }
+    double y(double hz) const { return spec_top + spec_h * sc.y(hz); }
+};
+
+Frame picture_frame(const SampleWave& wave, const FreqList& list) {
+    Frame f;
+    f.has_wave = !wave.x.empty() && wave.rate > 0;
     const double list_seconds =
         list.sample_rate > 0 ? double(list.count) * list.step / list.sample_rate : 1.0;
-    const double seconds = has_wave ? double(wave.x.size()) / wave.rate : list_seconds;
-    Scale sc;
-    if (has_wave) sc.hi = std::min(5000.0, 0.5 * wave.rate);
-    const auto xt = [&](double t) { return left + plot_w * t / std::max(seconds, 1e-9); };
-    const auto yf = [&](double hz) { return spec_top + spec_h * sc.y(hz); };
+    f.seconds = f.has_wave ? double(wave.x.size()) / wave.rate : list_seconds;
+    if (f.has_wave) f.sc.hi = std::min(5000.0, 0.5 * wave.rate);
+    return f;
+}
 
-    std::string s;
+// The picture's frame, title and summary line.
+void title_panel(const ListSummary& summary, const std::string& title, std::string& s) {
     s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(svg_w) +
          "\" height=\"" + std::to_string(svg_h) + "\" viewBox=\"0 0 " + std::to_string(svg_w) +
          " " + std::to_string(svg_h) + "\" font-family=\"sans-serif\" font-size=\"11\">\n";
@@ -212,13 +223,15 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
                   100.0 * voiced_share(summary), int(summary.suspicious.size()));
     s += "<text x=\"" + std::to_string(svg_w - right) + "\" y=\"20\" text-anchor=\"end\">" +
          xml_escape(info) + "</text>\n";
+}
 
-    // Waveform: the lowest and highest value under every unit of width.
+// Waveform: the lowest and highest value under every unit of width.
+void waveform_panel(const SampleWave& wave, const Frame& f, std::string& s) {
     s += "<g class=\"waveform\"><rect x=\"" + std::to_string(left) + "\" y=\"" +
          std::to_string(wave_top) + "\" width=\"" + std::to_string(plot_w) + "\" height=\"" +
          std::to_string(wave_h) + "\" fill=\"#f4f4f4\" stroke=\"#999\"/>\n";
     const double mid = wave_top + wave_h / 2.0;
-    if (has_wave) {
+    if (f.has_wave) {
         s += "<path fill=\"none\" stroke=\"#245\" stroke-width=\"1\" d=\"";
         const size_t len = wave.x.size();
         for (int c = 0; c < plot_w; ++c) {
@@ -239,50 +252,53 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
     }
     s += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + num(mid + 4) +
          "\" text-anchor=\"end\">wave</text></g>\n";
+}
 
-    // Spectrogram under the pitch curve.
+// The spectrogram, with the frequency axis over it: every C (with its
+// frequency) and a faint line at every A.
+void spectrogram_panel(const SampleWave& wave, const Frame& f, std::string& s) {
     s += "<g class=\"spectrogram\"><rect x=\"" + std::to_string(left) + "\" y=\"" +
          std::to_string(spec_top) + "\" width=\"" + std::to_string(plot_w) + "\" height=\"" +
          std::to_string(spec_h) + "\" fill=\"#000008\"/>\n";
-    if (has_wave) {
+    if (f.has_wave) {
         s += "<image x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(spec_top) +
              "\" width=\"" + std::to_string(plot_w) + "\" height=\"" + std::to_string(spec_h) +
              "\" preserveAspectRatio=\"none\" href=\"data:image/png;base64," +
-             base64(spectrogram_png(wave, sc)) + "\"/>\n";
+             base64(spectrogram_png(wave, f.sc)) + "\"/>\n";
     }
     s += "</g>\n";
-
-    // Frequency axis: every C (with its frequency) and a faint line at every A.
     s += "<g class=\"frequency-axis\">\n";
     for (int octave = 0; octave <= 9; ++octave) {
         for (int pc : {0, 9}) {
             const double hz = 440.0 * std::pow(2.0, (12 * (octave + 1) + pc - 69) / 12.0);
-            if (hz < sc.lo || hz > sc.hi) continue;
-            const std::string y = num(yf(hz));
+            if (hz < f.sc.lo || hz > f.sc.hi) continue;
+            const std::string y = num(f.y(hz));
             s += "<line x1=\"" + std::to_string(left) + "\" x2=\"" + std::to_string(left + plot_w) +
                  "\" y1=\"" + y + "\" y2=\"" + y + "\" stroke=\"white\" stroke-opacity=\"" +
                  (pc == 0 ? "0.35" : "0.12") + "\"/>\n";
             if (pc == 0)
-                s += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + num(yf(hz) + 4) +
+                s += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + num(f.y(hz) + 4) +
                      "\" text-anchor=\"end\">C" + std::to_string(octave) + " " +
                      std::to_string(int(std::lround(hz))) + "</text>\n";
         }
     }
     s += "<text transform=\"translate(12," + std::to_string(spec_top + spec_h / 2) +
          ") rotate(-90)\" text-anchor=\"middle\">frequency (Hz, note)</text>\n</g>\n";
+}
 
-    // Time axis.
+// The time axis under the spectrogram.
+void time_axis(const Frame& f, std::string& s) {
     s += "<g class=\"time-axis\">\n";
     const double steps[] = {0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 30, 60, 120, 300};
     double tick = steps[0];
     for (double st : steps)
-        if (seconds / st <= 12) {
+        if (f.seconds / st <= 12) {
             tick = st;
             break;
         } else
             tick = st;
-    for (int i = 0; i * tick <= seconds + 1e-9; ++i) {
-        const std::string x = num(xt(i * tick));
+    for (int i = 0; i * tick <= f.seconds + 1e-9; ++i) {
+        const std::string x = num(f.x(i * tick));
         s += "<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + std::to_string(spec_top + spec_h) +
              "\" y2=\"" + std::to_string(spec_top + spec_h + 5) + "\" stroke=\"#333\"/>\n";
         s += "<text x=\"" + x + "\" y=\"" + std::to_string(spec_top + spec_h + 18) +
@@ -296,8 +312,11 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
     s += "<text x=\"" + std::to_string(left + plot_w / 2) + "\" y=\"" +
          std::to_string(spec_top + spec_h + 34) +
          "\" text-anchor=\"middle\">time (s)</text>\n</g>\n";
+}
 
-    // The pitch curve: one polyline per run of voiced frames; suspicious frames circled.
+// The pitch curve: one polyline per run of voiced frames; suspicious frames
+// circled; and the legend.
+void pitch_panel(const FreqList& list, const ListSummary& summary, const Frame& f, std::string& s) {
     s += "<g class=\"pitch\" fill=\"none\" stroke=\"#00e0ff\" stroke-width=\"1.6\">\n";
     const double frame_s = list.sample_rate > 0 ? double(list.step) / list.sample_rate : 0.0;
     std::string points, first_x, first_y;
@@ -318,20 +337,33 @@ std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSum
             continue;
         }
         if (in_run++ == 0) {
-            first_x = num(xt(k * frame_s));
-            first_y = num(yf(hz));
+            first_x = num(f.x(k * frame_s));
+            first_y = num(f.y(hz));
         }
-        points += num(xt(k * frame_s)) + "," + num(yf(hz)) + " ";
+        points += num(f.x(k * frame_s)) + "," + num(f.y(hz)) + " ";
     }
     flush();
     s += "</g>\n<g class=\"suspicious\" fill=\"none\" stroke=\"#ff2020\" stroke-width=\"1.6\">\n";
-    for (const SuspiciousFrame& f : summary.suspicious)
-        s += "<circle cx=\"" + num(xt(f.frame * frame_s)) + "\" cy=\"" +
-             num(yf(list.freq[f.frame])) + "\" r=\"4\"/>\n";
+    for (const SuspiciousFrame& sf : summary.suspicious)
+        s += "<circle cx=\"" + num(f.x(sf.frame * frame_s)) + "\" cy=\"" +
+             num(f.y(list.freq[sf.frame])) + "\" r=\"4\"/>\n";
     s += "</g>\n";
     s += "<text x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(svg_h - 6) +
          "\" fill=\"#555\">blue line: pitch of the voiced frames; red circles: suspicious frames "
          "(octave jumps)</text>\n";
+}
+
+}  // namespace
+
+std::string plot_svg(const SampleWave& wave, const FreqList& list, const ListSummary& summary,
+                     const std::string& title) {
+    const Frame f = picture_frame(wave, list);
+    std::string s;
+    title_panel(summary, title, s);
+    waveform_panel(wave, f, s);
+    spectrogram_panel(wave, f, s);
+    time_axis(f, s);
+    pitch_panel(list, summary, f, s);
     s += "</svg>\n";
     return s;
 }
