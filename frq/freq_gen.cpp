@@ -181,6 +181,51 @@ void fill_gaps(const PeriodSignal& sig, int count, double* freq, const double* a
     }
 }
 
+// The analysis's report of its input.
+void report_input(const FreqGenSettings& settings, int64_t bytes, int count) {
+    say_widef(stderr, L"N=%d Step=%d\n", settings.n, settings.step);
+    say_widef(stderr, L"Data Size=%d\n", static_cast<int>(bytes));
+    say_widef(stderr, L"Channels=%d\n", settings.channels);
+    say_widef(stderr, L"Block Align=%d\n", settings.block_align);
+    say_widef(stderr, L"Samples per Sec=%d\n", settings.rate);
+    say_widef(stderr, L"Bits per sample=%d\n", settings.bits);
+    say_widef(stderr, L"List Size=%d\n", count);
+}
+
+// The lags searched for the settings' frequency range (52..900 Hz unless
+// they say otherwise; the buffers hold 1.5 N samples, which caps the lags),
+// and the threads, with the lines that report them.
+struct Search {
+    int min_lag = 0, max_lag = 0;
+    int threads = 1;
+};
+
+Search search_of(const FreqGenSettings& settings) {
+    const int n = settings.n, rate = settings.rate;
+    double lo = settings.lo_hz > 0 ? settings.lo_hz : 52.0;
+    double hi = settings.hi_hz > 0 ? settings.hi_hz : 900.0;
+    if (lo > hi) {
+        const double t = lo;
+        lo = hi;
+        hi = t;
+    }
+    const int lag_cap = n / 2 + n / 4;
+    const double lowest_lag = rate / hi;
+    const double highest_lag = rate / lo;
+    Search s;
+    s.min_lag = lowest_lag < lag_cap + 1 ? static_cast<int>(lowest_lag) : lag_cap + 1;
+    s.max_lag = highest_lag < lag_cap ? static_cast<int>(highest_lag) : lag_cap;
+    s.threads = settings.threads > 0 ? settings.threads : processor_count();
+    if (s.threads > max_analysis_threads) s.threads = max_analysis_threads;
+    if (s.threads < 1) s.threads = 1;
+    say_widef(stderr, L"Frequenz auf    %lfHz %d\n", static_cast<double>(rate) / s.max_lag,
+              s.max_lag);
+    say_widef(stderr, L"Frequenz bis zu %lfHz %d\n", static_cast<double>(rate) / s.min_lag,
+              s.min_lag);
+    say_widef(stderr, L"Threads %d\n", s.threads);
+    return s;
+}
+
 }  // namespace
 
 FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, const FreqGenSettings& settings) {
@@ -198,13 +243,7 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, const FreqGenSe
     const int nsamp = static_cast<int>(bytes / block_align);
     const int count = nsamp / step + 1;
 
-    say_widef(stderr, L"N=%d Step=%d\n", n, step);
-    say_widef(stderr, L"Data Size=%d\n", static_cast<int>(bytes));
-    say_widef(stderr, L"Channels=%d\n", channels);
-    say_widef(stderr, L"Block Align=%d\n", block_align);
-    say_widef(stderr, L"Samples per Sec=%d\n", rate);
-    say_widef(stderr, L"Bits per sample=%d\n", bits);
-    say_widef(stderr, L"List Size=%d\n", count);
+    report_input(settings, bytes, count);
 
     // Cleared, so a frame no worker visits (position nsamp) is unvoiced.
     FreqList* list = alloc_freq_list(count);
@@ -215,24 +254,9 @@ FreqList* generate_freq_list(const uint8_t* data, int64_t bytes, const FreqGenSe
     double* freq = list->freq;
     double* amp = list->amp;
 
-    double lo = settings.lo_hz > 0 ? settings.lo_hz : 52.0;
-    double hi = settings.hi_hz > 0 ? settings.hi_hz : 900.0;
-    if (lo > hi) {
-        const double t = lo;
-        lo = hi;
-        hi = t;
-    }
-    const int lag_cap = n / 2 + n / 4;  // the buffers hold 1.5 N samples
-    const double lowest_lag = rate / hi;
-    const double highest_lag = rate / lo;
-    const int min_lag = lowest_lag < lag_cap + 1 ? static_cast<int>(lowest_lag) : lag_cap + 1;
-    const int max_lag = highest_lag < lag_cap ? static_cast<int>(highest_lag) : lag_cap;
-    int thread_count = settings.threads > 0 ? settings.threads : processor_count();
-    if (thread_count > max_analysis_threads) thread_count = max_analysis_threads;
-    if (thread_count < 1) thread_count = 1;
-    say_widef(stderr, L"Frequenz auf    %lfHz %d\n", static_cast<double>(rate) / max_lag, max_lag);
-    say_widef(stderr, L"Frequenz bis zu %lfHz %d\n", static_cast<double>(rate) / min_lag, min_lag);
-    say_widef(stderr, L"Threads %d\n", thread_count);
+    const Search search = search_of(settings);
+    const int min_lag = search.min_lag, max_lag = search.max_lag;
+    const int thread_count = search.threads;
 
     PeriodSignal sig{};
     const PeriodInput input{data, bits, channels, nsamp, rate, n, step, settings.lanes};

@@ -125,6 +125,55 @@ bool list_up_to_date(const std::wstring& sample) {
     return l != nullptr;
 }
 
+// Runs `jobs` workers over a.todo and waits for them, redrawing the
+// progress line on a terminal; with no thread at all, this one does the work.
+void run_workers(Analysis& a, int jobs) {
+    if (a.terminal) draw_progress(&a);
+    std::vector<Thread*> threads;
+    a.running = jobs;
+    for (int i = 0; i < jobs; ++i) {
+        Thread* t = thread_start(analysis_worker, &a);
+        if (t) {
+            threads.push_back(t);
+        } else {
+            mutex_lock(a.lock);
+            if (--a.running == 0) event_set(a.finished);
+            mutex_unlock(a.lock);
+        }
+    }
+    if (threads.empty()) {
+        a.running = 1;
+        analysis_worker(&a);
+    }
+    // The clock on the progress line moves on while the samples take their time.
+    while (!event_wait_ms(a.finished, 500)) {
+        if (!a.terminal) continue;
+        mutex_lock(a.lock);
+        draw_progress(&a);
+        mutex_unlock(a.lock);
+    }
+    for (Thread* t : threads) thread_join(t);
+    if (a.terminal) tell(stderr, "\n");
+}
+
+// The summary on standard output; the exit code.
+int summarise_analysis(const Analysis& a, int jobs) {
+    const bool stopped = interrupt_requested();
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "analysed %zu, up to date %zu, failed %zu (%.1f s, %d at once)\n", a.analysed,
+                  a.up_to_date, a.failures.size(), seconds_since(a.start), jobs);
+    tell(stdout, line);
+    for (const Failure& f : a.failures)
+        tell_text(stdout, L"  failed: " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
+    if (stopped) {
+        const size_t left = a.todo.size() - a.done;
+        tell(stderr, ("interrupted: " + std::to_string(left) + " samples not analysed\n").c_str());
+        return 130;
+    }
+    return a.failures.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force) {
@@ -152,55 +201,15 @@ int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force
     }
     if (jobs <= 0) jobs = processor_count();
     jobs = static_cast<int>(std::min<size_t>(size_t(jobs), std::max<size_t>(a.todo.size(), 1)));
-    if (a.todo.empty()) {
-        if (a.total > 0)
-            tell(stdout,
-                 ("nothing to analyse: all " + std::to_string(a.total) + " lists are up to date\n")
-                     .c_str());
-    } else {
-        if (a.terminal) draw_progress(&a);
-        std::vector<Thread*> threads;
-        a.running = jobs;
-        for (int i = 0; i < jobs; ++i) {
-            Thread* t = thread_start(analysis_worker, &a);
-            if (t) {
-                threads.push_back(t);
-            } else {
-                mutex_lock(a.lock);
-                if (--a.running == 0) event_set(a.finished);
-                mutex_unlock(a.lock);
-            }
-        }
-        if (threads.empty()) {
-            a.running = 1;
-            analysis_worker(&a);  // no thread could start: this one does the work
-        }
-        // The clock on the progress line moves on while the samples take their time.
-        while (!event_wait_ms(a.finished, 500)) {
-            if (!a.terminal) continue;
-            mutex_lock(a.lock);
-            draw_progress(&a);
-            mutex_unlock(a.lock);
-        }
-        for (Thread* t : threads) thread_join(t);
-        if (a.terminal) tell(stderr, "\n");
-    }
+    if (!a.todo.empty())
+        run_workers(a, jobs);
+    else if (a.total > 0)
+        tell(stdout,
+             ("nothing to analyse: all " + std::to_string(a.total) + " lists are up to date\n")
+                 .c_str());
     event_close(a.finished);
     mutex_close(a.lock);
-    const bool stopped = interrupt_requested();
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "analysed %zu, up to date %zu, failed %zu (%.1f s, %d at once)\n", a.analysed,
-                  a.up_to_date, a.failures.size(), seconds_since(a.start), jobs);
-    tell(stdout, line);
-    for (const Failure& f : a.failures)
-        tell_text(stdout, L"  failed: " + f.path + L": " + widen_text(f.reason.c_str()) + L"\n");
-    if (stopped) {
-        const size_t left = a.todo.size() - a.done;
-        tell(stderr, ("interrupted: " + std::to_string(left) + " samples not analysed\n").c_str());
-        return 130;
-    }
-    return a.failures.empty() ? 0 : 1;
+    return summarise_analysis(a, jobs);
 }
 
 }  // namespace velorin
