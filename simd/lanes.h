@@ -270,7 +270,11 @@ inline void transpose(const Plain<N>* in, Plain<N>* out) {
 
 using Scalar = Plain<1>;
 
-#if defined(__SSE2__)
+#if !defined(__SSE2__)
+// Where the compiler has no SSE2 the two-double width is plain C++: its
+// kernels are compiled but never chosen (simd_width_available).
+using Sse2 = Plain<2>;
+#else
 // ---- Two doubles (SSE2) ----------------------------------------------------
 
 struct Sse2 {
@@ -362,7 +366,11 @@ inline void unzip(Sse2 a, Sse2 b, Sse2* even, Sse2* odd) {
 }
 #endif
 
-#if defined(__AVX__)
+#if !defined(__AVX__)
+// Where this unit is built without AVX the four-double width is plain C++,
+// compiled but never chosen.
+using Avx = Plain<4>;
+#else
 // ---- Four doubles (AVX) ----------------------------------------------------
 
 struct Avx {

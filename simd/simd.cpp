@@ -20,11 +20,10 @@ const char* simd_width_name(SimdWidth w) {
 }
 
 SimdWidth simd_width_available() {
-#if defined(VELORIN_WIDTH_AVX)
+#if defined(__SSE2__)
+    // An x86 build: its AVX units are built with -mavx (CMakeLists.txt).
     static const SimdWidth best = cpu_has_avx() ? SimdWidth::avx : SimdWidth::sse2;
     return best;
-#elif defined(VELORIN_WIDTH_SSE2)
-    return SimdWidth::sse2;
 #else
     return SimdWidth::scalar;
 #endif
