@@ -29,6 +29,16 @@
 #include <immintrin.h>
 #endif
 
+// Hints for the kernels: a function always inlined into its caller, and a
+// loop of up to 16 steps unrolled whole, so that its values stay in registers.
+#if defined(__GNUC__)
+#define VELORIN_LANES_INLINE inline __attribute__((always_inline))
+#define VELORIN_LANES_UNROLL16 _Pragma("GCC unroll 16")
+#else
+#define VELORIN_LANES_INLINE inline
+#define VELORIN_LANES_UNROLL16
+#endif
+
 namespace velorin {
 namespace lanes {
 namespace {

@@ -11,18 +11,9 @@ namespace velorin {
 namespace rfft {
 namespace {
 
-#if defined(__GNUC__)
-#define VELORIN_RFFT_INLINE inline __attribute__((always_inline))
-#else
-#define VELORIN_RFFT_INLINE inline
-#endif
-// Loops over the 16 values of a block unroll completely, so that the values
-// stay in registers.
-#if defined(__GNUC__)
-#define VELORIN_RFFT_UNROLL _Pragma("GCC unroll 16")
-#else
-#define VELORIN_RFFT_UNROLL
-#endif
+// The butterflies are always inlined, and loops over the 16 values of a
+// block unroll completely, so that the values stay in registers
+// (VELORIN_LANES_INLINE, VELORIN_LANES_UNROLL16).
 
 // The order of the work. Within one stage the blocks, and within a block the
 // butterflies, share no element, so they may run in any order and side by
@@ -54,7 +45,7 @@ inline int reversed_add(int r, int step) {
 
 // The two-point butterflies (b, b + half) of every block of one stage, the
 // same in both directions.
-VELORIN_RFFT_INLINE void two_points(double* a, int n, int size) {
+VELORIN_LANES_INLINE void two_points(double* a, int n, int size) {
     const int half = size / 2;
     for (int b = 0; b < n; b += size) {
         const double x0 = a[b];
@@ -68,7 +59,7 @@ VELORIN_RFFT_INLINE void two_points(double* a, int n, int size) {
 // b + size - j, of type V: a double, or a register of butterflies side by side
 // (the lanes take the same operations).
 template <class V>
-VELORIN_RFFT_INLINE void forward_butterfly(V& x1, V& x2, V& x3, V& x4, const V& c, const V& s) {
+VELORIN_LANES_INLINE void forward_butterfly(V& x1, V& x2, V& x3, V& x4, const V& c, const V& s) {
     const V a1 = x1, a2 = x2, a3 = x3, a4 = x4;
     const V t1 = a4 * c + a3 * s;
     const V t2 = a3 * c - a4 * s;
@@ -79,7 +70,7 @@ VELORIN_RFFT_INLINE void forward_butterfly(V& x1, V& x2, V& x3, V& x4, const V& 
 }
 
 template <class V>
-VELORIN_RFFT_INLINE void inverse_butterfly(V& x1, V& x2, V& x3, V& x4, const V& c, const V& s) {
+VELORIN_LANES_INLINE void inverse_butterfly(V& x1, V& x2, V& x3, V& x4, const V& c, const V& s) {
     const V a1 = x1, a2 = x2, a3 = x3, a4 = x4;
     const V p = a3 + a4;
     const V q = a1 - a2;
@@ -91,20 +82,20 @@ VELORIN_RFFT_INLINE void inverse_butterfly(V& x1, V& x2, V& x3, V& x4, const V& 
 
 // The same, butterfly j of the block at b of v.
 template <class V>
-VELORIN_RFFT_INLINE void forward_butterfly(V* v, int b, int half, int size, int j, const V& c,
-                                           const V& s) {
+VELORIN_LANES_INLINE void forward_butterfly(V* v, int b, int half, int size, int j, const V& c,
+                                            const V& s) {
     forward_butterfly(v[b + j], v[b + half - j], v[b + half + j], v[b + size - j], c, s);
 }
 
 template <class V>
-VELORIN_RFFT_INLINE void inverse_butterfly(V* v, int b, int half, int size, int j, const V& c,
-                                           const V& s) {
+VELORIN_LANES_INLINE void inverse_butterfly(V* v, int b, int half, int size, int j, const V& c,
+                                            const V& s) {
     inverse_butterfly(v[b + j], v[b + half - j], v[b + half + j], v[b + size - j], c, s);
 }
 
 // The two-point butterfly (b, b + half), the same in both directions.
 template <class V>
-VELORIN_RFFT_INLINE void two_point(V& x, V& y) {
+VELORIN_LANES_INLINE void two_point(V& x, V& y) {
     const V x0 = x, x1 = y;
     y = x0 - x1;
     x = x0 + x1;
@@ -117,8 +108,8 @@ VELORIN_RFFT_INLINE void two_point(V& x, V& y) {
 // (twiddle c1, s1), then j (c2, s2) and half - j (c3, s3) of the block of
 // 2 * size. Each value still meets its stages in their order.
 template <class V>
-VELORIN_RFFT_INLINE void forward_group(V* e, const V& c1, const V& s1, const V& c2, const V& s2,
-                                       const V& c3, const V& s3) {
+VELORIN_LANES_INLINE void forward_group(V* e, const V& c1, const V& s1, const V& c2, const V& s2,
+                                        const V& c3, const V& s3) {
     forward_butterfly(e[0], e[1], e[2], e[3], c1, s1);
     forward_butterfly(e[4], e[5], e[6], e[7], c1, s1);
     forward_butterfly(e[0], e[3], e[4], e[7], c2, s2);
@@ -126,8 +117,8 @@ VELORIN_RFFT_INLINE void forward_group(V* e, const V& c1, const V& s1, const V& 
 }
 
 template <class V>
-VELORIN_RFFT_INLINE void inverse_group(V* e, const V& c1, const V& s1, const V& c2, const V& s2,
-                                       const V& c3, const V& s3) {
+VELORIN_LANES_INLINE void inverse_group(V* e, const V& c1, const V& s1, const V& c2, const V& s2,
+                                        const V& c3, const V& s3) {
     inverse_butterfly(e[0], e[3], e[4], e[7], c2, s2);
     inverse_butterfly(e[1], e[2], e[5], e[6], c3, s3);
     inverse_butterfly(e[0], e[1], e[2], e[3], c1, s1);
@@ -138,34 +129,34 @@ VELORIN_RFFT_INLINE void inverse_group(V* e, const V& c1, const V& s1, const V& 
 // c[j], s[j] (j = 1 .. 3) are the twiddle j * n / 16; the stage of size 8
 // uses its only one, j * n / 8 with j = 1, which is c[2], s[2].
 template <class V>
-VELORIN_RFFT_INLINE void forward_sixteen(V* v, const V* c, const V* s) {
-    VELORIN_RFFT_UNROLL
+VELORIN_LANES_INLINE void forward_sixteen(V* v, const V* c, const V* s) {
+    VELORIN_LANES_UNROLL16
     for (int b = 0; b < 16; b += 2) two_point(v[b], v[b + 1]);
-    VELORIN_RFFT_UNROLL
+    VELORIN_LANES_UNROLL16
     for (int b = 0; b < 16; b += 4) two_point(v[b], v[b + 2]);
-    VELORIN_RFFT_UNROLL
+    VELORIN_LANES_UNROLL16
     for (int b = 0; b < 16; b += 8) {
         two_point(v[b], v[b + 4]);
         forward_butterfly(v, b, 4, 8, 1, c[2], s[2]);
     }
     two_point(v[0], v[8]);
-    VELORIN_RFFT_UNROLL
+    VELORIN_LANES_UNROLL16
     for (int j = 1; j < 4; ++j) forward_butterfly(v, 0, 8, 16, j, c[j], s[j]);
 }
 
 template <class V>
-VELORIN_RFFT_INLINE void inverse_sixteen(V* v, const V* c, const V* s) {
+VELORIN_LANES_INLINE void inverse_sixteen(V* v, const V* c, const V* s) {
     two_point(v[0], v[8]);
-    VELORIN_RFFT_UNROLL
+    VELORIN_LANES_UNROLL16
     for (int j = 1; j < 4; ++j) inverse_butterfly(v, 0, 8, 16, j, c[j], s[j]);
-    VELORIN_RFFT_UNROLL
+    VELORIN_LANES_UNROLL16
     for (int b = 0; b < 16; b += 8) {
         two_point(v[b], v[b + 4]);
         inverse_butterfly(v, b, 4, 8, 1, c[2], s[2]);
     }
-    VELORIN_RFFT_UNROLL
+    VELORIN_LANES_UNROLL16
     for (int b = 0; b < 16; b += 4) two_point(v[b], v[b + 2]);
-    VELORIN_RFFT_UNROLL
+    VELORIN_LANES_UNROLL16
     for (int b = 0; b < 16; b += 2) two_point(v[b], v[b + 1]);
 }
 
@@ -216,7 +207,7 @@ inline BlockTwiddles block_twiddles(int n, const double* tw) {
 // for j = 1 .. 7, the butterflies j of both blocks of 32, then j and 16 - j of
 // the block of 64. Each value still meets its stages in their order.
 template <class V>
-VELORIN_RFFT_INLINE void forward_upper_stages(V* v, const V* c, const V* s) {
+VELORIN_LANES_INLINE void forward_upper_stages(V* v, const V* c, const V* s) {
     two_point(v[0], v[16]);
     two_point(v[32], v[48]);
     two_point(v[0], v[32]);
@@ -232,7 +223,7 @@ VELORIN_RFFT_INLINE void forward_upper_stages(V* v, const V* c, const V* s) {
 }
 
 template <class V>
-VELORIN_RFFT_INLINE void inverse_upper_stages(V* v, const V* c, const V* s) {
+VELORIN_LANES_INLINE void inverse_upper_stages(V* v, const V* c, const V* s) {
     two_point(v[0], v[32]);
     two_point(v[0], v[16]);
     two_point(v[32], v[48]);
@@ -252,18 +243,18 @@ VELORIN_RFFT_INLINE void inverse_upper_stages(V* v, const V* c, const V* s) {
 // Elements that the butterfly loops walk downwards (b + half - j,
 // b + size - j) are loaded and stored with their lanes turned round.
 template <class V>
-VELORIN_RFFT_INLINE V load_down(const double* a, int i) {  // a[i], a[i - 1], ...
+VELORIN_LANES_INLINE V load_down(const double* a, int i) {  // a[i], a[i - 1], ...
     return reverse(V::load(a + i - (V::n - 1)));
 }
 template <class V>
-VELORIN_RFFT_INLINE void store_down(double* a, int i, V v) {
+VELORIN_LANES_INLINE void store_down(double* a, int i, V v) {
     store(a + i - (V::n - 1), reverse(v));
 }
 
 // The twiddles at j * stride, (j + 1) * stride, ... (or j - 1, ... when
 // `down`), one per lane; each (cosine, sine) pair is loaded whole.
 template <class V>
-VELORIN_RFFT_INLINE void twiddles(const double* tw, int j, int stride, bool down, V* c, V* s) {
+VELORIN_LANES_INLINE void twiddles(const double* tw, int j, int stride, bool down, V* c, V* s) {
     load_pairs(tw + 2 * (j * stride), down ? -2 * stride : 2 * stride, c, s);
 }
 
@@ -294,13 +285,13 @@ void forward_first_stages(int n, const double* from, double* a, const double* tw
     int r = 0;  // g, bit-reversed: the block
     for (int g = 0; g < q; g += V::n) {
         V v[block_size];
-        VELORIN_RFFT_UNROLL
+        VELORIN_LANES_UNROLL16
         for (int sub = 0; sub < block_size; sub += 16) {
             V x[16];
-            VELORIN_RFFT_UNROLL
+            VELORIN_LANES_UNROLL16
             for (int k = 0; k < 16; ++k) x[k] = V::load(from + reversed6.at[sub + k] * q + g);
             forward_sixteen(x, c + at16, s + at16);
-            VELORIN_RFFT_UNROLL
+            VELORIN_LANES_UNROLL16
             for (int k = 0; k < 16; ++k) v[sub + k] = x[k];
         }
         forward_upper_stages(v, c, s);
@@ -337,13 +328,13 @@ void inverse_last_stages(int n, const double* from, double* a, const double* tw)
             transpose(rows, v + k);
         }
         inverse_upper_stages(v, c, s);
-        VELORIN_RFFT_UNROLL
+        VELORIN_LANES_UNROLL16
         for (int sub = 0; sub < block_size; sub += 16) {
             V x[16];
-            VELORIN_RFFT_UNROLL
+            VELORIN_LANES_UNROLL16
             for (int k = 0; k < 16; ++k) x[k] = v[sub + k];
             inverse_sixteen(x, c + at16, s + at16);
-            VELORIN_RFFT_UNROLL
+            VELORIN_LANES_UNROLL16
             for (int k = 0; k < 16; ++k) store(a + reversed6.at[sub + k] * q + g, x[k]);
         }
         r = reversed_add(r, q / (2 * V::n));
@@ -400,8 +391,8 @@ void inverse_stages(int n, int top, int last, double* a, const double* tw) {
 // below size / 4, V::n at a time while they fill the lanes, then with
 // narrower lanes down to one at a time.
 template <class V, bool Forward>
-VELORIN_RFFT_INLINE void pair_groups(int n, int size, int j, const double* from, double* to,
-                                     const double* tw) {
+VELORIN_LANES_INLINE void pair_groups(int n, int size, int j, const double* from, double* to,
+                                      const double* tw) {
     const int half = size / 2, quarter = size / 4, stride = n / size, stride2 = stride / 2;
     for (; j + V::n <= quarter; j += V::n) {
         V c1, s1, c2, s2, c3, s3;
