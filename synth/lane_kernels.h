@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "synth/series.h"
 #include "simd/simd.h"
+#include "synth/series.h"
 
 namespace velorin {
 
@@ -32,8 +32,8 @@ struct LaneKernels {
                            double* out);
     void (*read_wide)(const double* x, int n, const double* data, double width, int channels,
                       int64_t frames, double* out);
-    int (*width_one_lanes)(const double* x, int64_t frames, int64_t* first);
-    int (*wide_lanes)(const double* x, double width, int64_t frames, int64_t* first);
+    int (*lanes_taken_width_one)(const double* x, int64_t frames, int64_t* first);
+    int (*lanes_taken_wide_kernel)(const double* x, double width, int64_t frames, int64_t* first);
 
     // synth/kernels.h: the phase table's sum plus the terms of samples j ..
     // end - 1, added in order (synth/phase_lanes.h)

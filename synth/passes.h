@@ -9,9 +9,9 @@
 #include <limits>
 
 #include "platform/platform.h"
+#include "simd/simd.h"
 #include "synth/kernels.h"
 #include "synth/series.h"
-#include "simd/simd.h"
 
 namespace velorin {
 

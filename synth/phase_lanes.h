@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "synth/lane_kernels.h"
 #include "simd/lanes.h"
+#include "synth/lane_kernels.h"
 
 namespace velorin {
 namespace phase {

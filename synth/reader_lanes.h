@@ -214,7 +214,7 @@ void read_wide_many(const double* x, int n, const double* data, double width, in
 
 // The width-one test on x[0 .. V::n - 1] alone (for the tests).
 template <class V>
-int width_one_lanes(const double* x, int64_t frames, int64_t* first) {
+int lanes_taken_width_one(const double* x, int64_t frames, int64_t* first) {
     V lo;
     const int mask = width_one_test(V::load(x), V::splat(static_cast<double>(frames)), &lo);
     double l[V::n];
@@ -225,7 +225,7 @@ int width_one_lanes(const double* x, int64_t frames, int64_t* first) {
 
 // The test of the other widths on x[0 .. V::n - 1] alone (for the tests).
 template <class V>
-int wide_lanes(const double* x, double width, int64_t frames, int64_t* first) {
+int lanes_taken_wide_kernel(const double* x, double width, int64_t frames, int64_t* first) {
     V lo, hi;
     const int mask = wide_test(V::load(x), V::splat(2.0 * width),
                                V::splat(static_cast<double>(frames)), &lo, &hi);

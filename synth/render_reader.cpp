@@ -88,14 +88,15 @@ void sinc_read_render_many(SimdWidth lanes, const double* x, int n, const double
     for (int i = 0; i < n; ++i) out[i] = sinc_read_render(x[i], data, width, channels, frames);
 }
 
-int width_one_lanes(SimdWidth lanes, const double* x, int64_t frames, int64_t* first) {
+int lanes_taken_width_one(SimdWidth lanes, const double* x, int64_t frames, int64_t* first) {
     const LaneKernels& k = lane_kernels(lanes);
-    return k.width_one_lanes ? k.width_one_lanes(x, frames, first) : -1;
+    return k.lanes_taken_width_one ? k.lanes_taken_width_one(x, frames, first) : -1;
 }
 
-int wide_lanes(SimdWidth lanes, const double* x, double width, int64_t frames, int64_t* first) {
+int lanes_taken_wide_kernel(SimdWidth lanes, const double* x, double width, int64_t frames,
+                            int64_t* first) {
     const LaneKernels& k = lane_kernels(lanes);
-    return k.wide_lanes ? k.wide_lanes(x, width, frames, first) : -1;
+    return k.lanes_taken_wide_kernel ? k.lanes_taken_wide_kernel(x, width, frames, first) : -1;
 }
 
 }  // namespace velorin

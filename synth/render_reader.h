@@ -29,7 +29,8 @@ void sinc_read_render_many(SimdWidth lanes, const double* x, int n, const double
 // side, and first[k] is then its first tap (floor(x[k]) - 1 for width one),
 // -1 otherwise; -1 alone at SimdWidth::scalar. Exposed for the tests: a set
 // bit must always match the scalar reader's own span.
-int width_one_lanes(SimdWidth lanes, const double* x, int64_t frames, int64_t* first);
-int wide_lanes(SimdWidth lanes, const double* x, double width, int64_t frames, int64_t* first);
+int lanes_taken_width_one(SimdWidth lanes, const double* x, int64_t frames, int64_t* first);
+int lanes_taken_wide_kernel(SimdWidth lanes, const double* x, double width, int64_t frames,
+                            int64_t* first);
 
 }  // namespace velorin

@@ -2,8 +2,8 @@
 // target frequency, written once over a lane type (simd/lanes.h).
 #pragma once
 
-#include "synth/lane_kernels.h"
 #include "simd/lanes.h"
+#include "synth/lane_kernels.h"
 #include "synth/series_lanes.h"
 
 namespace velorin {

@@ -21,8 +21,8 @@ constexpr LaneKernels kernels_of_width() {
     k.series_many = &series::lookup_many<V>;
     k.read_width_one = &reader::read_width_one_many<V>;
     k.read_wide = &reader::read_wide_many<V>;
-    k.width_one_lanes = &reader::width_one_lanes<V>;
-    k.wide_lanes = &reader::wide_lanes<V>;
+    k.lanes_taken_width_one = &reader::lanes_taken_width_one<V>;
+    k.lanes_taken_wide_kernel = &reader::lanes_taken_wide_kernel<V>;
     k.add_frame_terms = &phase::add_frame_terms<V>;
     k.rfft_forward_gathered = &rfft::forward_gathered<V>;
     k.rfft_inverse_gathered = &rfft::inverse_gathered<V>;

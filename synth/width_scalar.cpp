@@ -11,8 +11,8 @@ constexpr LaneKernels scalar_kernels() {
     // The reader's own loop is its scalar form.
     k.read_width_one = nullptr;
     k.read_wide = nullptr;
-    k.width_one_lanes = nullptr;
-    k.wide_lanes = nullptr;
+    k.lanes_taken_width_one = nullptr;
+    k.lanes_taken_wide_kernel = nullptr;
     return k;
 }
 

@@ -369,7 +369,7 @@ TEST(SincReadRender, LaneTestTakesTheScalarFourTapSpansBelowTwoToThe31) {
             const int nl = static_cast<int>(lanes);
             for (size_t i = 0; i < xs.size(); i += nl) {
                 int64_t first[4];
-                const int mask = width_one_lanes(lanes, &xs[i], frames, first);
+                const int mask = lanes_taken_width_one(lanes, &xs[i], frames, first);
                 if (mask < 0) break;  // no lanes at this width
                 for (int l = 0; l < nl; ++l) {
                     const double x = xs[i + l];
@@ -388,7 +388,7 @@ TEST(SincReadRender, LaneTestTakesTheScalarFourTapSpansBelowTwoToThe31) {
                 // Other widths: every span that lies inside the buffer, up to
                 // x + 2b < 2^31.
                 for (double width : {1.0884353741496597, 1.5}) {
-                    const int wide = wide_lanes(lanes, &xs[i], width, frames, first);
+                    const int wide = lanes_taken_wide_kernel(lanes, &xs[i], width, frames, first);
                     for (int l = 0; l < nl; ++l) {
                         const double x = xs[i + l];
                         bool inside = false;

@@ -1,6 +1,4 @@
 // tests/tools/frq_summary_test.cpp: octave jumps, their repair and note names.
-#include "tools/frq/summary.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "audio/analysis_loader.h"
+#include "tools/frq/summary.h"
 
 namespace {
 
