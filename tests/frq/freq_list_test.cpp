@@ -16,6 +16,7 @@
 #include "audio/bytes.h"
 #include "audio/wav.h"
 #include "frq/freq_gen.h"
+#include "frq/sample_analysis.h"
 #include "platform/mem.h"
 #include "platform/platform.h"
 #include "tests/support/audio_fixtures.h"
@@ -99,6 +100,26 @@ INSTANTIATE_TEST_SUITE_P(Names, FreqListPath,
                                          PathCase{L"d.frq.frq/v.wav", L"d.frq.frq/v_wav.frq",
                                                   false}));
 
+// The rule backwards gives the sample back: "_wav" becomes ".wav" where that
+// file is there; other lists lose ".frq"; a sample path stays as it is.
+TEST(FreqListPath, SampleOfAListIsTheRuleBackwards) {
+    TempDir dir;
+    write_bytes(dir.file("voice.wav"), {1});
+    const std::wstring d = dir.wfile("");
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {d + L"voice_wav.frq", d + L"voice.wav"},
+        {d + L"other_wav.frq", d + L"other_wav"},
+        {d + L"voice.aif.frq", d + L"voice.aif"},
+        {d + L"voice.wav", d + L"voice.wav"},
+        {d + L"v.frq", d + L"v"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sample_of_list(c.first), c.second) << narrow_text(c.first.c_str());
+    std::wstring list;
+    ASSERT_TRUE(freq_list_path((d + L"voice.wav").c_str(), &list, nullptr));
+    EXPECT_EQ(sample_of_list(list), d + L"voice.wav");
+}
+
 TEST(FreqListPathLimit, OverLongPathIsRejectedNotTruncated) {
     std::wstring out = L"unchanged";
     // 507 + ".frq" is 511 characters: the longest that fits with its terminator.
@@ -162,14 +183,21 @@ TEST(FreqListFile, TrailingBytesAndOtherVersionDigitReadTheSame) {
 struct BadListCase {
     const char* name;
     std::vector<uint8_t> bytes;
+    ListFault fault;
+    const char* says;  // the start of the reason's text
 };
 
 class FreqListRejected : public testing::TestWithParam<BadListCase> {};
 
-TEST_P(FreqListRejected, LikeAMissingFile) {
+// A list the reader refuses reads like a missing file, and the refusal says why.
+TEST_P(FreqListRejected, LikeAMissingFileWithItsReason) {
     TempDir dir;
     write_bytes(dir.file("v_wav.frq"), GetParam().bytes);
-    EXPECT_EQ(read_freq_list(dir.wfile("v_wav.frq").c_str()), nullptr);
+    ListRefusal why;
+    EXPECT_EQ(read_freq_list(dir.wfile("v_wav.frq").c_str(), &why), nullptr);
+    EXPECT_EQ(why.fault, GetParam().fault);
+    const std::string text = list_refusal_text(why);
+    EXPECT_EQ(text.rfind(GetParam().says, 0), 0u) << text;
 }
 
 std::vector<uint8_t> cut(std::vector<uint8_t> b, size_t n) {
@@ -179,15 +207,25 @@ std::vector<uint8_t> cut(std::vector<uint8_t> b, size_t n) {
 
 INSTANTIATE_TEST_SUITE_P(
     Corrupt, FreqListRejected,
-    testing::Values(BadListCase{"WrongMagic", list_bytes("FRQ00003", 256, 2, 2)},
-                    BadListCase{"CountZero", list_bytes("FREQ0003", 256, 0, 0)},
-                    BadListCase{"CountNegative", list_bytes("FREQ0003", 256, -5, 2)},
-                    BadListCase{"CountAbsurd", list_bytes("FREQ0003", 256, 0x7FFFFFFF, 2)},
-                    BadListCase{"StepZero", list_bytes("FREQ0003", 0, 2, 2)},
-                    BadListCase{"StepNegative", list_bytes("FREQ0003", -256, 2, 2)},
-                    BadListCase{"TableCut", cut(list_bytes("FREQ0003", 256, 3, 3), 40 + 47)},
-                    BadListCase{"HeaderCut", cut(list_bytes("FREQ0003", 256, 3, 3), 39)},
-                    BadListCase{"Empty", {}}),
+    testing::Values(
+        BadListCase{"WrongMagic", list_bytes("FRQ00003", 256, 2, 2), ListFault::bad_magic,
+                    "the list does not start with \"FREQ000\""},
+        BadListCase{"CountZero", list_bytes("FREQ0003", 256, 0, 0), ListFault::bad_count,
+                    "the list's frame count is 0, not above 0"},
+        BadListCase{"CountNegative", list_bytes("FREQ0003", 256, -5, 2), ListFault::bad_count,
+                    "the list's frame count is -5"},
+        BadListCase{"CountAbsurd", list_bytes("FREQ0003", 256, 0x7FFFFFFF, 2), ListFault::cut_short,
+                    "the list is cut short: its header promises 2147483647 frames, the file "
+                    "holds 2"},
+        BadListCase{"StepZero", list_bytes("FREQ0003", 0, 2, 2), ListFault::bad_step,
+                    "the list's step is 0, not above 0"},
+        BadListCase{"StepNegative", list_bytes("FREQ0003", -256, 2, 2), ListFault::bad_step,
+                    "the list's step is -256"},
+        BadListCase{"TableCut", cut(list_bytes("FREQ0003", 256, 3, 3), 40 + 47),
+                    ListFault::cut_short, "the list is cut short: its header promises 3"},
+        BadListCase{"HeaderCut", cut(list_bytes("FREQ0003", 256, 3, 3), 39), ListFault::too_short,
+                    "the list is too short for its 40-byte header (39 bytes)"},
+        BadListCase{"Empty", {}, ListFault::too_short, "the list is too short"}),
     [](const testing::TestParamInfo<BadListCase>& i) { return std::string(i.param.name); });
 
 // --- messages --------------------------------------------------------------------
@@ -239,6 +277,15 @@ TEST(FreqListStaleness, NewerSampleAndReadOnlyListGivesNothing) {
     EXPECT_EQ(write_freq_list(dir.wfile("v.wav").c_str(), other.get()), 0);
     EXPECT_EQ(read_bytes(frq), before);
     EXPECT_EQ(names_in(dir).size(), 2u);
+    // The analysis of the sample still gives its list, and says it was not written.
+    bool written = true;
+    FreqListPtr analysed(obtain_freq_list(dir.wfile("v.wav").c_str(), &written));
+    EXPECT_TRUE(analysed);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(read_bytes(frq), before);
+    ASSERT_EQ(chmod(frq.c_str(), 0644), 0);
+    FreqListPtr again(obtain_freq_list(dir.wfile("v.wav").c_str(), &written));
+    EXPECT_TRUE(written);
 }
 
 // --- atomic replacement ---------------------------------------------------------
