@@ -15,10 +15,7 @@ namespace {
 
 using namespace velorin;
 
-struct ListFree {
-    void operator()(FreqList* f) const { free_freq_list(f); }
-};
-using ListPtr = std::unique_ptr<FreqList, ListFree>;
+using ListPtr = velorin::FreqListPtr;
 
 // A sung 220 Hz with vibrato: 20 unvoiced frames, 160 voiced, 20 unvoiced, 100 voiced.
 ListPtr steady_list() {
