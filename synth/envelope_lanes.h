@@ -37,11 +37,14 @@ int products_down(const double* a, const double* b, int n, double* out) {
 // k = 0 .. n - 1 (the counts are exact doubles).
 template <class V>
 int read_positions(double p, double r, int i0, int n, double* at) {
-    const V vp = V::splat(p), vr = V::splat(r);
+    const V vp = V::splat(p), vr = V::splat(r), lanes = V::splat(V::n);
+    V up = V::ramp(i0), down = V::ramp(i0 + 1);  // whole numbers: the sums are exact
     int k = 0;
     for (; k + V::n <= n; k += V::n) {
-        store(at + k, vp + V::ramp(i0 + k) * vr);
-        store(at + n + k, vp - V::ramp(i0 + k + 1) * vr);
+        store(at + k, vp + up * vr);
+        store(at + n + k, vp - down * vr);
+        up = up + lanes;
+        down = down + lanes;
     }
     return k;
 }
