@@ -22,35 +22,6 @@ inline double step_reciprocal(int step) {
 // Positions (in steps) below this are floored by integer conversion.
 constexpr double series_fast_limit = 2147483648.0;  // 2^31
 
-// series_value_at with the division by a power-of-two step done as a
-// multiplication by its reciprocal `inv`: the same doubles.
-inline double series_value_pow2(double x, const double* values, int count, double inv, double lo,
-                                double bad, double fallback) {
-    if (count < 0) count = 0;
-    const double u = x * inv;
-    int64_t k = 0;
-    double f = 0.0;
-    if (u > 0.0 && u < series_fast_limit) {
-        // Between 0 and 2^31 the truncating conversion of a double is its
-        // floor, exactly, and u is finite.
-        const int32_t ki = static_cast<int32_t>(u);
-        const double kd = static_cast<double>(ki);
-        f = u - kd;
-        k = ki >= count ? count : ki;
-    } else if (u >= 0.0) {
-        // Zero (std::floor keeps the sign of -0, and with it that of f),
-        // 2^31 and beyond, +inf. NaN fails u >= 0.
-        const double kd = std::floor(u);
-        f = std::isfinite(u) ? u - kd : 0.0;
-        k = kd >= static_cast<double>(count) ? count : static_cast<int64_t>(kd);
-    }
-    const double vl = values[k < count ? k : count];
-    const double vr = values[k + 1 < count ? k + 1 : count];
-    const double left = (!(vl > lo) || vl == bad) ? fallback : vl;
-    const double right = (!(vr > lo) || vr == bad) ? fallback : vr;
-    return (1 - f) * left + f * right;
-}
-
 // A frame series with its reading rules, copied out of RenderShared so that
 // a loop of lookups keeps them in registers.
 struct SeriesReader {
@@ -60,10 +31,9 @@ struct SeriesReader {
     double inv = 0.0;  // step_reciprocal(step)
     double lo = 0.0, bad = 0.0, fallback = 0.0;
 
-    double at(double x) const {
-        if (inv > 0) return series_value_pow2(x, values, count, inv, lo, bad, fallback);
-        return series_value_at(x, values, count, step, lo, bad, fallback);
-    }
+    // series_value_at(x, ...), the same doubles; out of line (series.cpp),
+    // so that no lane kernel's unit compiles its own copy.
+    double at(double x) const;
 };
 
 // How the walks find the target frequency of an output sample: the bend (or
@@ -77,8 +47,5 @@ struct PitchRules {
     double freq_avg = 0.0;
     double modulation = 0.0;
 };
-
-// s.at(x), out of line: for the lanes that cannot look up side by side.
-double series_at(const SeriesReader& s, double x);
 
 }  // namespace velorin

@@ -14,7 +14,8 @@ namespace {
 // The lookups s.at(x) at every lane of x, the same doubles: side by side
 // when the step is a power of two and every position lies between step 0
 // and step 2^31 (where the truncation is the floor and u is finite), lane by
-// lane through series_at otherwise.
+// lane through series_value_at otherwise. A lookup at one lane is s.at
+// itself (series.cpp).
 template <class V>
 inline V lookup(const SeriesReader& s, V x) {
     if (s.inv > 0) {
@@ -39,9 +40,12 @@ inline V lookup(const SeriesReader& s, V x) {
             return (V::splat(1.0) - f) * left + f * right;
         }
     }
+    // Elsewhere the division and std::floor: for a power-of-two step x /
+    // step is x * inv, and series_value_at then gives the fast path's doubles.
     double xs[V::n], out[V::n];
     lanes_of(x, xs);
-    for (int i = 0; i < V::n; ++i) out[i] = series_at(s, xs[i]);
+    for (int i = 0; i < V::n; ++i)
+        out[i] = series_value_at(xs[i], s.values, s.count, s.step, s.lo, s.bad, s.fallback);
     return V::from(out);
 }
 
@@ -50,7 +54,7 @@ template <class V>
 void lookup_many(const SeriesReader& s, const double* x, int n, double* out) {
     int i = 0;
     for (; i + V::n <= n; i += V::n) store(out + i, lookup(s, V::load(x + i)));
-    for (; i < n; ++i) out[i] = series_at(s, x[i]);
+    for (; i < n; ++i) out[i] = s.at(x[i]);
 }
 
 }  // namespace

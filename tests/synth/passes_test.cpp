@@ -527,12 +527,12 @@ TEST(SeriesLookup, PowerOfTwoStepGivesTheSameDoubles) {
         const double inv = step_reciprocal(step);
         for (double x : {-3.0, -0.0, 0.0, 0.3, std::nan(""), 1e300, -1e300, 40.0 * step,
                          39.5 * step, 41.0 * step + 1})
-            EXPECT_EQ(series_value_pow2(x, v.data(), 40, inv, 1.0, 55.0, 200.0),
+            EXPECT_EQ((SeriesReader{v.data(), 40, step, inv, 1.0, 55.0, 200.0}.at(x)),
                       series_value_at(x, v.data(), 40, step, 1.0, 55.0, 200.0))
                 << step << " " << x;
         for (int i = 0; i < 2000; ++i) {
             const double x = i * step * 0.0213 + i * 1e-7;
-            ASSERT_EQ(series_value_pow2(x, v.data(), 40, inv, 1.0, 55.0, 200.0),
+            ASSERT_EQ((SeriesReader{v.data(), 40, step, inv, 1.0, 55.0, 200.0}.at(x)),
                       series_value_at(x, v.data(), 40, step, 1.0, 55.0, 200.0));
         }
     }
