@@ -1,4 +1,4 @@
-// tools/frq/inspect.cpp: velorin-frq info and fix: what a list holds, and the
+// tools/frq/info.cpp: velorin-frq info and fix: what a list holds, and the
 // repair of its octave jumps.
 #include <cstdio>
 #include <vector>
