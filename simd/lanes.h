@@ -137,10 +137,6 @@ template <int N>
 inline Plain<N> min(Plain<N> a, Plain<N> b) {  // as the processors' minimum: b unless a < b
     return each(a, b, [](double x, double y) { return x < y ? x : y; });
 }
-template <int N>
-inline Plain<N> negate(Plain<N> a) {
-    return each(a, a, [](double x, double) { return -x; });
-}
 // -a in the odd lanes, a in the even ones.
 template <int N>
 inline Plain<N> negate_odd(Plain<N> a) {
@@ -315,7 +311,6 @@ inline Sse2 operator/(Sse2 a, Sse2 b) { return {_mm_div_pd(a.v, b.v)}; }
 inline Sse2 sqrt(Sse2 a) { return {_mm_sqrt_pd(a.v)}; }
 inline Sse2 abs(Sse2 a) { return {_mm_andnot_pd(_mm_set1_pd(-0.0), a.v)}; }
 inline Sse2 min(Sse2 a, Sse2 b) { return {_mm_min_pd(a.v, b.v)}; }
-inline Sse2 negate(Sse2 a) { return {_mm_xor_pd(a.v, _mm_set1_pd(-0.0))}; }
 inline Sse2 negate_odd(Sse2 a) { return {_mm_xor_pd(a.v, _mm_set_pd(-0.0, 0.0))}; }
 inline Sse2 reverse(Sse2 a) { return {_mm_shuffle_pd(a.v, a.v, 1)}; }
 inline Sse2 floor_small(Sse2 a) { return {_mm_cvtepi32_pd(_mm_cvttpd_epi32(a.v))}; }
@@ -413,7 +408,6 @@ inline Avx operator/(Avx a, Avx b) { return {_mm256_div_pd(a.v, b.v)}; }
 inline Avx sqrt(Avx a) { return {_mm256_sqrt_pd(a.v)}; }
 inline Avx abs(Avx a) { return {_mm256_andnot_pd(_mm256_set1_pd(-0.0), a.v)}; }
 inline Avx min(Avx a, Avx b) { return {_mm256_min_pd(a.v, b.v)}; }
-inline Avx negate(Avx a) { return {_mm256_xor_pd(a.v, _mm256_set1_pd(-0.0))}; }
 inline Avx negate_odd(Avx a) { return {_mm256_xor_pd(a.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
 inline Avx reverse(Avx a) { return {_mm256_permute_pd(_mm256_permute2f128_pd(a.v, a.v, 1), 5)}; }
 inline Avx floor_small(Avx a) { return {_mm256_floor_pd(a.v)}; }
