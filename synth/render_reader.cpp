@@ -47,7 +47,7 @@ double read_width_one(double x, const double* data, int channels, int64_t first,
 }  // namespace
 
 double sinc_read_render(double x, const double* data, double width, int channels, int64_t frames) {
-    if (channels < 1 || !std::isfinite(x) || !(width < 1e15)) return 0.0;
+    if (channels < 1 || !std::isfinite(x) || !(width >= 1.0 && width < 1e15)) return 0.0;
     const double lo = std::ceil(x - 2.0 * width);
     const double hi = std::floor(x + 2.0 * width);
     if (hi < 0.0 || lo >= static_cast<double>(frames) || lo > hi) return 0.0;

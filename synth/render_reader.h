@@ -12,7 +12,9 @@ namespace velorin {
 // ends; the kernel differs from the series by less than 1e-10, so results
 // agree with sinc_read_f64 to about 1e-10 of the data's scale. Used by the
 // render passes only: the analysis needs the exact readers. Pure; callable
-// from any thread.
+// from any thread. The width's domain is 1 <= width < 1e15 (both passes read
+// with at least 1): outside it, and for a position that is not a finite
+// number, the read gives 0.
 double sinc_read_render(double x, const double* data, double width, int channels, int64_t frames);
 
 // n reads at once: out[i] = sinc_read_render(x[i], ...), the very same

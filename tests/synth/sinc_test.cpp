@@ -243,6 +243,16 @@ TEST(SincReadRender, AgreesWithTheExactReader) {
     for (int x = 3; x < 50; ++x) EXPECT_NEAR(sinc_read_render(x, s.data(), 1.0, 1, n), s[x], 1e-6);
     EXPECT_EQ(sinc_read_render(-2.5, s.data(), 1.0, 1, n), 0.0);
     EXPECT_EQ(sinc_read_render(std::nan(""), s.data(), 1.0, 1, n), 0.0);
+    // The width's domain, 1 <= width < 1e15, at both ends and for every lane width.
+    for (double b : {0.0, -0.0, 1e-307, 0.999, -1.0, 1e15, std::nan("")}) {
+        EXPECT_EQ(sinc_read_render(10.25, s.data(), b, 1, n), 0.0) << b;
+        for (SimdWidth lanes : velorin_test::every_width()) {
+            double out[5] = {1, 1, 1, 1, 1};
+            const double x[5] = {10.25, 11.25, 12.5, 13.0, 14.75};
+            sinc_read_render_many(lanes, x, 5, s.data(), b, 1, n, out);
+            for (double v : out) EXPECT_EQ(v, 0.0) << b;
+        }
+    }
 }
 
 // Reads side by side give the scalar reader's very doubles at every width, in
