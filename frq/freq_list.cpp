@@ -39,6 +39,7 @@ FreqList* decode_list(const uint8_t* bytes, int64_t size, ListRefusal* why) {
     const int32_t count = static_cast<int32_t>(le_u32(bytes + 36));
     why->step = step;
     why->count = count;
+    why->rate = sample_rate;
     if (step <= 0) return refuse(ListFault::bad_step);
     if (count <= 0) return refuse(ListFault::bad_count);
     if (size < header_size + int64_t(record_size) * count) return refuse(ListFault::cut_short);
@@ -60,7 +61,9 @@ FreqList* decode_list(const uint8_t* bytes, int64_t size, ListRefusal* why) {
     return list;
 }
 
-std::vector<uint8_t> encode_list(const FreqList& list) {
+}  // namespace
+
+std::vector<uint8_t> freq_list_bytes(const FreqList& list) {
     std::vector<uint8_t> b(header_size + size_t(record_size) * size_t(list.count), 0);
     std::memcpy(b.data(), "FREQ0003", 8);
     put_le_u32(&b[8], static_cast<uint32_t>(list.step));
@@ -74,8 +77,6 @@ std::vector<uint8_t> encode_list(const FreqList& list) {
     }
     return b;  // the guard entry is not stored
 }
-
-}  // namespace
 
 FreqList* alloc_freq_list(int32_t count) {
     if (count < 1) return nullptr;
@@ -151,9 +152,45 @@ std::string list_refusal_text(const ListRefusal& why) {
         case ListFault::cut_short:
             return "the list is cut short: its header promises " + count +
                    " frames, the file holds " + std::to_string((why.bytes - header_size) / 16);
+        case ListFault::implausible_step:
+            return "the list's step is " + step + " samples; no analysis takes more than " +
+                   std::to_string(plausible_step_max);
+        case ListFault::implausible_rate:
+            return "the list's sample rate is " + std::to_string(why.rate) + " Hz, not " +
+                   std::to_string(plausible_rate_min) + " to " +
+                   std::to_string(plausible_rate_max) + " Hz";
+        case ListFault::implausible_length: {
+            char hours[64];
+            std::snprintf(hours, sizeof hours, "%.0f",
+                          double(why.count) * why.step / why.rate / 3600.0);
+            return "the list claims " + std::string(hours) + " hours of sound (" + count +
+                   " frames of " + step + " samples at " + std::to_string(why.rate) +
+                   " Hz), more than a day";
+        }
         default:
             return "there is not enough memory for the list";
     }
+}
+
+bool freq_list_plausible(const FreqList& list, ListRefusal* why) {
+    ListRefusal ignored;
+    if (!why) why = &ignored;
+    why->step = list.step;
+    why->count = list.count;
+    why->rate = list.sample_rate;
+    why->fault = ListFault::none;
+    if (list.step < 1) {
+        why->fault = ListFault::bad_step;
+    } else if (list.count < 1) {
+        why->fault = ListFault::bad_count;
+    } else if (list.step > plausible_step_max) {
+        why->fault = ListFault::implausible_step;
+    } else if (list.sample_rate < plausible_rate_min || list.sample_rate > plausible_rate_max) {
+        why->fault = ListFault::implausible_rate;
+    } else if (double(list.count) * list.step > plausible_seconds_max * list.sample_rate) {
+        why->fault = ListFault::implausible_length;
+    }
+    return why->fault == ListFault::none;
 }
 
 FreqList* read_freq_list(const wchar_t* path, ListRefusal* why) {
@@ -234,7 +271,7 @@ int write_freq_list(const wchar_t* path, const FreqList* list) {
     FileStatus st;
     if (file_status(list_path.c_str(), &st) && st.exists && !st.owner_write) return 0;
 
-    const std::vector<uint8_t> bytes = encode_list(*list);
+    const std::vector<uint8_t> bytes = freq_list_bytes(*list);
     OutputFile file;
     if (!output_open(list_path.c_str(), &file)) return 0;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file.stream) == bytes.size();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/byte_source.h"
 
@@ -57,14 +58,29 @@ enum class ListFault {
     bad_count,      // frame count <= 0
     cut_short,      // fewer frames than the header promises
     no_memory,
+    // Readable, but not a voice sample's list (freq_list_plausible): velorin
+    // renders with such a list, the voicebank tools refuse to draw or repair it.
+    implausible_step,  // a step no analysis takes
+    implausible_rate,  // a sample rate no sample has
+    implausible_length,  // more sound than a day's
 };
 
 struct ListRefusal {
     ListFault fault = ListFault::none;
     int64_t bytes = 0;  // the file's size, where it was read
-    int32_t step = 0;   // the header's step and count, where it has them
+    int32_t step = 0;   // the header's step, count and rate, where it has them
     int32_t count = 0;
+    int32_t rate = 0;
 };
+
+// The header a voice sample's list can have: a step of 1 to plausible_step_max
+// samples, a rate of plausible_rate_min to plausible_rate_max Hz, and at most
+// plausible_seconds_max of sound.
+constexpr int32_t plausible_step_max = 16384;
+constexpr int32_t plausible_rate_min = 1000;
+constexpr int32_t plausible_rate_max = 1000000;
+constexpr double plausible_seconds_max = 86400.0;
+bool freq_list_plausible(const FreqList& list, ListRefusal* why = nullptr);
 
 // One line of English for a refusal ("the list's step is 0, not above 0").
 std::string list_refusal_text(const ListRefusal& why);
@@ -85,6 +101,9 @@ FreqList* freq_list_from(ByteSource& src, ListRefusal* why = nullptr);
 // so a reader sees the old file or the new one, never part of one. A
 // read-only list file is left alone. 1 written, 0 not (nothing left behind).
 int write_freq_list(const wchar_t* path, const FreqList* list);
+
+// The file's bytes for a list (the guard entry is not stored).
+std::vector<uint8_t> freq_list_bytes(const FreqList& list);
 
 void free_freq_list(FreqList* list);  // null is ignored
 

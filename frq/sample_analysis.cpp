@@ -25,6 +25,13 @@ void analysis_frame(int rate, int* n, int* step) {
     }
 }
 
+void analysis_range(int rate, double* lowest_hz, double* highest_hz) {
+    int n = 0, step = 0;
+    analysis_frame(rate, &n, &step);
+    *lowest_hz = double(rate) / (n / 2 + n / 4 + 1);
+    *highest_hz = double(rate);
+}
+
 FreqList* obtain_freq_list(const wchar_t* input_path, bool* written, SimdWidth lanes) {
     if (written) *written = false;
     WavFormat fmt;

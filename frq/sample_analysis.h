@@ -10,6 +10,11 @@ namespace velorin {
 // Analysis frame length and step for a sample rate.
 void analysis_frame(int rate, int* n, int* step);
 
+// The frequencies an analysis at `rate` can give a voiced frame: periods from
+// one sample up to the frame's longest lag (three quarters of its length) and
+// one sample more, which the refinement may add.
+void analysis_range(int rate, double* lowest_hz, double* highest_hz);
+
 // Loads the sample for analysis by its extension (audio/analysis_loader.h),
 // analyses it with the frame for its rate, `lanes` at a time, writes the list
 // beside it (write_freq_list) and returns it; null when the sample cannot be

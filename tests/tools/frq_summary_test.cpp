@@ -60,7 +60,7 @@ TEST(OctaveJumps, FoundWhereFramesJumpedAndRepairedToWithinOnePercent) {
         for (const SuspiciousFrame& f : found) frames.push_back(f.frame);
         EXPECT_EQ(frames, c.suspicious ? c.frames : std::vector<int>{}) << c.what;
         for (const SuspiciousFrame& f : found)
-            l->freq[f.frame] = octave_fixed(l->freq[f.frame], f.reference_hz);
+            l->freq[f.frame] = octave_fixed(l->freq[f.frame], f.reference_hz, 44100);
         for (int k = 0; k < 300; ++k) {
             const bool moved =
                 c.suspicious && std::find(c.frames.begin(), c.frames.end(), k) != c.frames.end();
@@ -85,6 +85,21 @@ TEST(OctaveJumps, SummaryCountsVoicedFramesAndTheirRange) {
     EXPECT_LT(s.lowest, 220.0);
     ASSERT_EQ(s.suspicious.size(), 1u);
     EXPECT_NEAR(frame_ms(*l, 60), 60 * 256 * 1000.0 / 44100, 1e-9);
+}
+
+// A move that would leave the frequencies an analysis gives at the list's rate
+// (57.3 Hz to 44.1 kHz at 44.1 kHz), or overflow, is no move.
+TEST(OctaveJumps, MovesStayFiniteAndWithinTheAnalysisRange) {
+    const struct {
+        double hz, reference, want;
+    } cases[] = {{440.0, 220.0, 220.0},   {110.0, 230.0, 220.0},   {2.5, 1.7e308, 2.5},
+                 {20.0, 2e5, 20.0},       {600.0, 36.0, 600.0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(octave_fixed(c.hz, c.reference, 44100), c.want) << c.hz << " " << c.reference;
+    ListPtr l(alloc_freq_list(2));
+    l->freq[0] = 1e308;
+    l->freq[1] = 1.5e308;
+    EXPECT_EQ(summarise(*l).median, 1.25e308);  // not the overflowed sum's half
 }
 
 TEST(FrqNoteName, NearestNoteAndCents) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -58,9 +59,10 @@ class FrqTool : public testing::Test {
     void TearDown() override { velorin::console_mute(false); }
 
     ToolRun run(const std::vector<std::string>& args, const char* tool = "velorin-frq") {
-        std::string cmd = "cd " + shell_quoted(dir.path) + " && " + shell_quoted(program(tool));
+        std::string cmd = "cd " + shell_quoted(dir.path) + " && (" + limits + "exec " +
+                          shell_quoted(program(tool));
         for (const std::string& a : args) cmd += " " + shell_quoted(a);
-        cmd += " >" + shell_quoted(dir.file("out")) + " 2>" + shell_quoted(dir.file("err")) +
+        cmd += ") >" + shell_quoted(dir.file("out")) + " 2>" + shell_quoted(dir.file("err")) +
                "; echo $? >" + shell_quoted(dir.file("rc"));
         ToolRun r;
         if (std::system(cmd.c_str()) != 0) return r;
@@ -79,6 +81,7 @@ class FrqTool : public testing::Test {
     }
 
     velorin_test::TempDir dir;
+    std::string limits;  // shell commands run before the program (ulimit)
 };
 
 TEST_F(FrqTool, AnalyseWritesVelorinsListsThenKeepsThemUnlessForced) {
@@ -208,6 +211,103 @@ TEST_F(FrqTool, InfoFindsAnOctaveJumpAndFixRepairsItInPlace) {
     EXPECT_GE(ls.st_mtime, ss.st_mtime);
     EXPECT_NE(run({"analyse", "steady.wav"}).out.find("nothing to analyse"), std::string::npos);
     for (FreqList* l : {good, bad, fixed}) velorin::free_freq_list(l);
+}
+
+// A list file: header, then (frequency, amplitude) per frame.
+std::vector<uint8_t> list_file(int32_t step, int32_t rate, const std::vector<double>& hz) {
+    std::vector<uint8_t> b(40, 0);
+    std::memcpy(b.data(), "FREQ0003", 8);
+    const auto put = [&b](size_t at, const void* v, size_t n) { std::memcpy(&b[at], v, n); };
+    const int32_t count = int32_t(hz.size());
+    put(8, &step, 4);
+    put(20, &rate, 4);
+    put(36, &count, 4);
+    for (double f : hz) {
+        const double amp = 0.5;
+        b.resize(b.size() + 16);
+        std::memcpy(&b[b.size() - 16], &f, 8);
+        std::memcpy(&b[b.size() - 8], &amp, 8);
+    }
+    return b;
+}
+
+// The limits a hostile list's command must keep: 256 MiB of address space and
+// a second of CPU. Not the address space where the sanitizers' shadow memory
+// or a 32-bit emulator's guest space needs more, and ten seconds of CPU under
+// the emulator.
+std::string work_limits() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const bool sanitized = true;
+#else
+    const bool sanitized = false;
+#endif
+    const bool emulated = sizeof(void*) == 4 &&
+                          text_of("/proc/sys/fs/binfmt_misc/qemu-i386").find("enabled") == 0;
+    return std::string(sanitized || emulated ? "" : "ulimit -v 262144; ") +
+           (emulated ? "ulimit -t 10; " : "ulimit -t 1; ");
+}
+
+// Lists as hostile as a downloaded voicebank's: each command on each one ends
+// within a second of CPU and 256 MiB of address space, says what it refused,
+// writes nothing non-finite and leaves no file half-written; the good sample
+// beside them is drawn and reported as before.
+TEST_F(FrqTool, HostileListsAreRefusedOrHandledWithinBoundedWork) {
+    write_vowel(dir.file("good.wav"), 220.0, 0.4);
+    ASSERT_EQ(run({"analyse", "good.wav"}).code, 0);
+    const double big = 1.7e308;
+    std::vector<double> long_curve(5000);
+    for (size_t k = 0; k < long_curve.size(); ++k) long_curve[k] = k % 3 ? 220.0 + k % 7 : 0.0;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int code;           // of info, plot and fix
+        const char* said;   // on standard error, or on standard output when the code is 0
+    } const cases[] = {
+        {"runaway", list_file(2147483647, 1, {220.0}), 1, "step is 2147483647 samples"},
+        {"runaway100", list_file(2147483647, 1, std::vector<double>(100, 220.0)), 1,
+         "step is 2147483647 samples"},
+        {"crawl", list_file(256, 1, {220.0}), 1, "sample rate is 1 Hz"},
+        {"forever", list_file(16384, 1000, std::vector<double>(10000, 220.0)), 1,
+         "46 hours of sound"},
+        {"octave_to_inf", list_file(256, 44100, {2.5, big, big, big}), 0, ""},
+        {"near_max", list_file(256, 44100, {1e308, 1.5e308}), 0,
+         "median 1250000000000000013"},
+        {"long", list_file(16384, 1000, long_curve), 0, ""},
+    };
+    limits = work_limits();
+    for (const Case& c : cases) {
+        const std::string list = std::string(c.name) + "_wav.frq";
+        velorin_test::write_bytes(dir.file(list), c.bytes);
+        for (const char* cmd : {"info", "plot", "fix"}) {
+            const ToolRun r = run({cmd, list});
+            EXPECT_EQ(r.code, c.code) << cmd << " " << c.name << ": " << r.err;
+            const std::string& said = c.code ? r.err : r.out;
+            if (std::string(cmd) == "info" || c.code != 0) {
+                EXPECT_NE(said.find(c.said), std::string::npos) << cmd << " " << c.name << said;
+            }
+            if (c.code != 0) {
+                EXPECT_NE(r.err.find(list), std::string::npos) << r.err;
+            }
+        }
+        // fix moved nothing (a move to infinity is no move), and the picture is small.
+        EXPECT_EQ(read_bytes(dir.file(list)), c.bytes) << c.name;
+        if (c.code == 0) {
+            EXPECT_LT(fs::file_size(dir.file(std::string(c.name) + "_wav.svg")), 1u << 20);
+        }
+    }
+    // The report of a folder with a good sample and one whose list runs away.
+    fs::create_directories(dir.file("bank"));
+    fs::copy_file(dir.file("good.wav"), dir.file("bank/good.wav"));
+    fs::copy_file(dir.file("good.wav"), dir.file("bank/bad.wav"));
+    velorin_test::write_bytes(dir.file("bank/bad_wav.frq"), cases[0].bytes);
+    const ToolRun r = run({"report", "bank", "-o", "page.html"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find("bank/bad.wav: the list's step is 2147483647"), std::string::npos) << r.err;
+    const std::string page = text_of(dir.file("page.html"));
+    EXPECT_NE(page.find("the list&#39;s step is 2147483647"), std::string::npos);
+    EXPECT_NE(page.find("<svg"), std::string::npos);  // the good sample's picture
+    for (const auto& e : fs::directory_iterator(dir.path))
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
 }
 
 // Ctrl-C, once (the samples in progress are finished) and twice (the process ends at

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "frq/freq_list.h"
+#include "tools/frq/summary.h"
+
 namespace velorin {
 
 // Writes the list of every sample under the paths, `jobs` at once (0: the
@@ -20,6 +23,13 @@ int fix_command(const std::vector<std::wstring>& files, bool dry_run);
 
 // One SVG picture of a sample or list (`out` empty: beside the list).
 int plot_command(const std::wstring& file, std::wstring out);
+
+// The pieces of info and fix, on a list in memory.
+std::string info_text(const FreqList& l, const ListSummary& s);  // after the path's line
+std::string csv_text(const std::wstring* path, const FreqList& l, const ListSummary& s);
+// Moves each suspicious frame back (octave_fixed) and says so in *lines, one
+// line per frame moved; the number of frames moved.
+int fix_frames(FreqList* l, const ListSummary& s, std::string* lines);
 
 // One HTML page of every sample of a folder, worst first.
 int report_command(const std::wstring& folder, const std::wstring& out);

@@ -69,6 +69,7 @@ int report_command(const std::wstring& folder, const std::wstring& out) {
         return 1;
     }
     std::vector<ReportRow> rows;
+    int rc = failures.empty() ? 0 : 1;
     for (const std::wstring& p : samples) {
         if (interrupt_requested()) return 130;
         ReportRow row;
@@ -77,7 +78,12 @@ int report_command(const std::wstring& folder, const std::wstring& out) {
         row.name = utf8(rel);
         std::string why;
         row.svg = picture(p, &why, &row);
-        if (row.svg.empty()) row.error = why;
+        if (row.svg.empty()) {
+            // On the page, and said here: the page is written, the run has failed.
+            row.error = why;
+            tell_text(stderr, L"velorin-frq: " + p + L": " + widen_text(why.c_str()) + L"\n");
+            rc = 1;
+        }
         rows.push_back(row);
     }
     sort_worst_first(&rows);
@@ -86,7 +92,7 @@ int report_command(const std::wstring& folder, const std::wstring& out) {
         return 1;
     }
     tell_text(stdout, out + L"\n");
-    return 0;
+    return rc;
 }
 
 }  // namespace velorin

@@ -3,6 +3,7 @@
 // file itself are velorin's own (frq/, audio/); this only walks and chooses.
 #include "tools/frq/files.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <set>
 
@@ -16,6 +17,22 @@
 namespace velorin {
 
 std::string utf8(const std::wstring& w) { return narrow_text(w.c_str()); }
+
+std::string text_printf(const char* format, ...) {
+    char small[256];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (n < 0) return std::string();
+    if (size_t(n) < sizeof small) return std::string(small, size_t(n));
+    std::string out(size_t(n) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(&out[0], out.size(), format, args);
+    va_end(args);
+    out.resize(size_t(n));
+    return out;
+}
 
 void tell_text(FILE* stream, const std::wstring& text) { tell_wide(stream, text.c_str()); }
 
@@ -114,21 +131,32 @@ FreqList* load_list(const std::wstring& path, std::string* why) {
         *why = "the path is too long for a list path";
         return nullptr;
     }
-    ListRefusal refusal;
-    FreqList* l = read_freq_list(list.c_str(), &refusal);
-    if (l) return l;
     FileStatus ls;
-    if (file_status(list.c_str(), &ls) && ls.exists) {
-        *why = list_refusal_text(refusal);
-        return nullptr;
-    }
+    if (file_status(list.c_str(), &ls) && ls.exists) return read_list_file(list, why);
     if (is_list_path(path)) {
         *why = "the list cannot be read";
         return nullptr;
     }
-    l = obtain_freq_list(path.c_str());
-    if (!l) *why = analysis_fault(path);
-    return l;
+    FreqListPtr l(obtain_freq_list(path.c_str()));
+    ListRefusal refusal;
+    if (!l)
+        *why = analysis_fault(path);
+    else if (!freq_list_plausible(*l, &refusal))
+        *why = list_refusal_text(refusal);
+    else
+        return l.release();
+    return nullptr;
+}
+
+FreqList* read_list_file(const std::wstring& list_path, std::string* why) {
+    ListRefusal refusal;
+    FreqListPtr l(read_freq_list(list_path.c_str(), &refusal));
+    if (l && freq_list_plausible(*l, &refusal)) return l.release();
+    FileStatus st;
+    *why = l || (file_status(list_path.c_str(), &st) && st.exists)
+               ? list_refusal_text(refusal)
+               : "it has no frequency list";
+    return nullptr;
 }
 
 bool write_text_file(const std::wstring& path, const std::string& text) {

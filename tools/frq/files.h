@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,12 @@
 namespace velorin {
 
 std::string utf8(const std::wstring& w);
+// printf into a string of whatever length the text needs.
+std::string text_printf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
 void tell_text(FILE* stream, const std::wstring& text);
 double seconds_since(int64_t start);  // since a perf_counter reading
 
@@ -42,8 +49,12 @@ std::string analysis_fault(const std::wstring& path);
 
 // The list velorin would use for a sample or a list path; for a sample
 // without a list, the analysis makes one (and writes it, as velorin would).
-// Null with the reason.
+// Null with the reason, also for a list that is no voice sample's
+// (freq_list_plausible): the commands bound their work by a plausible header.
 FreqList* load_list(const std::wstring& path, std::string* why);
+
+// The list file at a list path, as load_list takes it, never analysed anew.
+FreqList* read_list_file(const std::wstring& list_path, std::string* why);
 
 // Text written whole or not at all (audio/output_file.h).
 bool write_text_file(const std::wstring& path, const std::string& text);

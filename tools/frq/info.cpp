@@ -13,58 +13,55 @@ namespace velorin {
 
 namespace {
 
-std::string hz_text(double hz) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f Hz", hz);
-    return buf;
+// Any double in full: 1e308 Hz has 309 digits before its point.
+std::string hz_text(double hz) { return text_printf("%.2f Hz", hz); }
+
+}  // namespace
+
+std::string info_text(const FreqList& l, const ListSummary& s) {
+    std::string t = text_printf("  frames      %d, step %d samples (%.2f ms at %d Hz)\n", s.count, s.step,
+                     l.sample_rate > 0 ? 1000.0 * s.step / l.sample_rate : 0.0, l.sample_rate);
+    t += "  average     " + hz_text(s.freq_avg) + ", nearest note " + note_name(s.freq_avg) + "\n";
+    t += text_printf("  voiced      %.1f %% (%d of %d frames)\n", 100.0 * voiced_share(s),
+                     s.voiced, s.count);
+    if (s.voiced > 0)
+        t += "  pitch       lowest " + hz_text(s.lowest) + ", median " + hz_text(s.median) +
+             ", highest " + hz_text(s.highest) + " (voiced frames)\n";
+    t += text_printf("  suspicious  %zu frames (octave jumps)\n", s.suspicious.size());
+    for (const SuspiciousFrame& f : s.suspicious)
+        t += text_printf("    frame %d at %.1f ms: ", f.frame, frame_ms(l, f.frame)) +
+             hz_text(l.freq[f.frame]) + ", neighbours " + hz_text(f.reference_hz) + "\n";
+    return t;
 }
 
-void print_info(const std::wstring& path, const FreqList& l, const ListSummary& s) {
-    tell_text(stdout, path + L"\n");
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "  frames      %d, step %d samples (%.2f ms at %d Hz)\n",
-                  s.count, s.step, l.sample_rate > 0 ? 1000.0 * s.step / l.sample_rate : 0.0,
-                  l.sample_rate);
-    tell(stdout, buf);
-    std::snprintf(buf, sizeof buf, "  average     %s, nearest note %s\n",
-                  hz_text(s.freq_avg).c_str(), note_name(s.freq_avg).c_str());
-    tell(stdout, buf);
-    std::snprintf(buf, sizeof buf, "  voiced      %.1f %% (%d of %d frames)\n",
-                  100.0 * voiced_share(s), s.voiced, s.count);
-    tell(stdout, buf);
-    if (s.voiced > 0) {
-        std::snprintf(
-            buf, sizeof buf, "  pitch       lowest %s, median %s, highest %s (voiced frames)\n",
-            hz_text(s.lowest).c_str(), hz_text(s.median).c_str(), hz_text(s.highest).c_str());
-        tell(stdout, buf);
-    }
-    std::snprintf(buf, sizeof buf, "  suspicious  %zu frames (octave jumps)\n",
-                  s.suspicious.size());
-    tell(stdout, buf);
-    for (const SuspiciousFrame& f : s.suspicious) {
-        std::snprintf(buf, sizeof buf, "    frame %d at %.1f ms: %s, neighbours %s\n", f.frame,
-                      frame_ms(l, f.frame), hz_text(l.freq[f.frame]).c_str(),
-                      hz_text(f.reference_hz).c_str());
-        tell(stdout, buf);
-    }
-}
-
-void print_csv(const std::wstring* path, const FreqList& l, const ListSummary& s) {
+std::string csv_text(const std::wstring* path, const FreqList& l, const ListSummary& s) {
     std::vector<char> suspicious(size_t(l.count), 0);
     for (const SuspiciousFrame& f : s.suspicious) suspicious[size_t(f.frame)] = 1;
     const std::string file = path ? "\"" + utf8(*path) + "\"," : "";
     std::string out;
-    char buf[160];
     for (int k = 0; k < l.count; ++k) {
-        std::snprintf(buf, sizeof buf, "%.3f,%.9g,%.9g,%d,%d\n", frame_ms(l, k), l.freq[k],
-                      l.amp[k], frame_voiced(l.freq[k]) ? 1 : 0, int(suspicious[size_t(k)]));
         out += file;
-        out += buf;
+        out += text_printf("%.3f,%.9g,%.9g,%d,%d\n", frame_ms(l, k), l.freq[k], l.amp[k],
+                           frame_voiced(l.freq[k]) ? 1 : 0, int(suspicious[size_t(k)]));
     }
-    tell(stdout, out.c_str());
+    return out;
 }
 
-}  // namespace
+int fix_frames(FreqList* l, const ListSummary& s, std::string* lines) {
+    int changed = 0;
+    for (const SuspiciousFrame& f : s.suspicious) {
+        const double before = l->freq[f.frame];
+        const double after = octave_fixed(before, f.reference_hz, l->sample_rate);
+        if (after == before) continue;
+        ++changed;
+        *lines += text_printf("  frame %d at %.1f ms: ", f.frame, frame_ms(*l, f.frame)) +
+                  hz_text(before) + " -> " + hz_text(after) + "\n";
+        l->freq[f.frame] = after;
+    }
+    // The guard entry repeats the last frame.
+    l->freq[l->count] = l->freq[l->count - 1];
+    return changed;
+}
 
 int info_command(const std::vector<std::wstring>& files, bool csv) {
     int rc = 0;
@@ -80,10 +77,9 @@ int info_command(const std::vector<std::wstring>& files, bool csv) {
             continue;
         }
         const ListSummary s = summarise(*l);
-        if (csv)
-            print_csv(files.size() > 1 ? &p : nullptr, *l, s);
-        else
-            print_info(p, *l, s);
+        if (!csv) tell_text(stdout, p + L"\n");
+        tell(stdout,
+             (csv ? csv_text(files.size() > 1 ? &p : nullptr, *l, s) : info_text(*l, s)).c_str());
     }
     return rc;
 }
@@ -94,36 +90,21 @@ int fix_command(const std::vector<std::wstring>& files, bool dry_run) {
     for (const std::wstring& p : files) {
         if (interrupt_requested()) return 130;
         const std::wstring lp = is_list_path(p) ? p : list_path_of(p);
-        FreqListPtr l(lp.empty() ? nullptr : read_freq_list(lp.c_str()));
+        std::string why = "the path is too long for a list path";
+        FreqListPtr l(lp.empty() ? nullptr : read_list_file(lp, &why));
         if (!l) {
-            FileStatus st;
-            ListRefusal refusal;
-            FreqListPtr again(lp.empty() ? nullptr : read_freq_list(lp.c_str(), &refusal));
-            const std::string why = lp.empty() ? "the path is too long for a list path"
-                                    : file_status(lp.c_str(), &st) ? list_refusal_text(refusal)
-                                                                   : "it has no frequency list";
             tell_text(stderr, L"velorin-frq: " + p + L": " + widen_text(why.c_str()) + L"\n");
             rc = 1;
             continue;
         }
-        const ListSummary s = summarise(*l);
-        int changed = 0;
-        for (const SuspiciousFrame& f : s.suspicious) {
-            const double before = l->freq[f.frame];
-            const double after = octave_fixed(before, f.reference_hz);
-            if (after == before) continue;
-            ++changed;
-            char buf[200];
-            std::snprintf(buf, sizeof buf, "  frame %d at %.1f ms: %s -> %s\n", f.frame,
-                          frame_ms(*l, f.frame), hz_text(before).c_str(), hz_text(after).c_str());
-            if (changed == 1) tell_text(stdout, lp + (dry_run ? L" (dry run)\n" : L"\n"));
-            tell(stdout, buf);
-            l->freq[f.frame] = after;
-        }
+        std::string lines;
+        const int changed = fix_frames(l.get(), summarise(*l), &lines);
         if (changed == 0) {
             tell_text(stdout, lp + L": nothing to fix\n");
             continue;
         }
+        tell_text(stdout, lp + (dry_run ? L" (dry run)\n" : L"\n"));
+        tell(stdout, lines.c_str());
         if (dry_run) continue;
         if (write_freq_list(lp.c_str(), l.get()) != 1) {
             tell_text(stderr,

@@ -10,6 +10,7 @@
 #include "audio/samples.h"
 #include "platform/mem.h"
 #include "synth/rfft.h"
+#include "tools/frq/files.h"
 
 #define STBI_WRITE_NO_STDIO
 #define STB_IMAGE_WRITE_STATIC
@@ -36,12 +37,11 @@ constexpr int wave_top = 34, wave_h = 100;
 constexpr int spec_top = 150, spec_h = 330;
 constexpr int img_w = 800, img_h = 256;  // spectrogram pixels, stretched to the panel
 constexpr double range_db = 80.0;
+// A pitch curve of more frames than this is drawn by its lowest and highest
+// voiced frame per half of a unit of width, so that no list draws more.
+constexpr int curve_frames_max = 4 * plot_w;
 
-std::string fmt(const char* format, double a) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, a);
-    return buf;
-}
+std::string fmt(const char* format, double a) { return text_printf(format, a); }
 
 std::string num(double v) { return fmt("%.1f", v); }
 
@@ -201,10 +201,12 @@ struct Frame {
 
 Frame picture_frame(const SampleWave& wave, const FreqList& list) {
     Frame f;
-    f.has_wave = !wave.x.empty() && wave.rate > 0;
+    f.has_wave = !wave.x.empty() && wave.rate >= plausible_rate_min &&
+                 wave.rate <= plausible_rate_max;
     const double list_seconds =
         list.sample_rate > 0 ? double(list.count) * list.step / list.sample_rate : 1.0;
     f.seconds = f.has_wave ? double(wave.x.size()) / wave.rate : list_seconds;
+    if (!(f.seconds > 0.0 && f.seconds < 1e12)) f.seconds = 1.0;
     if (f.has_wave) f.sc.hi = std::min(5000.0, 0.5 * wave.rate);
     return f;
 }
@@ -217,10 +219,10 @@ void title_panel(const ListSummary& summary, const std::string& title, std::stri
     s += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     s += "<text x=\"" + std::to_string(left) +
          "\" y=\"20\" font-size=\"14\" font-weight=\"bold\">" + xml_escape(title) + "</text>\n";
-    char info[160];
-    std::snprintf(info, sizeof info, "average %.1f Hz (%s), voiced %.1f %%, %d suspicious frames",
-                  summary.freq_avg, note_name(summary.freq_avg).c_str(),
-                  100.0 * voiced_share(summary), int(summary.suspicious.size()));
+    const std::string info = text_printf(
+        "average %.1f Hz (%s), voiced %.1f %%, %d suspicious frames", summary.freq_avg,
+        note_name(summary.freq_avg).c_str(), 100.0 * voiced_share(summary),
+        int(summary.suspicious.size()));
     s += "<text x=\"" + std::to_string(svg_w - right) + "\" y=\"20\" text-anchor=\"end\">" +
          xml_escape(info) + "</text>\n";
 }
@@ -297,6 +299,7 @@ void time_axis(const Frame& f, std::string& s) {
             break;
         } else
             tick = st;
+    while (f.seconds / tick > 12) tick *= 2;  // beyond five minutes a tick: at most 12 ticks
     for (int i = 0; i * tick <= f.seconds + 1e-9; ++i) {
         const std::string x = num(f.x(i * tick));
         s += "<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + std::to_string(spec_top + spec_h) +
@@ -314,8 +317,36 @@ void time_axis(const Frame& f, std::string& s) {
          "\" text-anchor=\"middle\">time (s)</text>\n</g>\n";
 }
 
+// The frames the pitch curve passes through, -1 where it breaks: each voiced
+// frame of a list up to curve_frames_max frames long; of a longer list, in each
+// of curve_frames_max / 2 equal parts, its lowest and highest voiced frame.
+std::vector<int> curve_frames(const FreqList& list) {
+    const auto voiced = [&list](int k) {
+        return frame_voiced(list.freq[k]) && std::isfinite(list.freq[k]);
+    };
+    std::vector<int> out;
+    if (list.count <= curve_frames_max) {
+        for (int k = 0; k < list.count; ++k) out.push_back(voiced(k) ? k : -1);
+        return out;
+    }
+    const int parts = curve_frames_max / 2;
+    for (int p = 0; p < parts; ++p) {
+        const int a = int(int64_t(list.count) * p / parts);
+        const int e = int(int64_t(list.count) * (p + 1) / parts);
+        int lo = -1, hi = -1;
+        for (int k = a; k < e; ++k) {
+            if (!voiced(k)) continue;
+            if (lo < 0 || list.freq[k] < list.freq[lo]) lo = k;
+            if (hi < 0 || list.freq[k] > list.freq[hi]) hi = k;
+        }
+        out.push_back(std::min(lo, hi));
+        if (hi != lo) out.push_back(std::max(lo, hi));
+    }
+    return out;
+}
+
 // The pitch curve: one polyline per run of voiced frames; suspicious frames
-// circled; and the legend.
+// circled (of a long list, one per part); and the legend.
 void pitch_panel(const FreqList& list, const ListSummary& summary, const Frame& f, std::string& s) {
     s += "<g class=\"pitch\" fill=\"none\" stroke=\"#00e0ff\" stroke-width=\"1.6\">\n";
     const double frame_s = list.sample_rate > 0 ? double(list.step) / list.sample_rate : 0.0;
@@ -330,12 +361,12 @@ void pitch_panel(const FreqList& list, const ListSummary& summary, const Frame& 
         points.clear();
         in_run = 0;
     };
-    for (int k = 0; k < list.count; ++k) {
-        const double hz = list.freq[k];
-        if (!frame_voiced(hz) || !std::isfinite(hz)) {
+    for (int k : curve_frames(list)) {
+        if (k < 0) {
             flush();
             continue;
         }
+        const double hz = list.freq[k];
         if (in_run++ == 0) {
             first_x = num(f.x(k * frame_s));
             first_y = num(f.y(hz));
@@ -344,9 +375,16 @@ void pitch_panel(const FreqList& list, const ListSummary& summary, const Frame& 
     }
     flush();
     s += "</g>\n<g class=\"suspicious\" fill=\"none\" stroke=\"#ff2020\" stroke-width=\"1.6\">\n";
-    for (const SuspiciousFrame& sf : summary.suspicious)
+    int64_t last_part = -1;
+    for (const SuspiciousFrame& sf : summary.suspicious) {
+        if (list.count > curve_frames_max) {
+            const int64_t part = int64_t(sf.frame) * (curve_frames_max / 2) / list.count;
+            if (part == last_part) continue;
+            last_part = part;
+        }
         s += "<circle cx=\"" + num(f.x(sf.frame * frame_s)) + "\" cy=\"" +
              num(f.y(list.freq[sf.frame])) + "\" r=\"4\"/>\n";
+    }
     s += "</g>\n";
     s += "<text x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(svg_h - 6) +
          "\" fill=\"#555\">blue line: pitch of the voiced frames; red circles: suspicious frames "

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "frq/sample_analysis.h"
+
 namespace velorin {
 
 namespace {
@@ -87,7 +89,9 @@ ListSummary summarise(const FreqList& list) {
         s.lowest = voiced.front();
         s.highest = voiced.back();
         const size_t m = voiced.size() / 2;
-        s.median = voiced.size() % 2 ? voiced[m] : 0.5 * (voiced[m - 1] + voiced[m]);
+        // Halves first: the sum of two frames near the largest double overflows.
+        // (For frames above 1 Hz this is the very double 0.5 * (a + b) gives.)
+        s.median = voiced.size() % 2 ? voiced[m] : 0.5 * voiced[m - 1] + 0.5 * voiced[m];
     }
     s.suspicious = find_octave_jumps(list);
     return s;
@@ -99,10 +103,13 @@ double frame_ms(const FreqList& list, int frame) {
     return list.sample_rate > 0 ? 1000.0 * double(frame) * list.step / list.sample_rate : 0.0;
 }
 
-double octave_fixed(double hz, double reference_hz) {
+double octave_fixed(double hz, double reference_hz, int sample_rate) {
     const double octaves = std::round(std::log2(reference_hz / hz));
     if (octaves == 0.0 || !std::isfinite(octaves)) return hz;
-    return hz * std::exp2(octaves);
+    const double moved = hz * std::exp2(octaves);
+    double lowest = 0.0, highest = 0.0;
+    analysis_range(sample_rate, &lowest, &highest);
+    return std::isfinite(moved) && moved >= lowest && moved <= highest ? moved : hz;
 }
 
 }  // namespace velorin

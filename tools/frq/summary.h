@@ -44,7 +44,9 @@ double voiced_share(const ListSummary& s);  // 0..1
 double frame_ms(const FreqList& list, int frame);
 
 // A suspicious frame moved by the whole number of octaves that brings it
-// closest to its reference; its frequency unchanged when that number is 0.
-double octave_fixed(double hz, double reference_hz);
+// closest to its reference; its frequency unchanged when that number is 0 or
+// the moved value would not be finite or would leave the frequencies an
+// analysis at the list's rate gives (analysis_range).
+double octave_fixed(double hz, double reference_hz, int sample_rate);
 
 }  // namespace velorin
