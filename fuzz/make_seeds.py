@@ -95,6 +95,32 @@ def freq_list_seeds():
             "short_table": frq(128, 22050, [1.0, 2.0, 3.0])[:-8]}
 
 
+def frq_tool_seeds():
+    """Sung lists with octave jumps of one to nine frames, for info, fix and the picture."""
+    def frq(step, rate, freqs):
+        head = b"FREQ0003" + struct.pack("<id", step, 220.0) + struct.pack("<i", rate) + bytes(12)
+        head += struct.pack("<i", len(freqs))
+        return head + b"".join(struct.pack("<dd", f, 900.0) for f in freqs)
+
+    sung = [0.0] * 4 + [220.0 * 2 ** (0.3 * math.sin(k * 0.2) / 12) for k in range(60)] + [0.0] * 4
+    jumps = list(sung)
+    for k in (10, 30, 31, 32, 50):
+        jumps[k] *= 2.0 if k != 50 else 0.5
+    return {"sung": frq(256, 44100, sung), "jumps": frq(256, 44100, jumps),
+            "low_rate": frq(64, 8000, jumps[:40]), **freq_list_seeds()}
+
+
+def reader_seeds():
+    """Widths 1 and 1.5, a few positions, a short buffer of a sine."""
+    buf = b"".join(struct.pack("<d", 9000 * math.sin(i * 0.37)) for i in range(64))
+    out = {}
+    for name, width, ch in (("one", 1.0, 0), ("wide", 1.5, 1)):
+        xs = [2.5, 10.0, 10.25, 31.75, 60.5, -1.0]
+        out[name] = (struct.pack("<dBB", width, ch, len(xs)) +
+                     b"".join(struct.pack("<d", x) for x in xs) + buf)
+    return out
+
+
 def pitch_strings(tool):
     points = [0, 5, 12, 30, 42, 40, 31, -7, -60, -61, -61, -30, 0, 0, 0, 2048, -2048, 100]
     out = {"plain": ("!120", "AAABACAD#5#/w/w//AA")}
@@ -144,6 +170,10 @@ def main():
                                       "AAAB#3#"]).encode(),
                    "banner": b"", "two": b"in.wav\nout.wav"},
         "render": render_seeds(),
+        "render_reader": reader_seeds(),
+        "frq_info": frq_tool_seeds(),
+        "frq_fix": frq_tool_seeds(),
+        "frq_picture": frq_tool_seeds(),
     }
     for name, seeds in corpora.items():
         os.makedirs(os.path.join(root, name), exist_ok=True)
