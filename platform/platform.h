@@ -28,6 +28,16 @@ bool event_wait_ms(Event* e, int ms);
 // signalled index; -1 on failure (bad arguments or a failed system call).
 int wait_any(Event* const* events, int count);
 void event_close(Event* e);  // null is ignored
+// Events and mutexes are the process's own on every system: setting,
+// resetting, locking and unlocking enter the kernel only where a thread must
+// sleep or be woken. Counted since the process started, for the tests: waits
+// that went to sleep (the event was not set within the short watch before)
+// and the sleeping threads that event_set woke.
+struct EventCounts {
+    int64_t sleeps = 0;
+    int64_t wakes = 0;
+};
+EventCounts event_counts();
 
 // --- Mutexes ------------------------------------------------------------
 Mutex* mutex_create();      // null on failure

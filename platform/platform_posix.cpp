@@ -68,6 +68,8 @@ inline void cpu_relax() {
 // briefly; idle workers wait for the next run, which follows soon.
 constexpr int spin_rounds_any = 50;
 constexpr int spin_rounds_one = 200;
+
+std::atomic<int64_t> sleeps{0}, wakes{0};
 }  // namespace
 
 struct Event {
@@ -98,6 +100,7 @@ void event_set(Event* e) {
     std::lock_guard<std::mutex> g(event_lock());
     e->signalled.store(true, std::memory_order_release);
     for (Waiter* w : e->waiters) w->cv.notify_one();
+    wakes.fetch_add(int64_t(e->waiters.size()), std::memory_order_relaxed);
 }
 
 void event_reset(Event* e) {
@@ -125,6 +128,7 @@ int wait_events(Event* const* events, int count, int spin_rounds) {
         const int k = first_signalled(events, count);
         if (k >= 0) return k;
         for (int i = 0; i < count; ++i) events[i]->waiters.push_back(&self);
+        sleeps.fetch_add(1, std::memory_order_relaxed);
         self.cv.wait(g);
         for (int i = 0; i < count; ++i) {
             std::vector<Waiter*>& ws = events[i]->waiters;
@@ -152,6 +156,7 @@ bool event_wait_ms(Event* e, int ms) {
     std::unique_lock<std::mutex> g(event_lock());
     while (!e->signalled.load(std::memory_order_acquire)) {
         e->waiters.push_back(&self);
+        sleeps.fetch_add(1, std::memory_order_relaxed);
         const bool timed_out = self.cv.wait_until(g, limit) == std::cv_status::timeout;
         std::vector<Waiter*>& ws = e->waiters;
         for (size_t j = 0; j < ws.size(); ++j) {
@@ -173,6 +178,13 @@ int wait_any(Event* const* events, int count) {
 }
 
 void event_close(Event* e) { delete e; }
+
+EventCounts event_counts() {
+    EventCounts c;
+    c.sleeps = sleeps.load(std::memory_order_relaxed);
+    c.wakes = wakes.load(std::memory_order_relaxed);
+    return c;
+}
 
 struct Mutex {
     std::mutex m;

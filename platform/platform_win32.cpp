@@ -21,64 +21,163 @@
 
 namespace velorin {
 
-// Event and Mutex are never defined: their pointers are the Win32 handles themselves.
+// Events and mutexes live in the process: slim reader/writer locks and
+// condition variables, never kernel objects. A kernel event or mutex costs a
+// system call per set, reset, lock and unlock, and where the system is
+// emulated in user space (Wine) each of those is a round trip to its server
+// process: thousands per note, more than the note's own work. As on other
+// systems, events share one lock; a thread that must sleep registers with the
+// events it waits for, and setting an event wakes only those threads. A
+// waiter first watches the flags for a short while, since a unit takes a few
+// microseconds and a sleep and wake-up costs more.
 namespace {
-HANDLE handle_of(Event* e) { return reinterpret_cast<HANDLE>(e); }
-HANDLE handle_of(Mutex* m) { return reinterpret_cast<HANDLE>(m); }
+SRWLOCK event_lock = SRWLOCK_INIT;
+std::atomic<int64_t> sleeps{0}, wakes{0};
+
+struct Waiter {
+    CONDITION_VARIABLE cv = CONDITION_VARIABLE_INIT;
+};
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    YieldProcessor();
+#endif
+}
+
+constexpr int spin_rounds_any = 50;
+constexpr int spin_rounds_one = 200;
+constexpr size_t waiters_max = MAXIMUM_WAIT_OBJECTS;
+
+struct Locked {
+    Locked() { AcquireSRWLockExclusive(&event_lock); }
+    ~Locked() { ReleaseSRWLockExclusive(&event_lock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
 }  // namespace
 
+// The waiters are a fixed array: a worker that sleeps allocates nothing.
+struct Event {
+    std::atomic<bool> signalled{false};
+    Waiter* waiters[waiters_max] = {};
+    size_t count = 0;  // guarded by event_lock
+};
+
+struct Mutex {
+    SRWLOCK lock = SRWLOCK_INIT;
+};
+
 Event* event_create(bool signalled) {
-    return reinterpret_cast<Event*>(CreateEventW(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr));
+    Event* e = new (std::nothrow) Event;
+    if (e) e->signalled.store(signalled);
+    return e;
 }
 
 void event_set(Event* e) {
-    if (e) SetEvent(handle_of(e));
+    if (!e) return;
+    Locked g;
+    e->signalled.store(true, std::memory_order_release);
+    for (size_t i = 0; i < e->count; ++i) WakeConditionVariable(&e->waiters[i]->cv);
+    wakes.fetch_add(int64_t(e->count), std::memory_order_relaxed);
 }
 
 void event_reset(Event* e) {
-    if (e) ResetEvent(handle_of(e));
+    if (!e) return;
+    Locked g;
+    e->signalled.store(false, std::memory_order_release);
 }
 
-bool event_wait(Event* e) {
-    return e && WaitForSingleObject(handle_of(e), INFINITE) == WAIT_OBJECT_0;
-}
-
-bool event_wait_ms(Event* e, int ms) {
-    return e &&
-           WaitForSingleObject(handle_of(e), static_cast<DWORD>(ms < 0 ? 0 : ms)) == WAIT_OBJECT_0;
-}
-
-// WaitForMultipleObjects reports the smallest index among the signalled objects, which is
-// the "lowest signalled index" that callers rely on.
-int wait_any(Event* const* events, int count) {
-    if (!events || count <= 0 || count > MAXIMUM_WAIT_OBJECTS) return -1;
-    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
-    for (int i = 0; i < count; ++i) {
-        if (!events[i]) return -1;
-        handles[i] = handle_of(events[i]);
-    }
-    const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, INFINITE);
-    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + static_cast<DWORD>(count))
-        return static_cast<int>(r - WAIT_OBJECT_0);
+namespace {
+int first_signalled(Event* const* events, int count) {
+    for (int i = 0; i < count; ++i)
+        if (events[i]->signalled.load(std::memory_order_acquire)) return i;
     return -1;
 }
 
-void event_close(Event* e) {
-    if (e) CloseHandle(handle_of(e));
+bool add_waiter(Event* e, Waiter* w) {
+    if (e->count >= waiters_max) return false;
+    e->waiters[e->count++] = w;
+    return true;
 }
 
-Mutex* mutex_create() { return reinterpret_cast<Mutex*>(CreateMutexW(nullptr, FALSE, nullptr)); }
+void remove_waiter(Event* e, Waiter* w) {
+    for (size_t j = 0; j < e->count; ++j) {
+        if (e->waiters[j] == w) {
+            e->waiters[j] = e->waiters[--e->count];
+            return;
+        }
+    }
+}
+
+// Waits (at most `ms` milliseconds; INFINITE: without end) for one of the
+// events; the lowest signalled index, or -1 when the time ran out.
+int wait_events(Event* const* events, int count, int spin_rounds, DWORD ms) {
+    for (int round = 0; round < spin_rounds; ++round) {
+        const int k = first_signalled(events, count);
+        if (k >= 0) return k;
+        cpu_relax();
+    }
+    const ULONGLONG limit = GetTickCount64() + ms;
+    Waiter self;
+    Locked g;
+    for (;;) {
+        const int k = first_signalled(events, count);
+        if (k >= 0) return k;
+        DWORD left = INFINITE;
+        if (ms != INFINITE) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= limit) return -1;
+            left = static_cast<DWORD>(limit - now);
+        }
+        bool heard = true;  // by every event; else the wait looks again each millisecond
+        for (int i = 0; i < count; ++i) heard = add_waiter(events[i], &self) && heard;
+        sleeps.fetch_add(1, std::memory_order_relaxed);
+        SleepConditionVariableSRW(&self.cv, &event_lock, heard ? left : std::min<DWORD>(left, 1), 0);
+        for (int i = 0; i < count; ++i) remove_waiter(events[i], &self);
+    }
+}
+}  // namespace
+
+bool event_wait(Event* e) {
+    if (!e) return false;
+    Event* const one[1] = {e};
+    return wait_events(one, 1, spin_rounds_one, INFINITE) == 0;
+}
+
+bool event_wait_ms(Event* e, int ms) {
+    if (!e) return false;
+    Event* const one[1] = {e};
+    return wait_events(one, 1, 0, static_cast<DWORD>(ms < 0 ? 0 : ms)) == 0;
+}
+
+int wait_any(Event* const* events, int count) {
+    if (!events || count <= 0 || count > MAXIMUM_WAIT_OBJECTS) return -1;
+    for (int i = 0; i < count; ++i)
+        if (!events[i]) return -1;
+    return wait_events(events, count, spin_rounds_any, INFINITE);
+}
+
+void event_close(Event* e) { delete e; }
+
+Mutex* mutex_create() { return new (std::nothrow) Mutex; }
 
 void mutex_lock(Mutex* m) {
-    if (m) WaitForSingleObject(handle_of(m), INFINITE);
+    if (m) AcquireSRWLockExclusive(&m->lock);
 }
 
 void mutex_unlock(Mutex* m) {
-    if (m) ReleaseMutex(handle_of(m));
+    if (m) ReleaseSRWLockExclusive(&m->lock);
 }
 
-void mutex_close(Mutex* m) {
-    if (m) CloseHandle(handle_of(m));
+void mutex_close(Mutex* m) { delete m; }
+
+EventCounts event_counts() {
+    EventCounts c;
+    c.sleeps = sleeps.load(std::memory_order_relaxed);
+    c.wakes = wakes.load(std::memory_order_relaxed);
+    return c;
 }
 
 // The record outlives the thread: thread_join releases it after the wait, so the

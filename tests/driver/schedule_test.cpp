@@ -216,6 +216,30 @@ TEST(Schedule, OneWorkerReceivesEveryUnit) {
     EXPECT_EQ(err, "i=21 tinx=0\n");
 }
 
+// What a note asks of the system does not grow with its units: with one
+// worker no thread sleeps or is woken at all, and beside workers a thread
+// sleeps or wakes at most twice per run handed out, plus a few times per
+// worker at the passes' ends. (Locks and events are the process's own, so
+// nothing else enters the system per unit.)
+TEST(Schedule, SleepsAndWakesArePerRunNotPerUnit) {
+    for (int workers : {1, 3}) {
+        for (int outlen : {4410, 44100, 132300}) {
+            Counting c(outlen, workers, 0.5);
+            TimeMap tm;
+            tm.stretch_len = outlen;
+            tm.stretch_rate = 1.0;
+            ScheduleReport rep;
+            const EventCounts before = event_counts();
+            run_schedule(c.sh, tm, c.setup, &rep);
+            const EventCounts after = event_counts();
+            const int64_t sleeps = after.sleeps - before.sleeps, wakes = after.wakes - before.wakes;
+            const int64_t bound = workers == 1 ? 0 : 2 * (rep.first_runs + rep.second_runs) + 4 * rep.takers;
+            EXPECT_LE(sleeps, bound) << workers << " workers, " << outlen << " samples";
+            EXPECT_LE(wakes, bound) << workers << " workers, " << outlen << " samples";
+        }
+    }
+}
+
 // The schedule with any number of workers gives what the passes give unit by
 // unit in order: the same doubles with one taker and in datbuf (whose sums
 // have two terms, so their order cannot matter), and outbuf up to the order
