@@ -28,6 +28,7 @@ struct Command {
     std::vector<char*> argv;
     std::vector<double> cpu_ms, wall_ms;
     int failures = 0;
+    int exit_code = 0;  // the status a run must end with
 };
 
 double now_ms() {
@@ -54,7 +55,7 @@ bool run_once(Command& c) {
     rusage ru;
     if (wait4(pid, &status, 0, &ru) != pid) return false;
     const double t1 = now_ms();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != c.exit_code) return false;
     c.wall_ms.push_back(t1 - t0);
     c.cpu_ms.push_back(ms_of(ru.ru_utime) + ms_of(ru.ru_stime));
     return true;
@@ -71,7 +72,9 @@ int usage() {
     std::fputs(
         "usage: note_timer ROUNDS REF-LABEL -- LABEL CMD ARGS... [:: LABEL CMD ARGS...]...\n"
         "Runs the commands in turn, ROUNDS times, and prints the median CPU and wall\n"
-        "time of each in milliseconds, and their ratios to the command REF-LABEL.\n",
+        "time of each in milliseconds, and their ratios to the command REF-LABEL.\n"
+        "A command's first argument --exit=N names the exit status its runs must end\n"
+        "with (default 0), e.g. for a banner.\n",
         stderr);
     return 2;
 }
@@ -93,6 +96,10 @@ int main(int argc, char** argv) {
             if (!std::strcmp(argv[i], "::")) ++i;
             if (i >= argc) return usage();
             cmds.push_back(Command{argv[i], {}, {}, {}});
+            continue;
+        }
+        if (cmds.back().argv.empty() && !std::strncmp(argv[i], "--exit=", 7)) {
+            cmds.back().exit_code = std::atoi(argv[i] + 7);
             continue;
         }
         cmds.back().argv.push_back(argv[i]);

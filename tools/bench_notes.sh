@@ -48,3 +48,44 @@ note "1-second sample" "$work/short.wav" "$work/e.wav" ""
 note "60-second sample" "$work/long.wav" "$work/f.wav" "" 30000
 unset 'args[-1]'
 "$timer" "$rounds" "1-second sample" -- "${args[@]}"
+
+# velorin.exe under Wine, where a Windows build (VELORIN_EXE, default
+# build-w64/velorin.exe, which .ci/windows.sh makes) and Wine are present: the
+# same 1-second note and the banner alone (exit 99), beside the Linux program's,
+# with one Wine server kept running, so that what remains of a note above the
+# banner is the render's own cost.
+exe=${VELORIN_EXE:-build-w64/velorin.exe}
+wine=$(command -v wine64 || ls /usr/lib/wine/wine64 2>/dev/null || true)
+if [ -f "$exe" ] && [ -n "$wine" ]; then
+    exe=$(realpath "$exe")
+    wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+    export WINEDEBUG=-all
+    "$wineserver" -p
+    trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$work"' EXIT
+    "$wine" "$exe" > /dev/null 2>&1 || true   # the prefix is set up before the rounds
+    echo
+    echo "velorin.exe under Wine against velorin on Linux, 1-second note and banner alone:"
+    args=()
+    for flags in S1 ""; do
+        w=${flags:-default workers}
+        args+=("Linux note ($w)" "$velorin" "$work/short.wav" "$work/g.wav" A4 100 "${flags}n" 0 1000 0
+               -1000 100 0 '!120' ::)
+        args+=("Wine note ($w)" "$wine" "$exe" "$work/short.wav" "$work/h.wav" A4 100 "${flags}n" 0
+               1000 0 -1000 100 0 '!120' ::)
+    done
+    args+=("Linux banner" --exit=99 "$velorin" :: "Wine banner" --exit=99 "$wine" "$exe")
+    "$timer" "$rounds" "Linux banner" -- "${args[@]}" | tee "$work/wine.txt"
+    # The render's own cost: the note less the banner, under Wine against Linux.
+    for w in "S1" "default workers"; do
+        awk -v w="$w" '
+            index($0, "Linux banner") == 1 {lb_c = $(NF-3); lb_w = $(NF-2)}
+            index($0, "Wine banner") == 1 {wb_c = $(NF-3); wb_w = $(NF-2)}
+            index($0, "Linux note (" w ")") == 1 {ln_c = $(NF-3); ln_w = $(NF-2)}
+            index($0, "Wine note (" w ")") == 1 {wn_c = $(NF-3); wn_w = $(NF-2)}
+            END {
+              printf "note less banner (%s): Linux %.1f ms CPU, %.1f ms wall; Wine %.1f ms CPU, %.1f ms wall; Wine/Linux %.2f (CPU), %.2f (wall)\n",
+                     w, ln_c - lb_c, ln_w - lb_w, wn_c - wb_c, wn_w - wb_w,
+                     (wn_c - wb_c) / (ln_c - lb_c), (wn_w - wb_w) / (ln_w - lb_w)
+            }' "$work/wine.txt"
+    done
+fi
