@@ -1,7 +1,9 @@
 // fuzz/fuzz_render_reader.cpp: the render passes' sinc reader on arbitrary
 // widths, positions and data. Reads side by side give the scalar reader's
 // very bits at every lane width this processor runs, and finite data read
-// finite values.
+// finite values. (A NaN in the data reads as NaN at every width, but which
+// NaN's payload comes through depends on the order of the operands, as
+// nothing after the reader can tell.)
 #include <cmath>
 
 #include "fuzz/fuzz_support.h"
@@ -25,6 +27,9 @@ double f64_at(const uint8_t* p) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 10) return 0;
     const double width = f64_at(data);
+    // A read costs four taps per unit of width: the passes read with the
+    // rate ratio, a few units at most.
+    if (width > 1024.0) return 0;
     const int channels = 1 + data[8] % 3;
     const int n = 1 + data[9] % 24;
     if (size < 10 + 8 * size_t(n)) return 0;
@@ -46,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (SimdWidth lanes : {SimdWidth::scalar, SimdWidth::sse2, SimdWidth::avx}) {
         if (int(lanes) > int(simd_width_available())) break;
         sinc_read_render_many(lanes, x.data(), n, buf.data(), width, channels, frames, got.data());
-        if (std::memcmp(want.data(), got.data(), 8 * size_t(n)) != 0) __builtin_trap();
+        for (int i = 0; i < n; ++i) {
+            const double a = want[size_t(i)], b = got[size_t(i)];
+            if (std::memcmp(&a, &b, 8) != 0 && !(std::isnan(a) && std::isnan(b))) __builtin_trap();
+        }
     }
     return 0;
 }
