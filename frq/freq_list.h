@@ -60,8 +60,8 @@ enum class ListFault {
     no_memory,
     // Readable, but not a voice sample's list (freq_list_plausible): velorin
     // renders with such a list, the voicebank tools refuse to draw or repair it.
-    implausible_step,  // a step no analysis takes
-    implausible_rate,  // a sample rate no sample has
+    implausible_step,    // a step no analysis takes
+    implausible_rate,    // a sample rate no sample has
     implausible_length,  // more sound than a day's
 };
 

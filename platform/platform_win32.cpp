@@ -134,7 +134,8 @@ int wait_events(Event* const* events, int count, int spin_rounds, DWORD ms) {
         bool heard = true;  // by every event; else the wait looks again each millisecond
         for (int i = 0; i < count; ++i) heard = add_waiter(events[i], &self) && heard;
         sleeps.fetch_add(1, std::memory_order_relaxed);
-        SleepConditionVariableSRW(&self.cv, &event_lock, heard ? left : std::min<DWORD>(left, 1), 0);
+        SleepConditionVariableSRW(&self.cv, &event_lock, heard ? left : std::min<DWORD>(left, 1),
+                                  0);
         for (int i = 0; i < count; ++i) remove_waiter(events[i], &self);
     }
 }

@@ -233,7 +233,8 @@ TEST(Schedule, SleepsAndWakesArePerRunNotPerUnit) {
             run_schedule(c.sh, tm, c.setup, &rep);
             const EventCounts after = event_counts();
             const int64_t sleeps = after.sleeps - before.sleeps, wakes = after.wakes - before.wakes;
-            const int64_t bound = workers == 1 ? 0 : 2 * (rep.first_runs + rep.second_runs) + 4 * rep.takers;
+            const int64_t bound =
+                workers == 1 ? 0 : 2 * (rep.first_runs + rep.second_runs) + 4 * rep.takers;
             EXPECT_LE(sleeps, bound) << workers << " workers, " << outlen << " samples";
             EXPECT_LE(wakes, bound) << workers << " workers, " << outlen << " samples";
         }

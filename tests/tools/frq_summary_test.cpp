@@ -92,8 +92,11 @@ TEST(OctaveJumps, SummaryCountsVoicedFramesAndTheirRange) {
 TEST(OctaveJumps, MovesStayFiniteAndWithinTheAnalysisRange) {
     const struct {
         double hz, reference, want;
-    } cases[] = {{440.0, 220.0, 220.0},   {110.0, 230.0, 220.0},   {2.5, 1.7e308, 2.5},
-                 {20.0, 2e5, 20.0},       {600.0, 36.0, 600.0}};
+    } cases[] = {{440.0, 220.0, 220.0},
+                 {110.0, 230.0, 220.0},
+                 {2.5, 1.7e308, 2.5},
+                 {20.0, 2e5, 20.0},
+                 {600.0, 36.0, 600.0}};
     for (const auto& c : cases)
         EXPECT_EQ(octave_fixed(c.hz, c.reference, 44100), c.want) << c.hz << " " << c.reference;
     ListPtr l(alloc_freq_list(2));

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -241,8 +241,8 @@ std::string work_limits() {
 #else
     const bool sanitized = false;
 #endif
-    const bool emulated = sizeof(void*) == 4 &&
-                          text_of("/proc/sys/fs/binfmt_misc/qemu-i386").find("enabled") == 0;
+    const bool emulated =
+        sizeof(void*) == 4 && text_of("/proc/sys/fs/binfmt_misc/qemu-i386").find("enabled") == 0;
     return std::string(sanitized || emulated ? "" : "ulimit -v 262144; ") +
            (emulated ? "ulimit -t 10; " : "ulimit -t 1; ");
 }
@@ -260,8 +260,8 @@ TEST_F(FrqTool, HostileListsAreRefusedOrHandledWithinBoundedWork) {
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
-        int code;           // of info, plot and fix
-        const char* said;   // on standard error, or on standard output when the code is 0
+        int code;          // of info, plot and fix
+        const char* said;  // on standard error, or on standard output when the code is 0
     } const cases[] = {
         {"runaway", list_file(2147483647, 1, {220.0}), 1, "step is 2147483647 samples"},
         {"runaway100", list_file(2147483647, 1, std::vector<double>(100, 220.0)), 1,
@@ -270,8 +270,7 @@ TEST_F(FrqTool, HostileListsAreRefusedOrHandledWithinBoundedWork) {
         {"forever", list_file(16384, 1000, std::vector<double>(10000, 220.0)), 1,
          "46 hours of sound"},
         {"octave_to_inf", list_file(256, 44100, {2.5, big, big, big}), 0, ""},
-        {"near_max", list_file(256, 44100, {1e308, 1.5e308}), 0,
-         "median 1250000000000000013"},
+        {"near_max", list_file(256, 44100, {1e308, 1.5e308}), 0, "median 1250000000000000013"},
         {"long", list_file(16384, 1000, long_curve), 0, ""},
     };
     limits = work_limits();
@@ -302,7 +301,8 @@ TEST_F(FrqTool, HostileListsAreRefusedOrHandledWithinBoundedWork) {
     velorin_test::write_bytes(dir.file("bank/bad_wav.frq"), cases[0].bytes);
     const ToolRun r = run({"report", "bank", "-o", "page.html"});
     EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_NE(r.err.find("bank/bad.wav: the list's step is 2147483647"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("bank/bad.wav: the list's step is 2147483647"), std::string::npos)
+        << r.err;
     const std::string page = text_of(dir.file("page.html"));
     EXPECT_NE(page.find("the list&#39;s step is 2147483647"), std::string::npos);
     EXPECT_NE(page.find("<svg"), std::string::npos);  // the good sample's picture

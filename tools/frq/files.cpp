@@ -153,9 +153,8 @@ FreqList* read_list_file(const std::wstring& list_path, std::string* why) {
     FreqListPtr l(read_freq_list(list_path.c_str(), &refusal));
     if (l && freq_list_plausible(*l, &refusal)) return l.release();
     FileStatus st;
-    *why = l || (file_status(list_path.c_str(), &st) && st.exists)
-               ? list_refusal_text(refusal)
-               : "it has no frequency list";
+    *why = l || (file_status(list_path.c_str(), &st) && st.exists) ? list_refusal_text(refusal)
+                                                                   : "it has no frequency list";
     return nullptr;
 }
 

@@ -19,11 +19,12 @@ std::string hz_text(double hz) { return text_printf("%.2f Hz", hz); }
 }  // namespace
 
 std::string info_text(const FreqList& l, const ListSummary& s) {
-    std::string t = text_printf("  frames      %d, step %d samples (%.2f ms at %d Hz)\n", s.count, s.step,
-                     l.sample_rate > 0 ? 1000.0 * s.step / l.sample_rate : 0.0, l.sample_rate);
+    std::string t =
+        text_printf("  frames      %d, step %d samples (%.2f ms at %d Hz)\n", s.count, s.step,
+                    l.sample_rate > 0 ? 1000.0 * s.step / l.sample_rate : 0.0, l.sample_rate);
     t += "  average     " + hz_text(s.freq_avg) + ", nearest note " + note_name(s.freq_avg) + "\n";
-    t += text_printf("  voiced      %.1f %% (%d of %d frames)\n", 100.0 * voiced_share(s),
-                     s.voiced, s.count);
+    t += text_printf("  voiced      %.1f %% (%d of %d frames)\n", 100.0 * voiced_share(s), s.voiced,
+                     s.count);
     if (s.voiced > 0)
         t += "  pitch       lowest " + hz_text(s.lowest) + ", median " + hz_text(s.median) +
              ", highest " + hz_text(s.highest) + " (voiced frames)\n";

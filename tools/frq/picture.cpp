@@ -201,8 +201,8 @@ struct Frame {
 
 Frame picture_frame(const SampleWave& wave, const FreqList& list) {
     Frame f;
-    f.has_wave = !wave.x.empty() && wave.rate >= plausible_rate_min &&
-                 wave.rate <= plausible_rate_max;
+    f.has_wave =
+        !wave.x.empty() && wave.rate >= plausible_rate_min && wave.rate <= plausible_rate_max;
     const double list_seconds =
         list.sample_rate > 0 ? double(list.count) * list.step / list.sample_rate : 1.0;
     f.seconds = f.has_wave ? double(wave.x.size()) / wave.rate : list_seconds;
@@ -219,10 +219,10 @@ void title_panel(const ListSummary& summary, const std::string& title, std::stri
     s += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     s += "<text x=\"" + std::to_string(left) +
          "\" y=\"20\" font-size=\"14\" font-weight=\"bold\">" + xml_escape(title) + "</text>\n";
-    const std::string info = text_printf(
-        "average %.1f Hz (%s), voiced %.1f %%, %d suspicious frames", summary.freq_avg,
-        note_name(summary.freq_avg).c_str(), 100.0 * voiced_share(summary),
-        int(summary.suspicious.size()));
+    const std::string info =
+        text_printf("average %.1f Hz (%s), voiced %.1f %%, %d suspicious frames", summary.freq_avg,
+                    note_name(summary.freq_avg).c_str(), 100.0 * voiced_share(summary),
+                    int(summary.suspicious.size()));
     s += "<text x=\"" + std::to_string(svg_w - right) + "\" y=\"20\" text-anchor=\"end\">" +
          xml_escape(info) + "</text>\n";
 }
