@@ -12,9 +12,8 @@
 using namespace velorin;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ByteSource src = memory_source(data, size);
-    FreqListPtr list(freq_list_from(src));
-    if (!list || !freq_list_plausible(*list)) return 0;
+    FreqListPtr list = voicebank_list(data, size);
+    if (!list) return 0;
     const std::vector<uint8_t> before = freq_list_bytes(*list);
     const ListSummary s = summarise(*list);
     std::string lines;

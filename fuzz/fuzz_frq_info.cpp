@@ -8,9 +8,8 @@
 using namespace velorin;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ByteSource src = memory_source(data, size);
-    FreqListPtr list(freq_list_from(src));
-    if (!list || !freq_list_plausible(*list)) return 0;
+    FreqListPtr list = voicebank_list(data, size);
+    if (!list) return 0;
     const ListSummary s = summarise(*list);
     if (s.voiced > 0 && !(s.lowest <= s.median && s.median <= s.highest)) __builtin_trap();
     const std::string info = info_text(*list, s);

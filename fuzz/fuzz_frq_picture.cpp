@@ -9,9 +9,8 @@
 using namespace velorin;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ByteSource src = memory_source(data, size);
-    FreqListPtr list(freq_list_from(src));
-    if (!list || !freq_list_plausible(*list)) return 0;
+    FreqListPtr list = voicebank_list(data, size);
+    if (!list) return 0;
     const ListSummary s = summarise(*list);
     const std::string svg = plot_svg(SampleWave{}, *list, s, "list");
     if (svg.size() > (size_t(1) << 20)) __builtin_trap();

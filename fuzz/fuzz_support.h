@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "audio/byte_source.h"
 #include "audio/bytes.h"
+#include "frq/freq_list.h"
 
 namespace velorin {
 
@@ -39,6 +41,15 @@ inline std::vector<std::wstring> split_lines(const uint8_t* data, size_t size, s
     }
     if (rest) *rest = i < size ? i + 1 : size;
     return lines;
+}
+
+// The list the bytes hold where velorin-frq takes it (read, and a header a
+// voice sample's list can have); null otherwise.
+inline FreqListPtr voicebank_list(const uint8_t* data, size_t size) {
+    ByteSource src = memory_source(data, size);
+    FreqListPtr list(freq_list_from(src));
+    if (list && !freq_list_plausible(*list)) list.reset();
+    return list;
 }
 
 }  // namespace velorin
