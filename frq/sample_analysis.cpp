@@ -32,7 +32,7 @@ void analysis_range(int rate, double* lowest_hz, double* highest_hz) {
     *highest_hz = double(rate);
 }
 
-FreqList* obtain_freq_list(const wchar_t* input_path, bool* written, SimdWidth lanes) {
+FreqList* obtain_freq_list(const wchar_t* input_path, bool* written, SimdWidth lanes, int threads) {
     if (written) *written = false;
     WavFormat fmt;
     int64_t bytes = 0;
@@ -43,6 +43,7 @@ FreqList* obtain_freq_list(const wchar_t* input_path, bool* written, SimdWidth l
     FreqGenSettings settings{fmt.bits, fmt.channels, fmt.block_align, static_cast<int>(fmt.rate),
                              n,        step};
     settings.lanes = lanes;
+    settings.threads = threads;
     FreqList* list = generate_freq_list(data.get(), bytes, settings);
     if (!list) return nullptr;
     const bool ok = write_freq_list(input_path, list) == 1;

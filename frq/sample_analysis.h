@@ -19,8 +19,9 @@ void analysis_range(int rate, double* lowest_hz, double* highest_hz);
 // analyses it with the frame for its rate, `lanes` at a time, writes the list
 // beside it (write_freq_list) and returns it; null when the sample cannot be
 // loaded or analysed. *written, when given, tells whether the list file was
-// written (a read-only list or folder, a full disk: not).
+// written (a read-only list or folder, a full disk: not). `threads`: the
+// analysis's threads (0: one per processor); every count gives the same list.
 FreqList* obtain_freq_list(const wchar_t* input_path, bool* written = nullptr,
-                           SimdWidth lanes = simd_width_for_run());
+                           SimdWidth lanes = simd_width_for_run(), int threads = 0);
 
 }  // namespace velorin

@@ -8,6 +8,7 @@
 #include "frq/sample_analysis.h"
 #include "platform/console.h"
 #include "platform/platform.h"
+#include "simd/simd.h"
 #include "tools/frq/commands.h"
 #include "tools/frq/files.h"
 
@@ -19,6 +20,7 @@ struct Analysis {
     std::vector<std::wstring> todo;
     size_t total = 0;  // samples found, up-to-date ones included
     size_t up_to_date = 0;
+    int threads = 0;  // per analysis; 0: one per processor
     bool terminal = false;
     int64_t start = 0;
     Mutex* lock = nullptr;
@@ -71,7 +73,7 @@ void draw_progress(Analysis* a) {
 void analyse_one(Analysis* a, const std::wstring& path) {
     std::string reason;
     bool written = false;
-    FreqListPtr list(obtain_freq_list(path.c_str(), &written));
+    FreqListPtr list(obtain_freq_list(path.c_str(), &written, simd_width_for_run(), a->threads));
     const std::wstring ext = lower_extension(path.c_str());
     if (interrupt_requested() && ext != L".wav" && ext != L".aif" && ext != L".aiff") {
         // Ctrl-C on a terminal reaches the decoder too, which may have stopped early:
@@ -176,9 +178,10 @@ int summarise_analysis(const Analysis& a, int jobs) {
 
 }  // namespace
 
-int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force) {
+int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force, int threads) {
     interrupt_watch();
     Analysis a;
+    a.threads = threads;
     a.start = perf_counter();
     std::vector<Failure> failures;
     const std::vector<std::wstring> samples = gather(paths, &failures);

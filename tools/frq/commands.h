@@ -11,9 +11,9 @@
 namespace velorin {
 
 // Writes the list of every sample under the paths, `jobs` at once (0: the
-// processor count); lists at least as new as their sample are kept unless
-// `force`.
-int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force);
+// processor count), each analysis on `threads` threads (0: one per
+// processor); lists at least as new as their sample are kept unless `force`.
+int analyse_command(const std::vector<std::wstring>& paths, int jobs, bool force, int threads = 0);
 
 // The summary and octave jumps of samples or lists, or one CSV row per frame.
 int info_command(const std::vector<std::wstring>& files, bool csv);

@@ -37,7 +37,7 @@ int frq_tool_main(const std::vector<std::string>& args) {
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "all subcommands' options");
 
-    int jobs = 0;
+    int jobs = 0, threads = 0;
     bool force = false, csv = false, dry_run = false;
     std::vector<std::string> paths, files;
     std::string file, out;
@@ -47,6 +47,11 @@ int frq_tool_main(const std::vector<std::string>& args) {
     analyse
         ->add_option("-j,--jobs", jobs, "samples analysed at once (default: the processor count)")
         ->check(CLI::Range(1, 256));
+    analyse
+        ->add_option("-t,--threads", threads,
+                     "threads of each analysis (default: the processor count; the lists are the "
+                     "same)")
+        ->check(CLI::Range(1, 32));
     analyse->add_flag("--force", force, "analyse samples whose list is up to date too");
     analyse->add_option("PATH", paths, "samples and folders (walked recursively)")->required();
 
@@ -77,7 +82,7 @@ int frq_tool_main(const std::vector<std::string>& args) {
         const int code = app.exit(e);
         return code == 0 ? 0 : 2;
     }
-    if (analyse->parsed()) return analyse_command(wide_all(paths), jobs, force);
+    if (analyse->parsed()) return analyse_command(wide_all(paths), jobs, force, threads);
     if (info->parsed()) return info_command(wide_all(files), csv);
     if (fix->parsed()) return fix_command(wide_all(files), dry_run);
     if (plot->parsed()) return plot_command(widen_text(file.c_str()), widen_text(out.c_str()));
