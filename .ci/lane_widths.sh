@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the unit tests and the output check of an x86-64 build once per lane
-# width, forced with VELORIN_SIMD (scalar, sse2, avx), and requires the same
+# width, forced with VELORIN_SIMD (scalar, sse2, avx, avx512), and requires the same
 # output sums at every width. Widths this processor lacks are skipped.
 #   bash .ci/lane_widths.sh [BUILD_DIR]   (default build/, built already)
 set -euo pipefail
@@ -9,8 +9,8 @@ build=${1:-build}
 jobs=$(nproc)
 want=$(bash tools/check_outputs.sh "$build" | tail -1)
 echo "every width: $want"
-for width in scalar sse2 avx; do
-    if [ "$width" = avx ] && ! grep -qw avx /proc/cpuinfo; then
+for width in scalar sse2 avx avx512; do
+    if { [ "$width" = avx ] || [ "$width" = avx512 ]; } && ! grep -qw "${width/512/512f}" /proc/cpuinfo; then
         echo "$width: not on this processor, skipped"
         continue
     fi

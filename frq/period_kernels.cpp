@@ -6,6 +6,8 @@ namespace velorin {
 
 const PeriodKernels& period_kernels(SimdWidth w) {
     switch (w) {
+        case SimdWidth::avx512:
+            return avx512_period_kernels;
         case SimdWidth::avx:
             return avx_period_kernels;
         case SimdWidth::sse2:

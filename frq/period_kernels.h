@@ -25,5 +25,6 @@ const PeriodKernels& period_kernels(SimdWidth w);
 extern const PeriodKernels scalar_period_kernels;
 extern const PeriodKernels sse2_period_kernels;
 extern const PeriodKernels avx_period_kernels;
+extern const PeriodKernels avx512_period_kernels;
 
 }  // namespace velorin

@@ -58,6 +58,8 @@ int processor_count();  // at least 1
 // process does not query the processor again (each query is slow in a
 // virtual machine).
 bool cpu_has_avx();
+// AVX-512F, with the system saving its registers.
+bool cpu_has_avx512f();
 
 // The machine's installed memory in bytes; 0 when the system does not say.
 int64_t physical_memory();

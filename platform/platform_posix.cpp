@@ -245,6 +245,16 @@ bool cpu_has_avx() {
 #endif
 }
 
+bool cpu_has_avx512f() {
+#if defined(VELORIN_RUNTIME_CPU_FEATURES)
+    return CPU_FEATURE_ACTIVE(AVX512F);
+#elif (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    return __builtin_cpu_supports("avx512f");  // also asks the system (XGETBV)
+#else
+    return false;
+#endif
+}
+
 int processor_count() {
     static const int count = [] {
         const long n = sysconf(_SC_NPROCESSORS_ONLN);

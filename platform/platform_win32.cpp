@@ -227,6 +227,14 @@ bool cpu_has_avx() {
 #endif
 }
 
+bool cpu_has_avx512f() {
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    return __builtin_cpu_supports("avx512f");  // also asks the system (XGETBV)
+#else
+    return false;
+#endif
+}
+
 int processor_count() {
     SYSTEM_INFO si;
     GetSystemInfo(&si);

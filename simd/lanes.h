@@ -2,13 +2,15 @@
 // instructions.
 //
 // A kernel is written once as a template over a lane type V and instantiated
-// per width: lanes::Scalar (one double, plain C++), lanes::Sse2 (two) and
-// lanes::Avx (four). Every operation below is one IEEE operation per lane (or a move of
+// per width: lanes::Scalar (one double, plain C++), lanes::Sse2 (two),
+// lanes::Avx (four) and lanes::Avx512 (eight, for the kernels where it
+// pays). Every operation below is one IEEE operation per lane (or a move of
 // doubles), never a fused multiply-add, so a kernel gives each lane the very
 // bits of the plain loop it stands for, whatever the width. A width's type
 // exists only where the compiler is allowed that width's instructions: the
-// AVX kernels live in their own translation units, built with -mavx
-// (width_avx.cpp); see simd.h for how a run picks its width.
+// AVX and AVX-512 kernels live in their own translation units, built with
+// -mavx and -mavx512f (width_avx.cpp, width_avx512.cpp); see simd.h for how
+// a run picks its width.
 //
 // Everything here has internal linkage, so a function compiled for AVX in
 // one translation unit never stands in for the same function of another.
@@ -25,7 +27,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__AVX__)
+#if defined(__AVX__) || defined(__AVX512F__)
 #include <immintrin.h>
 #endif
 
@@ -482,6 +484,35 @@ inline void unzip(Avx a, Avx b, Avx* even, Avx* odd) {
     *even = {_mm256_unpacklo_pd(t0, t1)};
     *odd = {_mm256_unpackhi_pd(t0, t1)};
 }
+#endif
+
+#if !defined(__AVX512F__)
+// Where this unit is built without AVX-512 the eight-double width is plain
+// C++, compiled but never chosen.
+using Avx512 = Plain<8>;
+#else
+// ---- Eight doubles (AVX-512F) ---------------------------------------------
+// The operations of the analysis's sums (frq/width_avx512.cpp); the render's
+// kernels run four wide at this width (synth/lane_kernels.cpp).
+
+struct Avx512 {
+    using Half = Avx;
+    static constexpr int n = 8;
+    static constexpr int full = 255;  // bits() with every lane set
+    __m512d v;
+
+    static Avx512 load(const double* p) { return {_mm512_loadu_pd(p)}; }
+    static Avx512 splat(double x) { return {_mm512_set1_pd(x)}; }
+    static Avx512 zero() { return {_mm512_setzero_pd()}; }
+    static Avx512 from(const double* lane) { return {_mm512_loadu_pd(lane)}; }
+};
+
+inline void store(double* p, Avx512 a) { _mm512_storeu_pd(p, a.v); }
+inline Avx512 operator+(Avx512 a, Avx512 b) { return {_mm512_add_pd(a.v, b.v)}; }
+inline Avx512 operator-(Avx512 a, Avx512 b) { return {_mm512_sub_pd(a.v, b.v)}; }
+inline Avx512 operator*(Avx512 a, Avx512 b) { return {_mm512_mul_pd(a.v, b.v)}; }
+inline Avx512 operator/(Avx512 a, Avx512 b) { return {_mm512_div_pd(a.v, b.v)}; }
+inline void lanes_of(Avx512 a, double* out) { _mm512_storeu_pd(out, a.v); }
 #endif
 
 }  // namespace

@@ -10,6 +10,8 @@ namespace velorin {
 
 const char* simd_width_name(SimdWidth w) {
     switch (w) {
+        case SimdWidth::avx512:
+            return "avx512";
         case SimdWidth::avx:
             return "avx";
         case SimdWidth::sse2:
@@ -21,8 +23,11 @@ const char* simd_width_name(SimdWidth w) {
 
 SimdWidth simd_width_available() {
 #if defined(__SSE2__)
-    // An x86 build: its AVX units are built with -mavx (CMakeLists.txt).
-    static const SimdWidth best = cpu_has_avx() ? SimdWidth::avx : SimdWidth::sse2;
+    // An x86 build: its AVX and AVX-512 units are built with -mavx and
+    // -mavx512f (CMakeLists.txt).
+    static const SimdWidth best = cpu_has_avx512f() ? SimdWidth::avx512
+                                  : cpu_has_avx()   ? SimdWidth::avx
+                                                    : SimdWidth::sse2;
     return best;
 #else
     return SimdWidth::scalar;
@@ -32,7 +37,7 @@ SimdWidth simd_width_available() {
 SimdWidth simd_width_capped(const char* request, SimdWidth available, SimdRequest* outcome) {
     *outcome = SimdRequest::none;
     if (!request || !*request) return available;
-    for (SimdWidth w : {SimdWidth::scalar, SimdWidth::sse2, SimdWidth::avx}) {
+    for (SimdWidth w : {SimdWidth::scalar, SimdWidth::sse2, SimdWidth::avx, SimdWidth::avx512}) {
         if (std::strcmp(request, simd_width_name(w)) != 0) continue;
         const bool there = static_cast<int>(w) <= static_cast<int>(available);
         *outcome = there ? SimdRequest::taken : SimdRequest::unavailable;
@@ -64,8 +69,8 @@ const RunWidth& run_width() {
                           simd_width_name(best) + ".";
         else if (outcome == SimdRequest::unknown)
             r.complaint = "VELORIN_SIMD=" + request +
-                          " is not a width (scalar, sse2, avx); using " + simd_width_name(best) +
-                          ".";
+                          " is not a width (scalar, sse2, avx, avx512); using " +
+                          simd_width_name(best) + ".";
         return r;
     }();
     return chosen;

@@ -11,9 +11,10 @@ enum class SimdWidth : int {
     scalar = 1,  // one double: plain C++
     sse2 = 2,    // two (x86: every x86-64 processor, and the i386 build's baseline)
     avx = 4,     // four (x86 processors with AVX, chosen at run time)
+    avx512 = 8,  // eight where it pays (the analysis's sums), four elsewhere (AVX-512F)
 };
 
-// "scalar", "sse2", "avx".
+// "scalar", "sse2", "avx", "avx512".
 const char* simd_width_name(SimdWidth w);
 
 // The widest width this build compiled that this processor and system run.
@@ -21,7 +22,7 @@ const char* simd_width_name(SimdWidth w);
 SimdWidth simd_width_available();
 
 // The width a run uses: simd_width_available(), capped by the environment
-// variable VELORIN_SIMD ("scalar", "sse2", "avx") when it is set. A value
+// variable VELORIN_SIMD ("scalar", "sse2", "avx", "avx512") when it is set. A value
 // that is unknown, or names a width this build or processor lacks, leaves
 // the available width, and simd_width_complaint() then gives one line that
 // says so (empty otherwise) for the program to print. Read once per process;

@@ -6,6 +6,7 @@ namespace velorin {
 
 const LaneKernels& lane_kernels(SimdWidth w) {
     switch (w) {
+        case SimdWidth::avx512:  // eight lanes do not pay here yet: four
         case SimdWidth::avx:
             return avx_lane_kernels;
         case SimdWidth::sse2:

@@ -77,7 +77,7 @@ TEST_F(Cli, SimdValueItCannotTakeIsNamedOnStandardError) {
             velorin_test::command_output(std::string("VELORIN_SIMD=") + value + " " +
                                          shell_quoted(program_path()) + " 2>&1 >/dev/null");
         EXPECT_EQ(err.find(std::string("VELORIN_SIMD=") + value +
-                           " is not a width (scalar, sse2, avx); using "),
+                           " is not a width (scalar, sse2, avx, avx512); using "),
                   0u)
             << err;
         EXPECT_EQ(err.find('\n'), err.size() - 1) << err;  // one line

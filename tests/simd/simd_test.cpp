@@ -24,6 +24,9 @@ TEST(SimdWidth, RequestCapsTheAvailableWidth) {
         {"sse2", SimdWidth::scalar, SimdWidth::scalar, SimdRequest::unavailable},
         {"AVX", SimdWidth::avx, SimdWidth::avx, SimdRequest::unknown},
         {"fast", SimdWidth::sse2, SimdWidth::sse2, SimdRequest::unknown},
+        {"avx", SimdWidth::avx512, SimdWidth::avx, SimdRequest::taken},
+        {"avx512", SimdWidth::avx512, SimdWidth::avx512, SimdRequest::taken},
+        {"avx512", SimdWidth::avx, SimdWidth::avx, SimdRequest::unavailable},
     };
     for (const Case& c : cases) {
         SimdRequest outcome;
