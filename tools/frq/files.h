@@ -12,9 +12,12 @@
 namespace velorin {
 
 std::string utf8(const std::wstring& w);
-// printf into a string of whatever length the text needs.
+// printf into a string of whatever length the text needs (C99 formats, %zu
+// included, on every system).
 std::string text_printf(const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
