@@ -39,16 +39,9 @@ endform
 sound = Read from file: file$
 EOF
 # Praat must run the job: its pitch object's frame count, once, as a check.
-cat > "$work/check.praat" <<'EOF'
-form Pitch of a sound file
-    sentence file
-endform
-sound = Read from file: file$
-pitch = To Pitch (ac): 256 / 44100, 57.4, 15, "no", 0.03, 0.45, 0.01, 0.35, 0.14, 900
-frames = Get number of frames
-writeInfoLine: frames
-EOF
-echo "Praat $("$praat" --version 2>/dev/null | head -1): $("$praat" --run "$work/check.praat" "$work/vowel.wav") frames;" \
+{ cat "$work/pitch.praat"; echo 'frames = Get number of frames'; echo 'writeInfoLine: frames'; } \
+    > "$work/check.praat"
+echo "$("$praat" --version 2>/dev/null | head -1): $("$praat" --run "$work/check.praat" "$work/vowel.wav") frames;" \
      "velorin: $("$frq" info "$work/vowel.wav" 2>/dev/null | sed -n 's/^ *frames *\([0-9]*\),.*/\1/p') frames"
 
 echo "Pitch analysis of a ${seconds}-second vowel (44.1 kHz, 16 bits), $(nproc) processors," \
