@@ -228,6 +228,35 @@ INSTANTIATE_TEST_SUITE_P(
         BadListCase{"Empty", {}, ListFault::too_short, "the list is too short"}),
     [](const testing::TestParamInfo<BadListCase>& i) { return std::string(i.param.name); });
 
+// A voice sample's list: a step up to 16384 samples, a rate of 1 kHz to 1 MHz
+// and at most a day of sound, each end with its reason (velorin-frq refuses
+// the rest; velorin still reads them).
+TEST(FreqListPlausible, EachLimitAtItsEdge) {
+    const struct {
+        int32_t step, rate, count;
+        ListFault fault;
+        const char* says;
+    } cases[] = {
+        {16384, 1000, 5273, ListFault::none, "the list is usable"},
+        {16385, 44100, 1, ListFault::implausible_step, "the list's step is 16385 samples"},
+        {256, 999, 1, ListFault::implausible_rate, "the list's sample rate is 999 Hz"},
+        {256, 1000001, 1, ListFault::implausible_rate, "the list's sample rate is 1000001 Hz"},
+        {256, 1000000, 1, ListFault::none, "the list is usable"},
+        {16384, 1000, 5274, ListFault::implausible_length, "the list claims 24 hours of sound"},
+        {0, 44100, 1, ListFault::bad_step, "the list's step is 0"},
+    };
+    for (const auto& c : cases) {
+        FreqListPtr l(alloc_freq_list(c.count));
+        ASSERT_TRUE(l);
+        l->step = c.step;
+        l->sample_rate = c.rate;
+        ListRefusal why;
+        EXPECT_EQ(freq_list_plausible(*l, &why), c.fault == ListFault::none) << c.says;
+        EXPECT_EQ(why.fault, c.fault) << c.says;
+        EXPECT_EQ(list_refusal_text(why).rfind(c.says, 0), 0u) << list_refusal_text(why);
+    }
+}
+
 // --- messages --------------------------------------------------------------------
 
 TEST(FreqListMessages, MissingListAndNullList) {
