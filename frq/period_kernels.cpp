@@ -10,8 +10,8 @@ const PeriodKernels& period_kernels(SimdWidth w) {
             return avx512_period_kernels;
         case SimdWidth::avx:
             return avx_period_kernels;
-        case SimdWidth::sse2:
-            return sse2_period_kernels;
+        case SimdWidth::pair:
+            return pair_period_kernels;
         default:
             return scalar_period_kernels;
     }

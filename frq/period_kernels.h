@@ -23,7 +23,7 @@ struct PeriodKernels {
 const PeriodKernels& period_kernels(SimdWidth w);
 
 extern const PeriodKernels scalar_period_kernels;
-extern const PeriodKernels sse2_period_kernels;
+extern const PeriodKernels pair_period_kernels;
 extern const PeriodKernels avx_period_kernels;
 extern const PeriodKernels avx512_period_kernels;
 

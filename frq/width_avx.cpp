@@ -10,7 +10,7 @@ namespace velorin {
 const PeriodKernels avx_period_kernels = {
     &period::lag_differences<lanes::Avx>,
     &period::weighted_runs<lanes::Avx>,
-    &period::spectrum_sums<lanes::Sse2>,
+    &period::spectrum_sums<lanes::Pair>,
 };
 
 }  // namespace velorin

@@ -11,7 +11,7 @@ namespace velorin {
 const PeriodKernels avx512_period_kernels = {
     &period::lag_differences<lanes::Avx512>,
     &period::weighted_runs<lanes::Avx512>,
-    &period::spectrum_sums<lanes::Sse2>,
+    &period::spectrum_sums<lanes::Pair>,
 };
 
 }  // namespace velorin

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         want[size_t(i)] = sinc_read_render(x[size_t(i)], buf.data(), width, channels, frames);
         if (tame && !std::isfinite(want[size_t(i)])) __builtin_trap();
     }
-    for (SimdWidth lanes : {SimdWidth::scalar, SimdWidth::sse2, SimdWidth::avx}) {
+    for (SimdWidth lanes : {SimdWidth::scalar, SimdWidth::pair, SimdWidth::avx}) {
         if (int(lanes) > int(simd_width_available())) break;
         sinc_read_render_many(lanes, x.data(), n, buf.data(), width, channels, frames, got.data());
         for (int i = 0; i < n; ++i) {

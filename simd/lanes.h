@@ -2,7 +2,7 @@
 // instructions.
 //
 // A kernel is written once as a template over a lane type V and instantiated
-// per width: lanes::Scalar (one double, plain C++), lanes::Sse2 (two),
+// per width: lanes::Scalar (one double, plain C++), lanes::Pair (two),
 // lanes::Avx (four) and lanes::Avx512 (eight, for the kernels where it
 // pays). Every operation below is one IEEE operation per lane (or a move of
 // doubles), never a fused multiply-add, so a kernel gives each lane the very
@@ -29,6 +29,9 @@
 #endif
 #if defined(__AVX__) || defined(__AVX512F__)
 #include <immintrin.h>
+#endif
+#if defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
 #endif
 
 // Hints for the kernels: a function always inlined into its caller, and a
@@ -278,11 +281,7 @@ inline void transpose(const Plain<N>* in, Plain<N>* out) {
 
 using Scalar = Plain<1>;
 
-#if !defined(__SSE2__)
-// Where the compiler has no SSE2 the two-double width is plain C++: its
-// kernels are compiled but never chosen (simd_width_available).
-using Sse2 = Plain<2>;
-#else
+#if defined(__SSE2__)
 // ---- Two doubles (SSE2) ----------------------------------------------------
 
 struct Sse2 {
@@ -371,6 +370,112 @@ inline void unzip(Sse2 a, Sse2 b, Sse2* even, Sse2* odd) {
     *even = {_mm_unpacklo_pd(a.v, b.v)};
     *odd = {_mm_unpackhi_pd(a.v, b.v)};
 }
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+// ---- Two doubles (NEON, arm64) ---------------------------------------------
+// Each operation is the IEEE operation the SSE2 type makes. The minimum and
+// the conversions are spelled out where NEON's own instruction differs: vminq
+// treats NaN and signed zeros its own way, so min() selects as SSE2's does;
+// floor_small converts through integers as SSE2's does, and floor_near and
+// ceil_near round as AVX's do (frintm, frintp), within the domains above.
+
+struct Neon {
+    using Half = Plain<1>;
+    static constexpr int n = 2;
+    static constexpr int full = 3;  // bits() with every lane set
+    float64x2_t v;
+
+    struct Mask {
+        uint64x2_t m;
+    };
+
+    static Neon load(const double* p) { return {vld1q_f64(p)}; }
+    static Neon splat(double x) { return {vdupq_n_f64(x)}; }
+    static Neon zero() { return {vdupq_n_f64(0.0)}; }
+    static Neon ramp(double first) {
+        const double r[2] = {first, first + 1};
+        return {vld1q_f64(r)};
+    }
+    static Neon gather(const double* base, const size_t* idx) {
+        const double r[2] = {base[idx[0]], base[idx[1]]};
+        return {vld1q_f64(r)};
+    }
+    static Neon from(const double* lane) { return {vld1q_f64(lane)}; }
+};
+
+inline void store(double* p, Neon a) { vst1q_f64(p, a.v); }
+inline Neon operator+(Neon a, Neon b) { return {vaddq_f64(a.v, b.v)}; }
+inline Neon operator-(Neon a, Neon b) { return {vsubq_f64(a.v, b.v)}; }
+inline Neon operator*(Neon a, Neon b) { return {vmulq_f64(a.v, b.v)}; }
+inline Neon operator/(Neon a, Neon b) { return {vdivq_f64(a.v, b.v)}; }
+inline Neon sqrt(Neon a) { return {vsqrtq_f64(a.v)}; }
+inline Neon abs(Neon a) { return {vabsq_f64(a.v)}; }
+inline Neon min(Neon a, Neon b) { return {vbslq_f64(vcltq_f64(a.v, b.v), a.v, b.v)}; }
+inline Neon negate_odd(Neon a) {
+    const uint64x2_t sign = vcombine_u64(vcreate_u64(0), vcreate_u64(0x8000000000000000ull));
+    return {vreinterpretq_f64_u64(veorq_u64(vreinterpretq_u64_f64(a.v), sign))};
+}
+inline Neon reverse(Neon a) { return {vextq_f64(a.v, a.v, 1)}; }
+inline Neon floor_small(Neon a) { return {vcvtq_f64_s64(vcvtq_s64_f64(a.v))}; }
+inline Neon floor_near(Neon a) { return {vrndmq_f64(a.v)}; }
+inline Neon ceil_near(Neon a) { return {vrndpq_f64(a.v)}; }
+inline Neon::Mask gt(Neon a, Neon b) { return {vcgtq_f64(a.v, b.v)}; }
+inline Neon::Mask lt(Neon a, Neon b) { return {vcltq_f64(a.v, b.v)}; }
+inline Neon::Mask le(Neon a, Neon b) { return {vcleq_f64(a.v, b.v)}; }
+inline Neon::Mask eq(Neon a, Neon b) { return {vceqq_f64(a.v, b.v)}; }
+inline Neon::Mask ne(Neon a, Neon b) {  // true for NaN
+    return {vreinterpretq_u64_u32(vmvnq_u32(vreinterpretq_u32_u64(vceqq_f64(a.v, b.v))))};
+}
+inline Neon::Mask operator&(Neon::Mask a, Neon::Mask b) { return {vandq_u64(a.m, b.m)}; }
+inline int bits(Neon::Mask a) {
+    return static_cast<int>((vgetq_lane_u64(a.m, 0) & 1) | (vgetq_lane_u64(a.m, 1) & 2));
+}
+inline Neon::Mask reverse(Neon::Mask a) { return {vextq_u64(a.m, a.m, 1)}; }
+inline Neon select(Neon::Mask m, Neon a, Neon b) { return {vbslq_f64(m.m, a.v, b.v)}; }
+inline void whole(Neon a, size_t* out) {
+    const int64x2_t w = vcvtq_s64_f64(a.v);  // exact for whole numbers below 2^31
+    out[0] = static_cast<uint32_t>(vgetq_lane_s64(w, 0));
+    out[1] = static_cast<uint32_t>(vgetq_lane_s64(w, 1));
+}
+inline void lanes_of(Neon a, double* out) { vst1q_f64(out, a.v); }
+inline double add_in_order(double sum, Neon a) {
+    sum += vgetq_lane_f64(a.v, 0);
+    return sum + vgetq_lane_f64(a.v, 1);
+}
+inline void columns(const double* const* rows, Neon* c) {
+    const float64x2_t a0 = vld1q_f64(rows[0]), a1 = vld1q_f64(rows[1]);
+    const float64x2_t b0 = vld1q_f64(rows[0] + 2), b1 = vld1q_f64(rows[1] + 2);
+    c[0] = {vzip1q_f64(a0, a1)};
+    c[1] = {vzip2q_f64(a0, a1)};
+    c[2] = {vzip1q_f64(b0, b1)};
+    c[3] = {vzip2q_f64(b0, b1)};
+}
+inline void store_zipped(double* p, Neon a, Neon b) {
+    vst1q_f64(p, vzip1q_f64(a.v, b.v));
+    vst1q_f64(p + 2, vzip2q_f64(a.v, b.v));
+}
+inline void load_pairs(const double* p, int step, Neon* even, Neon* odd) {
+    const float64x2_t a = vld1q_f64(p), b = vld1q_f64(p + step);
+    *even = {vzip1q_f64(a, b)};
+    *odd = {vzip2q_f64(a, b)};
+}
+inline void transpose(const Neon* in, Neon* out) {
+    out[0] = {vzip1q_f64(in[0].v, in[1].v)};
+    out[1] = {vzip2q_f64(in[0].v, in[1].v)};
+}
+inline void unzip(Neon a, Neon b, Neon* even, Neon* odd) {
+    *even = {vzip1q_f64(a.v, b.v)};
+    *odd = {vzip2q_f64(a.v, b.v)};
+}
+#endif
+
+// The two-double width of this build; where the compiler has neither SSE2
+// nor NEON it is plain C++, compiled but never chosen (simd_width_available).
+#if defined(__SSE2__)
+using Pair = Sse2;
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+using Pair = Neon;
+#else
+using Pair = Plain<2>;
 #endif
 
 #if !defined(__AVX__)
@@ -381,7 +486,7 @@ using Avx = Plain<4>;
 // ---- Four doubles (AVX) ----------------------------------------------------
 
 struct Avx {
-    using Half = Sse2;
+    using Half = Pair;
     static constexpr int n = 4;
     static constexpr int full = 15;  // bits() with every lane set
     __m256d v;

@@ -14,11 +14,28 @@ const char* simd_width_name(SimdWidth w) {
             return "avx512";
         case SimdWidth::avx:
             return "avx";
-        case SimdWidth::sse2:
+        case SimdWidth::pair:
+#if defined(__aarch64__)
+            return "neon";
+#else
             return "sse2";
+#endif
         default:
             return "scalar";
     }
+}
+
+int simd_widths_built(const SimdWidth** widths) {
+    static const SimdWidth all[] = {SimdWidth::scalar, SimdWidth::pair, SimdWidth::avx,
+                                    SimdWidth::avx512};
+    *widths = all;
+#if defined(__SSE2__)
+    return 4;
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+    return 2;
+#else
+    return 1;
+#endif
 }
 
 SimdWidth simd_width_available() {
@@ -27,8 +44,10 @@ SimdWidth simd_width_available() {
     // -mavx512f (CMakeLists.txt).
     static const SimdWidth best = cpu_has_avx512f() ? SimdWidth::avx512
                                   : cpu_has_avx()   ? SimdWidth::avx
-                                                    : SimdWidth::sse2;
+                                                    : SimdWidth::pair;
     return best;
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+    return SimdWidth::pair;  // NEON: part of every arm64 processor
 #else
     return SimdWidth::scalar;
 #endif
@@ -37,7 +56,10 @@ SimdWidth simd_width_available() {
 SimdWidth simd_width_capped(const char* request, SimdWidth available, SimdRequest* outcome) {
     *outcome = SimdRequest::none;
     if (!request || !*request) return available;
-    for (SimdWidth w : {SimdWidth::scalar, SimdWidth::sse2, SimdWidth::avx, SimdWidth::avx512}) {
+    const SimdWidth* widths;
+    const int built = simd_widths_built(&widths);
+    for (int i = 0; i < built; ++i) {
+        const SimdWidth w = widths[i];
         if (std::strcmp(request, simd_width_name(w)) != 0) continue;
         const bool there = static_cast<int>(w) <= static_cast<int>(available);
         *outcome = there ? SimdRequest::taken : SimdRequest::unavailable;
@@ -67,10 +89,15 @@ const RunWidth& run_width() {
         if (outcome == SimdRequest::unavailable)
             r.complaint = "VELORIN_SIMD=" + request + " is not available here; using " +
                           simd_width_name(best) + ".";
-        else if (outcome == SimdRequest::unknown)
-            r.complaint = "VELORIN_SIMD=" + request +
-                          " is not a width (scalar, sse2, avx, avx512); using " +
+        else if (outcome == SimdRequest::unknown) {
+            const SimdWidth* widths;
+            const int built = simd_widths_built(&widths);
+            std::string names;
+            for (int i = 0; i < built; ++i)
+                names += std::string(i ? ", " : "") + simd_width_name(widths[i]);
+            r.complaint = "VELORIN_SIMD=" + request + " is not a width (" + names + "); using " +
                           simd_width_name(best) + ".";
+        }
         return r;
     }();
     return chosen;

@@ -9,8 +9,8 @@ const LaneKernels& lane_kernels(SimdWidth w) {
         case SimdWidth::avx512:  // eight lanes do not pay here yet: four
         case SimdWidth::avx:
             return avx_lane_kernels;
-        case SimdWidth::sse2:
-            return sse2_lane_kernels;
+        case SimdWidth::pair:
+            return pair_lane_kernels;
         default:
             return scalar_lane_kernels;
     }

@@ -79,7 +79,7 @@ const LaneKernels& lane_kernels(SimdWidth w);
 
 // The widths' own tables, defined by their translation units.
 extern const LaneKernels scalar_lane_kernels;
-extern const LaneKernels sse2_lane_kernels;
+extern const LaneKernels pair_lane_kernels;
 extern const LaneKernels avx_lane_kernels;
 
 }  // namespace velorin

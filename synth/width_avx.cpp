@@ -6,6 +6,6 @@
 namespace velorin {
 
 // The walks of two positions stay two lanes wide.
-const LaneKernels avx_lane_kernels = kernels_of_width<lanes::Avx, lanes::Sse2>();
+const LaneKernels avx_lane_kernels = kernels_of_width<lanes::Avx, lanes::Pair>();
 
 }  // namespace velorin

@@ -14,19 +14,30 @@ TEST(SimdWidth, RequestCapsTheAvailableWidth) {
         SimdWidth available, want;
         SimdRequest outcome;
     };
+    const char* pair = velorin::simd_width_name(SimdWidth::pair);  // "sse2" or "neon"
     const Case cases[] = {
+        {nullptr, SimdWidth::pair, SimdWidth::pair, SimdRequest::none},
+        {"", SimdWidth::pair, SimdWidth::pair, SimdRequest::none},
+        {"scalar", SimdWidth::pair, SimdWidth::scalar, SimdRequest::taken},
+        {pair, SimdWidth::pair, SimdWidth::pair, SimdRequest::taken},
+        {pair, SimdWidth::scalar, SimdWidth::scalar, SimdRequest::unavailable},
+        {"fast", SimdWidth::pair, SimdWidth::pair, SimdRequest::unknown},
+#if defined(__SSE2__)
         {nullptr, SimdWidth::avx, SimdWidth::avx, SimdRequest::none},
-        {"", SimdWidth::sse2, SimdWidth::sse2, SimdRequest::none},
         {"scalar", SimdWidth::avx, SimdWidth::scalar, SimdRequest::taken},
-        {"sse2", SimdWidth::avx, SimdWidth::sse2, SimdRequest::taken},
+        {"sse2", SimdWidth::avx, SimdWidth::pair, SimdRequest::taken},
         {"avx", SimdWidth::avx, SimdWidth::avx, SimdRequest::taken},
-        {"avx", SimdWidth::sse2, SimdWidth::sse2, SimdRequest::unavailable},
-        {"sse2", SimdWidth::scalar, SimdWidth::scalar, SimdRequest::unavailable},
+        {"avx", SimdWidth::pair, SimdWidth::pair, SimdRequest::unavailable},
         {"AVX", SimdWidth::avx, SimdWidth::avx, SimdRequest::unknown},
-        {"fast", SimdWidth::sse2, SimdWidth::sse2, SimdRequest::unknown},
+        {"neon", SimdWidth::avx, SimdWidth::avx, SimdRequest::unknown},
         {"avx", SimdWidth::avx512, SimdWidth::avx, SimdRequest::taken},
         {"avx512", SimdWidth::avx512, SimdWidth::avx512, SimdRequest::taken},
         {"avx512", SimdWidth::avx, SimdWidth::avx, SimdRequest::unavailable},
+#else
+        // x86's widths are no widths of this build.
+        {"sse2", SimdWidth::pair, SimdWidth::pair, SimdRequest::unknown},
+        {"avx", SimdWidth::pair, SimdWidth::pair, SimdRequest::unknown},
+#endif
     };
     for (const Case& c : cases) {
         SimdRequest outcome;

@@ -13,7 +13,7 @@ namespace velorin_test {
 std::vector<velorin::SimdWidth> every_width() {
     using velorin::SimdWidth;
     std::vector<SimdWidth> out;
-    for (SimdWidth w : {SimdWidth::scalar, SimdWidth::sse2, SimdWidth::avx, SimdWidth::avx512})
+    for (SimdWidth w : {SimdWidth::scalar, SimdWidth::pair, SimdWidth::avx, SimdWidth::avx512})
         if (static_cast<int>(w) <= static_cast<int>(velorin::simd_width_available()))
             out.push_back(w);
     return out;

@@ -233,16 +233,20 @@ std::vector<uint8_t> list_file(int32_t step, int32_t rate, const std::vector<dou
 
 // The limits a hostile list's command must keep: 256 MiB of address space and
 // a second of CPU. Not the address space where the sanitizers' shadow memory
-// or a 32-bit emulator's guest space needs more, and ten seconds of CPU under
-// the emulator.
+// or an emulator's guest space needs more (the i386 and arm64 builds, where
+// their programs run under qemu), and ten seconds of CPU under the emulator.
 std::string work_limits() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     const bool sanitized = true;
 #else
     const bool sanitized = false;
 #endif
-    const bool emulated =
-        sizeof(void*) == 4 && text_of("/proc/sys/fs/binfmt_misc/qemu-i386").find("enabled") == 0;
+#if defined(__aarch64__)
+    const char* emulator = "/proc/sys/fs/binfmt_misc/qemu-aarch64";
+#else
+    const char* emulator = sizeof(void*) == 4 ? "/proc/sys/fs/binfmt_misc/qemu-i386" : "";
+#endif
+    const bool emulated = *emulator && text_of(emulator).find("enabled") == 0;
     return std::string(sanitized || emulated ? "" : "ulimit -v 262144; ") +
            (emulated ? "ulimit -t 10; " : "ulimit -t 1; ");
 }
