@@ -57,21 +57,22 @@ double lag_difference(const double* buf, const double* ew2, int c, int m_count, 
     return s;
 }
 
-// d[tau - min_lag] for tau in min_lag..max_lag.
-// Several lags side by side (lag_differences of the signal's width), the
-// rest one at a time.
+// Room the difference function's d needs around its lags: one value before
+// (an odd first lag is done in the group of the lag below it) and a group's
+// worth after (the last group may run past max_lag).
+constexpr int d_front = 1;
+constexpr int d_back = 32;
+
+// d[tau - min_lag] for tau in min_lag..max_lag; d[-1] and the 32 values
+// after the last lag are scratch. Lags side by side (lag_differences of the
+// signal's width), or one at a time where the width has none.
 void difference_function(const double* buf, const AnalysisWindows& w, int n, int min_lag,
                          int max_lag, const PeriodKernels& k, double* d) {
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
     int tau = min_lag;
-    if (k.lag_differences) {
-        if (tau & 1) {
-            d[0] = lag_difference(buf, w.energy_even, c, m_count, tau);
-            ++tau;
-        }
-        tau = k.lag_differences(buf, w.energy_even, n, tau, min_lag, max_lag, d);
-    }
+    if (k.lag_differences)
+        tau = k.lag_differences(buf, w.energy_even, n, tau & ~1, min_lag, max_lag, d);
     for (; tau <= max_lag; ++tau)
         d[tau - min_lag] = lag_difference(buf, w.energy_even, c, m_count, tau);
 }
@@ -457,7 +458,8 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     for (int i = 0; i < l && silent; ++i) silent = buf[i] == 0.0;
     if (silent) return 0.0;
 
-    double d[max_lags];
+    double d_space[d_front + max_lags + d_back];
+    double* d = d_space + d_front;
     difference_function(buf, *sig.windows, n, min_lag, max_lag, period_kernels(sig.lanes), d);
     int cand[max_candidates];
     int c = 0;

@@ -7,9 +7,9 @@
 namespace velorin {
 
 struct PeriodKernels {
-    // The difference function's lags from tau (even) in whole groups while
-    // they fit below max_lag, into d[tau - min_lag ...]; returns the first
-    // lag not done. Null: the plain loop does all.
+    // The difference function's lags from tau (even) to max_lag, into
+    // d[tau - min_lag ...], which takes up to 31 values beyond d[max_lag -
+    // min_lag] (scratch); returns max_lag + 1. Null: the plain loop does all.
     int (*lag_differences)(const double* buf, const double* ew2, int n, int tau, int min_lag,
                            int max_lag, double* d);
     // v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset, m < count.

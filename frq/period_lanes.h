@@ -17,16 +17,24 @@ constexpr int max_buffer = max_frame_length + max_frame_length / 2;  // L
 // with a = buf[c - (tau + k) / 2 + m] and b = a's position + tau + k. Lag k
 // of a group reads its first stretch at qa[V::n i + k] = buf[i - k / 2] and
 // its second at qb[V::n i + k] = buf[i + k - k / 2] (i = c - tau / 2 + m and
-// c + tau / 2 + m), so each register loads whole.
+// c + tau / 2 + m), so each register loads whole. This call adds the terms
+// m0 <= m < m1 to the sums in d (which it starts at zero when m0 is 0): a
+// sum held in d between calls is the same double it was in the register.
 template <class V>
-inline void lag_group(const double* qa, const double* qb, const double* ew2, int c, int m_count,
+inline void lag_group(const double* qa, const double* qb, const double* ew2, int c, int m0, int m1,
                       int tau, double* d) {
     constexpr int shift = V::n * (V::n / 2);  // a group's lags start V::n / 2 positions on
     const int j = tau / 2;
     const double* a = qa + V::n * (c - j);
     const double* b = qb + V::n * (c + j);
     V s0 = V::zero(), s1 = V::zero(), s2 = V::zero(), s3 = V::zero();
-    for (int m = 0; m < m_count; ++m) {
+    if (m0 > 0) {
+        s0 = V::load(d);
+        s1 = V::load(d + V::n);
+        s2 = V::load(d + 2 * V::n);
+        s3 = V::load(d + 3 * V::n);
+    }
+    for (int m = m0; m < m1; ++m) {
         const V e = V::splat(ew2[m]);
         const double* am = a + V::n * m;
         const double* bm = b + V::n * m;
@@ -45,31 +53,56 @@ inline void lag_group(const double* qa, const double* qb, const double* ew2, int
     store(d + 3 * V::n, s3);
 }
 
-// The difference function's lags from tau (even) in groups of 4 V::n while
-// they fit below max_lag, into d[tau - min_lag ...]; returns the first lag
-// not done. n is the frame length.
+// The difference function's lags from tau (even) to max_lag, into
+// d[tau - min_lag ...], in groups of 4 V::n; returns max_lag + 1. The last
+// group may run past max_lag (d then takes up to 4 V::n - 1 values beyond
+// d[max_lag - min_lag], which mean nothing): its lags beyond read the zero
+// margins of qa and qb, and its lags up to max_lag are the very sums a
+// group of their own would give. A rest of at most half a group goes to the
+// narrower lanes. n is the frame length; max_lag is at most 3 n / 4.
+//
+// The terms go in blocks of m: every group adds its terms of one block
+// before any adds the next, so that the stretches of qa and qb a block reads
+// (which neighbouring groups share, a few positions apart) stay in the
+// processor's nearest cache instead of streaming the whole of both arrays
+// once per group. Each lag still adds its terms in order of m.
 template <class V>
 int lag_differences(const double* buf, const double* ew2, int n, int tau, int min_lag, int max_lag,
                     double* d) {
     constexpr int group = 4 * V::n;
-    if (tau + group - 1 > max_lag) return tau;
+    if (tau > max_lag) return tau;
+    if constexpr (V::n > 2)
+        if (max_lag - tau + 1 <= group / 2)
+            return lag_differences<typename V::Half>(buf, ew2, n, tau, min_lag, max_lag, d);
     const int l = n + n / 2;
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
-    double qa[V::n * max_buffer];
-    double qb[V::n * max_buffer];
-    for (int i = 0; i < l; ++i)
+    // Positions -margin .. l + margin - 1: a group reads up to 3 V::n / 2
+    // positions beyond its first lag's stretches.
+    constexpr int margin = 3 * V::n / 2 + 2;
+    double qa_space[V::n * (max_buffer + 2 * margin)];
+    double qb_space[V::n * (max_buffer + 2 * margin)];
+    double* qa = qa_space + V::n * margin;
+    double* qb = qb_space + V::n * margin;
+    for (int i = -margin; i < l + margin; ++i)
         for (int k = 0; k < V::n; ++k) {
             const int ia = i - k / 2, ib = i + k - k / 2;
-            qa[V::n * i + k] = ia >= 0 ? buf[ia] : 0.0;
-            qb[V::n * i + k] = ib < l ? buf[ib] : 0.0;
+            qa[V::n * i + k] = ia >= 0 && ia < l ? buf[ia] : 0.0;
+            qb[V::n * i + k] = ib >= 0 && ib < l ? buf[ib] : 0.0;
         }
-    for (; tau + group - 1 <= max_lag; tau += group)
-        lag_group<V>(qa, qb, ew2, c, m_count, tau, d + (tau - min_lag));
-    // The narrower lanes take what is left while it fills theirs.
+    const int whole = tau + (max_lag - tau + 1) / group * group;
+    const int rest = max_lag + 1 - whole;
+    const int end = rest > group / 2 || (V::n <= 2 && rest > 0) ? whole + group : whole;
+    constexpr int block = 1024 / V::n;  // about 8 KiB of each array (tried: 4 to 32 KiB)
+    for (int m0 = 0; m0 < m_count; m0 += block) {
+        const int m1 = m0 + block < m_count ? m0 + block : m_count;
+        for (int t = tau; t < end; t += group)
+            lag_group<V>(qa, qb, ew2, c, m0, m1, t, d + (t - min_lag));
+    }
+    if (end > max_lag) return max_lag + 1;
     if constexpr (V::n > 2)
-        return lag_differences<typename V::Half>(buf, ew2, n, tau, min_lag, max_lag, d);
-    return tau;
+        return lag_differences<typename V::Half>(buf, ew2, n, end, min_lag, max_lag, d);
+    return end;
 }
 
 // v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset for m <

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frq/period_kernels.h"
 #include "synth/kernels.h"
 #include "tests/support/frq_reference.h"
 #include "tests/support/support.h"
@@ -50,6 +51,50 @@ TEST(AnalysisWindows, MatchTheRaisedCosineFormulas) {
 
 // The low-passed signal shared by all frames equals the reader at every
 // integer position, including the first ones, where taps fall before the start.
+// The difference function side by side: every lag of every range, whatever
+// its first lag's parity and however far its last group runs past the top
+// lag (up to 3 N / 4, where the reads reach the ends of the buffer), is the
+// plain ordered sum, bit for bit, and nothing is written outside the room
+// the caller gives (one value before, 32 after).
+TEST(LagDifferences, EveryLagOfEveryRangeIsThePlainSum) {
+    for (const int n : {720, 1024}) {
+        velorin::AnalysisWindows w;
+        velorin::build_analysis_windows(n, &w);
+        const int l = n + n / 2, c = n / 8 + n / 4, m_count = n / 2 + n / 4;
+        const std::vector<double> buf = velorin_test::make_noise(l, 1.0, 1.0, 7);  // l values
+        auto plain = [&](int tau) {
+            double s = 0.0;
+            for (int m = 0; m < m_count; ++m) {
+                const double diff =
+                    buf[size_t(c - tau / 2 + m)] - buf[size_t(c - tau / 2 + m + tau)];
+                s += w.energy_even[m] * (diff * diff);
+            }
+            return s;
+        };
+        std::vector<double> want(size_t(m_count) + 1);
+        for (int tau = 0; tau <= m_count; ++tau) want[size_t(tau)] = plain(tau);
+        for (const velorin::SimdWidth lanes : velorin_test::every_width()) {
+            const auto kernel = velorin::period_kernels(lanes).lag_differences;
+            if (!kernel) continue;
+            for (int max_lag = m_count - 3; max_lag <= m_count; ++max_lag)
+                for (int min_lag = max_lag - 70; min_lag <= max_lag; ++min_lag) {
+                    std::vector<double> d(size_t(max_lag - min_lag) + 1 + 1 + 32 + 1, -1.0);
+                    EXPECT_EQ(kernel(buf.data(), w.energy_even, n, min_lag & ~1, min_lag, max_lag,
+                                     d.data() + 1),
+                              max_lag + 1);
+                    for (int tau = min_lag; tau <= max_lag; ++tau)
+                        ASSERT_EQ(d[size_t(tau - min_lag) + 1], want[size_t(tau)])
+                            << velorin::simd_width_name(lanes) << " n " << n << " lags " << min_lag
+                            << ".." << max_lag << " lag " << tau;
+                    if (min_lag % 2 == 0) {
+                        EXPECT_EQ(d.front(), -1.0);
+                    }
+                    EXPECT_EQ(d.back(), -1.0);
+                }
+        }
+    }
+}
+
 TEST(Lowpass, EqualsTheReaderAtEveryPosition) {
     const std::vector<double> x = velorin_test::make_noise(44100, 0.05, 20000.0, 7);
     const std::vector<uint8_t> bytes = analysis_bytes(x, 16, 1);
