@@ -173,19 +173,45 @@ bool fast_cost_is_exact(const PeriodSignal& sig, double a, double g, int m_count
            highest < static_cast<double>(sig.frames + sig.pad);
 }
 
-double lag_cost(const PeriodSignal& sig, double a, double g, int m_count) {
-    if (!fast_cost_is_exact(sig, a, g, m_count)) return lag_cost_slow(sig, a, g, m_count);
-    double v1[max_buffer / 2];
-    double v2[max_buffer / 2];
-    full_band_run(sig, a - g / 2, m_count, v1);
-    full_band_run(sig, a - g / 2 + g, m_count, v2);
-    const double* ew2 = sig.windows->energy_even;
-    double e = 0.0;
-    for (int m = 0; m < m_count; ++m) {
-        const double diff = v1[m] - v2[m];
-        e += ew2[m] * (diff * diff);
+// The refinement's costs of the lags g[0..count) (count at most 3), each
+// the sum of its own terms in order of m; where every trial's reads are
+// exact the sums run side by side in one loop, their chains of additions
+// overlapping.
+void lag_costs(const PeriodSignal& sig, double a, const double* g, int count, int m_count,
+               double* cost) {
+    bool fast = true;
+    for (int k = 0; k < count; ++k) fast = fast && fast_cost_is_exact(sig, a, g[k], m_count);
+    if (!fast) {
+        for (int k = 0; k < count; ++k) cost[k] = lag_cost_slow(sig, a, g[k], m_count);
+        return;
     }
-    return e;
+    double v[3][2][max_buffer / 2];
+    for (int k = 0; k < count; ++k) {
+        full_band_run(sig, a - g[k] / 2, m_count, v[k][0]);
+        full_band_run(sig, a - g[k] / 2 + g[k], m_count, v[k][1]);
+    }
+    const double* ew2 = sig.windows->energy_even;
+    double e0 = 0.0, e1 = 0.0, e2 = 0.0;
+    if (count == 3) {
+        for (int m = 0; m < m_count; ++m) {
+            const double d0 = v[0][0][m] - v[0][1][m];
+            const double d1 = v[1][0][m] - v[1][1][m];
+            const double d2 = v[2][0][m] - v[2][1][m];
+            e0 += ew2[m] * (d0 * d0);
+            e1 += ew2[m] * (d1 * d1);
+            e2 += ew2[m] * (d2 * d2);
+        }
+    } else {
+        for (int m = 0; m < m_count; ++m) {
+            const double d0 = v[0][0][m] - v[0][1][m];
+            const double d1 = v[count - 1][0][m] - v[count - 1][1][m];
+            e0 += ew2[m] * (d0 * d0);
+            e1 += ew2[m] * (d1 * d1);
+        }
+    }
+    cost[0] = e0;
+    cost[count - 1] = count == 3 ? e2 : e1;
+    if (count == 3) cost[1] = e1;
 }
 
 // Refines the integer lag t to a fraction of a sample by halving steps on
@@ -204,22 +230,23 @@ double refine_lag(const PeriodSignal& sig, int t, double a, int m_count) {
         const double trial[3] = {d - h, d, d + h};
         double lowest = best;
         int winner = 1;
-        const double below = lag_cost(sig, a, trial[0], m_count);
-        if (below < lowest) {
-            lowest = below;
-            winner = 0;
-        }
         // Below a whole step the middle is the previous winner, whose cost is best.
-        const double middle = h < 1 ? best : lag_cost(sig, a, trial[1], m_count);
-        if (middle < lowest) {
-            lowest = middle;
-            winner = 1;
+        double cost[3];
+        if (h < 1) {
+            const double ends[2] = {trial[0], trial[2]};
+            double two[2];
+            lag_costs(sig, a, ends, 2, m_count, two);
+            cost[0] = two[0];
+            cost[1] = best;
+            cost[2] = two[1];
+        } else {
+            lag_costs(sig, a, trial, 3, m_count, cost);
         }
-        const double above = lag_cost(sig, a, trial[2], m_count);
-        if (above < lowest) {
-            lowest = above;
-            winner = 2;
-        }
+        for (int k : {0, 1, 2})
+            if (cost[k] < lowest) {
+                lowest = cost[k];
+                winner = k;
+            }
         if (winner != 1) {
             d = trial[winner];
             if (std::fabs(lag - d) > 1) return lag;
@@ -477,15 +504,27 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     int t = 0;
     double best = 0.0;
     double own[2 * max_frame_length];
-    for (int k = 0; k < c; ++k) {
-        const double* tab = spectrum_values(sig.spectra, cand[k], n, own);
-        double s = 0.0;
-        double co = 0.0;
-        period_kernels(sig.lanes).spectrum_sums(x, tab, n, &s, &co);
-        const double score = std::sqrt((co * co + s * s) / (d[cand[k] - min_lag] + 1e-07));
-        if (score >= best) {  // the later lag wins a tie
-            best = score;
-            t = cand[k];
+    // Up to four candidates' sums at once, in the candidates' order. `own` is
+    // refilled for each lag the cache does not hold, so such a lag goes alone.
+    const PeriodKernels& kernels = period_kernels(sig.lanes);
+    for (int k = 0; k < c;) {
+        const double* tabs[4];
+        int got = 0;
+        while (k + got < c && got < 4) {
+            const double* tab = spectrum_values(sig.spectra, cand[k + got], n, own);
+            if (tab == own && got > 0) break;  // filled again when its turn comes
+            tabs[got++] = tab;
+            if (tab == own) break;
+        }
+        double s[4], co[4];
+        kernels.spectrum_sums(x, tabs, got, n, s, co);
+        for (int j = 0; j < got; ++j, ++k) {
+            const double score =
+                std::sqrt((co[j] * co[j] + s[j] * s[j]) / (d[cand[k] - min_lag] + 1e-07));
+            if (score >= best) {  // the later lag wins a tie
+                best = score;
+                t = cand[k];
+            }
         }
     }
     // Only a sample holding NaN scores no candidate at all.

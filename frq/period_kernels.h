@@ -15,8 +15,10 @@ struct PeriodKernels {
     // v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset, m < count.
     void (*weighted_runs)(const double* s, const double* w, int taps, double wsum, double scale,
                           double offset, int count, double* v);
-    // S = sum x[i] tab[2 i], C = sum x[i] tab[2 i + 1], each in order of i.
-    void (*spectrum_sums)(const double* x, const double* tab, int n, double* s, double* c);
+    // S = sum x[i] tab[2 i], C = sum x[i] tab[2 i + 1], each in order of i,
+    // for tab = tabs[k], k < count (1 to 4), into s[k] and c[k].
+    void (*spectrum_sums)(const double* x, const double* const* tabs, int count, int n, double* s,
+                          double* c);
 };
 
 // The table of width w (one this build compiled).

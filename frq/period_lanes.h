@@ -107,12 +107,28 @@ int lag_differences(const double* buf, const double* ew2, int n, int tau, int mi
 
 // v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset for m <
 // count: reads at consecutive positions with the same tap weights. Each sum
-// runs over t in order, as in the reader, V::n values of m side by side.
+// runs over t in order, as in the reader, V::n values of m side by side, and
+// four such registers at once, so that their chains of additions overlap.
 template <class V>
 void weighted_runs(const double* s, const double* w, int taps, double wsum, double scale,
                    double offset, int count, double* v) {
     const V sum = V::splat(wsum), sc = V::splat(scale), off = V::splat(offset);
     int m = 0;
+    for (; m + 4 * V::n <= count; m += 4 * V::n) {
+        V a0 = V::zero(), a1 = V::zero(), a2 = V::zero(), a3 = V::zero();
+        for (int t = 0; t < taps; ++t) {
+            const V wt = V::splat(w[t]);
+            const double* st = s + t + m;
+            a0 = a0 + wt * V::load(st);
+            a1 = a1 + wt * V::load(st + V::n);
+            a2 = a2 + wt * V::load(st + 2 * V::n);
+            a3 = a3 + wt * V::load(st + 3 * V::n);
+        }
+        store(v + m, (a0 / sum) * sc - off);
+        store(v + m + V::n, (a1 / sum) * sc - off);
+        store(v + m + 2 * V::n, (a2 / sum) * sc - off);
+        store(v + m + 3 * V::n, (a3 / sum) * sc - off);
+    }
     for (; m + V::n <= count; m += V::n) {
         V acc = V::zero();
         for (int t = 0; t < taps; ++t) acc = acc + V::splat(w[t]) * V::load(s + t + m);
@@ -124,15 +140,32 @@ void weighted_runs(const double* s, const double* w, int taps, double wsum, doub
 
 // S = sum x[i] sin(i w) and C = sum x[i] cos(i w), each added in order of i,
 // from tab's (sine, cosine) pairs: S and C side by side in the two lanes of
-// P.
+// P, for the tables tabs[0..count) (count 1 to 4) at once, so that their
+// chains of additions overlap.
 template <class P>
-void spectrum_sums(const double* x, const double* tab, int n, double* s, double* c) {
-    P acc = P::zero();  // S, C
-    for (int i = 0; i < n; ++i) acc = acc + P::splat(x[i]) * P::load(tab + 2 * i);
-    double both[2];
-    store(both, acc);
-    *s = both[0];
-    *c = both[1];
+void spectrum_sums(const double* x, const double* const* tabs, int count, int n, double* s,
+                   double* c) {
+    const double* t0 = tabs[0];
+    const double* t1 = count > 1 ? tabs[1] : t0;
+    const double* t2 = count > 2 ? tabs[2] : t0;
+    const double* t3 = count > 3 ? tabs[3] : t0;
+    P a0 = P::zero(), a1 = P::zero(), a2 = P::zero(), a3 = P::zero();  // S, C of each
+    for (int i = 0; i < n; ++i) {
+        const P xi = P::splat(x[i]);
+        a0 = a0 + xi * P::load(t0 + 2 * i);
+        a1 = a1 + xi * P::load(t1 + 2 * i);
+        a2 = a2 + xi * P::load(t2 + 2 * i);
+        a3 = a3 + xi * P::load(t3 + 2 * i);
+    }
+    double both[8];
+    store(both, a0);
+    store(both + 2, a1);
+    store(both + 4, a2);
+    store(both + 6, a3);
+    for (int k = 0; k < count; ++k) {
+        s[k] = both[2 * k];
+        c[k] = both[2 * k + 1];
+    }
 }
 
 }  // namespace
