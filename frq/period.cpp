@@ -439,6 +439,9 @@ bool prepare_period_signal(const PeriodInput& in, int threads, bool spectrum_cac
         release_period_signal(sig);
         return false;
     }
+    // Every value of both is written below: one call maps their pages.
+    memory_prefault(raw_block, (sig->frames + 2 * static_cast<int64_t>(sig->pad)) * 8);
+    memory_prefault(lowpassed, static_cast<int64_t>(in.nsamp) * 8);
     build_analysis_windows(in.n, windows);
     sig->tap_sum = build_lowpass_taps(width, taps);
     load_first_channel(in.data, in.bits, in.channels, 0, sig->frames, raw_block + sig->pad);

@@ -293,6 +293,14 @@ bool memory_prefault(void* p, int64_t bytes) {
     const uintptr_t at = reinterpret_cast<uintptr_t>(p);
     const uintptr_t first = at - at % static_cast<uintptr_t>(page);
     const uintptr_t end = at + static_cast<uintptr_t>(bytes);
+    // A buffer of several megabytes takes whole huge pages where the system
+    // offers them for the asking: a fault (or a map) per 2 MiB instead of
+    // per page, and fewer misses of the address cache.
+    constexpr uintptr_t huge = uintptr_t{1} << 21;
+    if (bytes >= 4 * static_cast<int64_t>(huge)) {
+        const uintptr_t lo = (at + huge - 1) & ~(huge - 1), hi = (at + bytes) & ~(huge - 1);
+        if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+    }
     return madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE) == 0;
 #else
     (void)p;
