@@ -58,8 +58,9 @@ inline void lag_group(const double* qa, const double* qb, const double* ew2, int
 // group may run past max_lag (d then takes up to 4 V::n - 1 values beyond
 // d[max_lag - min_lag], which mean nothing): its lags beyond read the zero
 // margins of qa and qb, and its lags up to max_lag are the very sums a
-// group of their own would give. A rest of at most half a group goes to the
-// narrower lanes. n is the frame length; max_lag is at most 3 n / 4.
+// group of their own would give. (That costs less than laying out the
+// arrays again for narrower lanes.) A range of at most half a group goes to
+// the narrower lanes. n is the frame length; max_lag is at most 3 n / 4.
 //
 // The terms go in blocks of m: every group adds its terms of one block
 // before any adds the next, so that the stretches of qa and qb a block reads
@@ -78,31 +79,35 @@ int lag_differences(const double* buf, const double* ew2, int n, int tau, int mi
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
     // Positions -margin .. l + margin - 1: a group reads up to 3 V::n / 2
-    // positions beyond its first lag's stretches.
+    // positions beyond its first lag's stretches. They are laid out from a
+    // copy of buf with zeros around it, without a test per value.
     constexpr int margin = 3 * V::n / 2 + 2;
+    constexpr int around = margin + V::n;
+    double padded[max_buffer + 2 * around];
+    for (int i = 0; i < around; ++i) padded[i] = padded[around + l + i] = 0.0;
+    for (int i = 0; i < l; ++i) padded[around + i] = buf[i];
+    const double* p = padded + around;
     double qa_space[V::n * (max_buffer + 2 * margin)];
     double qb_space[V::n * (max_buffer + 2 * margin)];
     double* qa = qa_space + V::n * margin;
     double* qb = qb_space + V::n * margin;
-    for (int i = -margin; i < l + margin; ++i)
+    for (int i = -margin; i < l + margin; ++i) {
+        double* ra = qa + V::n * i;
+        double* rb = qb + V::n * i;
+        VELORIN_LANES_UNROLL16
         for (int k = 0; k < V::n; ++k) {
-            const int ia = i - k / 2, ib = i + k - k / 2;
-            qa[V::n * i + k] = ia >= 0 && ia < l ? buf[ia] : 0.0;
-            qb[V::n * i + k] = ib >= 0 && ib < l ? buf[ib] : 0.0;
+            ra[k] = p[i - k / 2];
+            rb[k] = p[i + k - k / 2];
         }
-    const int whole = tau + (max_lag - tau + 1) / group * group;
-    const int rest = max_lag + 1 - whole;
-    const int end = rest > group / 2 || (V::n <= 2 && rest > 0) ? whole + group : whole;
+    }
+    const int end = tau + (max_lag - tau + group) / group * group;
     constexpr int block = 1024 / V::n;  // about 8 KiB of each array (tried: 4 to 32 KiB)
     for (int m0 = 0; m0 < m_count; m0 += block) {
         const int m1 = m0 + block < m_count ? m0 + block : m_count;
         for (int t = tau; t < end; t += group)
             lag_group<V>(qa, qb, ew2, c, m0, m1, t, d + (t - min_lag));
     }
-    if (end > max_lag) return max_lag + 1;
-    if constexpr (V::n > 2)
-        return lag_differences<typename V::Half>(buf, ew2, n, end, min_lag, max_lag, d);
-    return end;
+    return max_lag + 1;
 }
 
 // v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset for m <
