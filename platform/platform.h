@@ -67,7 +67,9 @@ int64_t physical_memory();
 // Maps the pages of bytes at p (memory of this process, already allocated)
 // for writing in one call, as the first write to each would, without changing
 // what they hold: one call instead of a fault per page. False when the system
-// offers no such call (the pages are then mapped by their first use).
+// offers no such call (the pages are then mapped by their first use). A
+// buffer of 8 MiB or more is also offered huge pages where the system gives
+// them on request.
 bool memory_prefault(void* p, int64_t bytes);
 
 // --- Time -----------------------------------------------------------------
