@@ -46,3 +46,7 @@ for width in neon scalar; do
         exit 1
     fi
 done
+
+# The cross compiler displaced g++-multilib (Debian's packages exclude each
+# other): the machine gets its 32-bit x86 build back.
+bash tools/install_packages.sh g++-multilib

@@ -5,6 +5,9 @@
 # compiler too. Run as root. Does nothing more when arm64 programs already run.
 set -euo pipefail
 
+# Debian 12's cross compilers and its g++-multilib (the i386 build's) exclude
+# each other: installing one removes the other. .ci/arm64.sh gives the
+# machine its g++-multilib back when it is done.
 export DEBIAN_FRONTEND=noninteractive
 need=()
 command -v aarch64-linux-gnu-g++ > /dev/null || need+=(g++-aarch64-linux-gnu)
