@@ -173,45 +173,30 @@ bool fast_cost_is_exact(const PeriodSignal& sig, double a, double g, int m_count
            highest < static_cast<double>(sig.frames + sig.pad);
 }
 
-// The refinement's costs of the lags g[0..count) (count at most 3), each
-// the sum of its own terms in order of m; where every trial's reads are
-// exact the sums run side by side in one loop, their chains of additions
-// overlapping.
-void lag_costs(const PeriodSignal& sig, double a, const double* g, int count, int m_count,
-               double* cost) {
+// The refinement's costs of the lags g[0..N) (N is 2 or 3), each the sum of
+// its own terms in order of m; where every trial's reads are exact the sums
+// run side by side in one loop, their chains of additions overlapping.
+template <int N>
+void lag_costs(const PeriodSignal& sig, double a, const double* g, int m_count, double* cost) {
     bool fast = true;
-    for (int k = 0; k < count; ++k) fast = fast && fast_cost_is_exact(sig, a, g[k], m_count);
+    for (int k = 0; k < N; ++k) fast = fast && fast_cost_is_exact(sig, a, g[k], m_count);
     if (!fast) {
-        for (int k = 0; k < count; ++k) cost[k] = lag_cost_slow(sig, a, g[k], m_count);
+        for (int k = 0; k < N; ++k) cost[k] = lag_cost_slow(sig, a, g[k], m_count);
         return;
     }
-    double v[3][2][max_buffer / 2];
-    for (int k = 0; k < count; ++k) {
+    double v[N][2][max_buffer / 2];
+    for (int k = 0; k < N; ++k) {
         full_band_run(sig, a - g[k] / 2, m_count, v[k][0]);
         full_band_run(sig, a - g[k] / 2 + g[k], m_count, v[k][1]);
     }
     const double* ew2 = sig.windows->energy_even;
-    double e0 = 0.0, e1 = 0.0, e2 = 0.0;
-    if (count == 3) {
-        for (int m = 0; m < m_count; ++m) {
-            const double d0 = v[0][0][m] - v[0][1][m];
-            const double d1 = v[1][0][m] - v[1][1][m];
-            const double d2 = v[2][0][m] - v[2][1][m];
-            e0 += ew2[m] * (d0 * d0);
-            e1 += ew2[m] * (d1 * d1);
-            e2 += ew2[m] * (d2 * d2);
+    double e[N] = {};
+    for (int m = 0; m < m_count; ++m)
+        for (int k = 0; k < N; ++k) {
+            const double diff = v[k][0][m] - v[k][1][m];
+            e[k] += ew2[m] * (diff * diff);
         }
-    } else {
-        for (int m = 0; m < m_count; ++m) {
-            const double d0 = v[0][0][m] - v[0][1][m];
-            const double d1 = v[count - 1][0][m] - v[count - 1][1][m];
-            e0 += ew2[m] * (d0 * d0);
-            e1 += ew2[m] * (d1 * d1);
-        }
-    }
-    cost[0] = e0;
-    cost[count - 1] = count == 3 ? e2 : e1;
-    if (count == 3) cost[1] = e1;
+    for (int k = 0; k < N; ++k) cost[k] = e[k];
 }
 
 // Refines the integer lag t to a fraction of a sample by halving steps on
@@ -235,12 +220,12 @@ double refine_lag(const PeriodSignal& sig, int t, double a, int m_count) {
         if (h < 1) {
             const double ends[2] = {trial[0], trial[2]};
             double two[2];
-            lag_costs(sig, a, ends, 2, m_count, two);
+            lag_costs<2>(sig, a, ends, m_count, two);
             cost[0] = two[0];
             cost[1] = best;
             cost[2] = two[1];
         } else {
-            lag_costs(sig, a, trial, 3, m_count, cost);
+            lag_costs<3>(sig, a, trial, m_count, cost);
         }
         for (int k : {0, 1, 2})
             if (cost[k] < lowest) {
