@@ -57,7 +57,8 @@ struct Input {
     Input& operator=(const Input&) = delete;
     ~Input() { release_stored(&stored); }
 
-    Buffer<double> sample;
+    Buffer<double> owned;            // the run's own load, converted where the note reads
+    const double* frames = nullptr;  // owned.get(), or a loaded sample's frames
     StoredSamples stored;
     int64_t ready_first[2] = {0, 0};
     int64_t ready_last[2] = {0, 0};
@@ -71,9 +72,19 @@ struct Input {
 
 bool load_input(const RenderParams& prm, Input* in) {
     if (!open_wav_stored(prm.input_path.c_str(), &in->fmt, &in->ssize, &in->stored)) return false;
-    in->sample.reset(alloc_zeroed<double>((in->ssize + appended_frames) * in->fmt.channels));
+    in->owned.reset(alloc_zeroed<double>((in->ssize + appended_frames) * in->fmt.channels));
+    in->frames = in->owned.get();
     // A file without a rate or channels cannot be rendered either.
-    return in->sample && in->fmt.rate > 0 && in->fmt.channels > 0;
+    return in->owned && in->fmt.rate > 0 && in->fmt.channels > 0;
+}
+
+// A loaded sample: every frame converted already, nothing left to read.
+void input_of(const LoadedSample& s, Input* in) {
+    in->frames = s.frames.get();
+    in->fmt = s.fmt;
+    in->ssize = s.ssize;
+    in->ready_first[0] = 0;
+    in->ready_last[0] = s.ssize + appended_frames + 1;
 }
 
 // r: input samples per output sample at natural speed.
@@ -84,9 +95,9 @@ void convert_frames(Input* in, int64_t first, int64_t last) {
     // mapped in one call first rather than one fault at a time.
     const int64_t lo = std::max<int64_t>(first, 0), hi = std::min(last, in->ssize);
     if (lo < hi)
-        memory_prefault(in->sample.get() + lo * in->fmt.channels,
+        memory_prefault(in->owned.get() + lo * in->fmt.channels,
                         (hi - lo) * in->fmt.channels * int64_t(sizeof(double)));
-    convert_stored_frames(in->stored, in->fmt, in->ssize, first, last, in->sample.get());
+    convert_stored_frames(in->stored, in->fmt, in->ssize, first, last, in->owned.get());
 }
 
 // Room around the walk's span for the reads of ordinary notes (grains,
@@ -364,7 +375,7 @@ RenderShared shared_context(const RenderParams& prm, const Input& in, const Freq
                             const double* phase_table, int frames, const Tables& tables,
                             RunBuffers* b, Mutex* datbuf_lock, Mutex* outbuf_lock) {
     RenderShared sh;
-    sh.sample = in.sample.get();
+    sh.sample = in.frames;
     sh.sample_frames = in.ssize + appended_frames;
     for (int k = 0; k < 2; ++k) {
         sh.ready_first[k] = in.ready_first[k];
@@ -435,6 +446,52 @@ void report_timing(const RenderParams& prm, const ScheduleReport& rep, int64_t s
     stats->passes_ms = passes_ms;
 }
 
+// The checks before any long work: the region, then the note's size. -1 to go
+// on, otherwise the run's exit code (after the message).
+int refuse_or_go_on(const RenderParams& prm, Input* in) {
+    region_in_samples(prm, in);
+    report_params(prm, *in);
+    if (!check_region(prm, *in)) return 0;
+    if (!note_size_ok(prm.outlen, in->ssize, in->fmt.channels, physical_memory()))
+        return exit_failed;
+    return -1;
+}
+
+// Both passes and the normalisation, from the input and its list to the note
+// in `buffers` (sh.outbuf). -1 when the note is ready, otherwise the run's
+// exit code (after the message). The input's stored bytes are released once
+// the passes are done.
+int render_samples(const RenderParams& prm, Input* in, const FreqList& list, RunBuffers* buffers,
+                   double** note, RenderStats* stats) {
+    const TimeMap tm = make_time_map(prm, *in);
+    if (in->owned) convert_what_the_note_reads(in, tm, prm.outlen);
+    int frames = 0;
+    Buffer<double> phase_table(make_phase_table(*in, list, tm, prm.outlen, &frames));
+    if (!phase_table) return 0;
+
+    if (!allocate_datbuf(prm.outlen, buffers)) return 0;
+    Tables tables;
+    build_tables(prm, &tables);
+
+    const int64_t start_count = perf_counter();
+    MutexPtr datbuf_lock(mutex_create());
+    MutexPtr outbuf_lock(mutex_create());
+    if (!allocate_schedule_buffers(prm.outlen, second_pass_runs(prm), buffers)) return 0;
+    const ScheduleSetup setup = schedule_setup(prm, datbuf_lock && outbuf_lock, buffers);
+    RenderShared sh = shared_context(prm, *in, list, phase_table.get(), frames, tables, buffers,
+                                     datbuf_lock.get(), outbuf_lock.get());
+    ScheduleReport rep;
+    run_passes(in, &sh, tm, setup, &rep);
+    // The input file is closed before the note is written: a note written
+    // over its own sample replaces a file that nothing holds open.
+    release_stored(&in->stored);
+
+    report_timing(prm, rep, start_count, setup.workers, stats);
+    normalise(prm, sh.outbuf, prm.outlen);
+    *note = sh.outbuf;
+    return -1;
+}
+
 }  // namespace
 
 int render_note(RenderParams& prm, RenderStats* stats) {
@@ -446,41 +503,60 @@ int render_note(RenderParams& prm, RenderStats* stats) {
         say(stderr, "Datei hat nicht gefunden.\n");
         return 99;
     }
-    region_in_samples(prm, &in);
-    report_params(prm, in);
-    if (!check_region(prm, in)) return 0;
-    if (!note_size_ok(prm.outlen, in.ssize, in.fmt.channels, physical_memory())) return exit_failed;
+    const int refused = refuse_or_go_on(prm, &in);
+    if (refused >= 0) return refused;
 
     FreqListPtr list(frequency_list(prm));
     if (!list) return 0;
-    const TimeMap tm = make_time_map(prm, in);
-    convert_what_the_note_reads(&in, tm, prm.outlen);
-    int frames = 0;
-    Buffer<double> phase_table(make_phase_table(in, *list, tm, prm.outlen, &frames));
-    if (!phase_table) return 0;
-
     RunBuffers buffers;
-    if (!allocate_datbuf(prm.outlen, &buffers)) return 0;
-    Tables tables;
-    build_tables(prm, &tables);
-
-    const int64_t start_count = perf_counter();
-    MutexPtr datbuf_lock(mutex_create());
-    MutexPtr outbuf_lock(mutex_create());
-    if (!allocate_schedule_buffers(prm.outlen, second_pass_runs(prm), &buffers)) return 0;
-    const ScheduleSetup setup = schedule_setup(prm, datbuf_lock && outbuf_lock, &buffers);
-    RenderShared sh = shared_context(prm, in, *list, phase_table.get(), frames, tables, &buffers,
-                                     datbuf_lock.get(), outbuf_lock.get());
-    ScheduleReport rep;
-    run_passes(&in, &sh, tm, setup, &rep);
-    // The input file is closed before the note is written: a note written
-    // over its own sample replaces a file that nothing holds open.
-    release_stored(&in.stored);
-
-    report_timing(prm, rep, start_count, setup.workers, stats);
-    normalise(prm, sh.outbuf, prm.outlen);
-    if (!write_note(prm.output_path.c_str(), sh.outbuf, prm.outlen)) return exit_failed;
+    double* note = nullptr;
+    const int failed = render_samples(prm, &in, *list, &buffers, &note, stats);
+    if (failed >= 0) return failed;
+    if (!write_note(prm.output_path.c_str(), note, prm.outlen)) return exit_failed;
     return 0;
+}
+
+bool load_sample(const wchar_t* path, LoadedSample* out) {
+    StoredSamples stored;
+    WavFormat fmt;
+    int64_t ssize = 0;
+    if (!open_wav_stored(path, &fmt, &ssize, &stored)) return false;
+    const bool ok = load_sample_from(stored, fmt, ssize, out);
+    release_stored(&stored);
+    return ok;
+}
+
+bool load_sample_from(const StoredSamples& stored, const WavFormat& fmt, int64_t ssize,
+                      LoadedSample* out) {
+    if (fmt.rate == 0 || fmt.channels == 0) return false;
+    out->frames.reset(alloc_zeroed<double>((ssize + appended_frames) * fmt.channels));
+    if (!out->frames) return false;
+    convert_stored_frames(stored, fmt, ssize, 0, ssize, out->frames.get());
+    out->fmt = fmt;
+    out->ssize = ssize;
+    return true;
+}
+
+int render_loaded(const RenderParams& params, const LoadedSample& sample, const FreqList& list,
+                  NoteSamples* note, RenderStats* stats) {
+    RenderParams prm = params;
+    Input in;
+    input_of(sample, &in);
+    const int refused = refuse_or_go_on(prm, &in);
+    if (refused >= 0) return refused;
+    if (!usable(&list)) {
+        say(stderr, "error : get freqency list.\n");
+        return 0;
+    }
+    if (prm.verbose) sayf(stdout, "src freq avg. = %0.4lf\n", list.freq_avg);
+    RunBuffers buffers;
+    double* samples = nullptr;
+    const int failed = render_samples(prm, &in, list, &buffers, &samples, stats);
+    if (failed >= 0) return failed;
+    note->samples =
+        samples == buffers.outbuf.get() ? std::move(buffers.outbuf) : std::move(buffers.datbuf);
+    note->count = prm.outlen;
+    return -1;
 }
 
 }  // namespace velorin

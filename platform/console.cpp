@@ -13,46 +13,65 @@
 namespace velorin {
 
 namespace {
-std::atomic<bool> keep_stdout_clean{false};
-std::atomic<bool> muted{false};
+Console process_console;
+thread_local Console* thread_console = nullptr;
 
-FILE* target(FILE* stream) {
-    if (stream == stdout && keep_stdout_clean.load()) return stderr;
-    return stream;
+// Every text goes out through here: to the console's sink, or to the stream.
+void emit(Console* c, FILE* stream, const char* bytes, size_t size) {
+    if (stream == stdout && c->keep_stdout_clean.load()) stream = stderr;
+    if (c->sink) {
+        c->sink(c->context, stream, bytes, size);
+        return;
+    }
+    std::fwrite(bytes, 1, size, stream);
+    std::fflush(stream);
 }
 }  // namespace
 
-void console_keep_stdout_clean(bool on) { keep_stdout_clean.store(on); }
-bool console_stdout_is_clean() { return keep_stdout_clean.load(); }
+Console* console_current() { return thread_console ? thread_console : &process_console; }
 
-void console_mute(bool on) { muted.store(on); }
+Console* console_adopt(Console* console) {
+    Console* before = thread_console;
+    thread_console = console;
+    return before;
+}
+
+void console_keep_stdout_clean(bool on) { console_current()->keep_stdout_clean.store(on); }
+bool console_stdout_is_clean() { return console_current()->keep_stdout_clean.load(); }
+
+void console_mute(bool on) { console_current()->muted.store(on); }
 
 void tell(FILE* stream, const char* text) {
-    if (!text) return;
-    FILE* out = target(stream);
-    std::fputs(text, out);
-    std::fflush(out);
+    if (text) emit(console_current(), stream, text, std::strlen(text));
 }
 
 void say(FILE* stream, const char* text) {
-    if (!text || muted.load()) return;
-    FILE* out = target(stream);
-    std::fputs(text, out);
-    std::fflush(out);
+    Console* c = console_current();
+    if (text && !c->muted.load()) emit(c, stream, text, std::strlen(text));
 }
 
 void sayf(FILE* stream, const char* format, ...) {
-    if (muted.load()) return;
-    FILE* out = target(stream);
+    Console* c = console_current();
+    if (c->muted.load()) return;
+    char small[512];
     va_list ap;
     va_start(ap, format);
-    std::vfprintf(out, format, ap);
+    const int n = std::vsnprintf(small, sizeof small, format, ap);
     va_end(ap);
-    std::fflush(out);
+    if (n < 0) return;
+    if (size_t(n) < sizeof small) {
+        emit(c, stream, small, size_t(n));
+        return;
+    }
+    std::vector<char> big(size_t(n) + 1);
+    va_start(ap, format);
+    std::vsnprintf(big.data(), big.size(), format, ap);
+    va_end(ap);
+    emit(c, stream, big.data(), size_t(n));
 }
 
 void say_wide(FILE* stream, const wchar_t* text) {
-    if (!text || muted.load()) return;
+    if (!text || console_current()->muted.load()) return;
     tell_wide(stream, text);
 }
 
@@ -70,13 +89,11 @@ void tell_wide(FILE* stream, const wchar_t* text) {
             bytes.append(buf, n);
         }
     }
-    FILE* out = target(stream);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fflush(out);
+    emit(console_current(), stream, bytes.data(), bytes.size());
 }
 
 void say_widef(FILE* stream, const wchar_t* format, ...) {
-    if (muted.load()) return;
+    if (console_current()->muted.load()) return;
     std::vector<wchar_t> buf(512);
     for (;;) {
         va_list ap;

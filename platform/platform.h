@@ -131,6 +131,8 @@ bool interrupt_requested();
 // Registers a temporary file to be removed when the process is ended by a
 // second interruption; returns a slot for temp_file_forget, or -1 when every
 // slot is taken or the path is too long (the file is then simply not known).
+// The registry is the program's: before interrupt_watch, and so in a process
+// that never watches (one that uses the library), nothing is registered.
 int temp_file_register(const wchar_t* path);
 void temp_file_forget(int slot);  // -1 is ignored
 

@@ -29,6 +29,7 @@
 #include <new>
 #include <thread>
 
+#include "platform/console.h"
 #include "platform/platform.h"
 
 extern char** environ;
@@ -206,11 +207,13 @@ struct Thread {
     pthread_t t;
     void (*proc)(void*) = nullptr;
     void* arg = nullptr;
+    Console* console = nullptr;  // the starter's: the new thread speaks to it too
 };
 
 namespace {
 void* thread_main(void* arg) {
     const Thread* t = static_cast<const Thread*>(arg);
+    console_adopt(t->console);
     t->proc(t->arg);
     return nullptr;
 }
@@ -221,6 +224,7 @@ Thread* thread_start(void (*proc)(void*), void* arg) {
     if (!t) return nullptr;
     t->proc = proc;
     t->arg = arg;
+    t->console = console_current();
     if (pthread_create(&t->t, nullptr, thread_main, t) != 0) {
         delete t;
         return nullptr;
@@ -411,6 +415,7 @@ namespace {
 constexpr int temp_slots = 64;
 constexpr int temp_path_bytes = 2048;
 volatile sig_atomic_t interrupt_count = 0;
+std::atomic<bool> watching{false};        // only a program that watches keeps the registry
 std::atomic<int> temp_state[temp_slots];  // 0 free, 1 being filled, 2 registered
 char temp_paths[temp_slots][temp_path_bytes];
 
@@ -424,6 +429,7 @@ void on_interrupt(int) {
 }  // namespace
 
 void interrupt_watch() {
+    watching.store(true);
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_interrupt;
@@ -437,7 +443,7 @@ void interrupt_watch() {
 bool interrupt_requested() { return interrupt_count > 0; }
 
 int temp_file_register(const wchar_t* path) {
-    if (!path) return -1;
+    if (!path || !watching.load()) return -1;
     const std::string bytes = narrow_text(path);
     if (bytes.size() >= size_t(temp_path_bytes)) return -1;
     for (int i = 0; i < temp_slots; ++i) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/platform.h"
 
 namespace velorin {
@@ -187,11 +188,13 @@ struct Thread {
     void (*proc)(void*);
     void* arg;
     HANDLE handle;
+    Console* console;  // the starter's: the new thread speaks to it too
 };
 
 namespace {
 unsigned __stdcall thread_entry(void* p) {
     Thread* t = static_cast<Thread*>(p);
+    console_adopt(t->console);
     t->proc(t->arg);
     return 0;
 }
@@ -201,7 +204,7 @@ unsigned __stdcall thread_entry(void* p) {
 // (errno, the strtok and rand state, the locale) for the new thread.
 Thread* thread_start(void (*proc)(void*), void* arg) {
     if (!proc) return nullptr;
-    Thread* t = new (std::nothrow) Thread{proc, arg, nullptr};
+    Thread* t = new (std::nothrow) Thread{proc, arg, nullptr, console_current()};
     if (!t) return nullptr;
     const uintptr_t h = _beginthreadex(nullptr, 0, thread_entry, t, 0, nullptr);
     if (h == 0) {
@@ -534,6 +537,7 @@ namespace {
 constexpr int temp_slots = 64;
 constexpr int temp_path_chars = 1024;
 std::atomic<int> interrupt_count{0};
+std::atomic<bool> watching{false};        // only a program that watches keeps the registry
 std::atomic<int> temp_state[temp_slots];  // 0 free, 1 being filled, 2 registered
 wchar_t temp_paths[temp_slots][temp_path_chars];
 
@@ -546,12 +550,15 @@ BOOL WINAPI on_console_event(DWORD) {
 }
 }  // namespace
 
-void interrupt_watch() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+void interrupt_watch() {
+    watching.store(true);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 
 bool interrupt_requested() { return interrupt_count.load() > 0; }
 
 int temp_file_register(const wchar_t* path) {
-    if (!path) return -1;
+    if (!path || !watching.load()) return -1;
     const size_t n = std::wcslen(path);
     if (n >= size_t(temp_path_chars)) return -1;
     for (int i = 0; i < temp_slots; ++i) {
