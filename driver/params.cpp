@@ -85,22 +85,29 @@ int read_tempo(const wchar_t* arg) {
     return static_cast<int16_t>(truncate_to_int(v));  // a signed 16-bit value: wraps
 }
 
-void read_pitch_bend(const wchar_t* tempo_arg, const wchar_t* bend, RenderParams* p) {
-    p->tempo = read_tempo(tempo_arg);
+// The tempo argument's codec choice and the bend string: the points in cents, empty
+// when the string yields none.
+std::vector<int16_t> read_pitch_bend(const wchar_t* tempo_arg, const wchar_t* bend) {
     int variant = 0;
     int order = 0;
     PitchCurvePtr curve(select_pitch_form(tempo_arg, &variant, &order)
                             ? decpitch(bend, order, variant)
                             : decplain(bend));
-    // A curve without points is no curve: the target holds for the whole note.
-    if (!curve || curve.get()[0] <= 0) return;
+    if (!curve || curve.get()[0] <= 0) return {};
     const int16_t* points = curve.get();
-    const int count = points[0];
+    return std::vector<int16_t>(points + 1, points + 1 + points[0]);
+}
+
+void apply_pitch_bend(const NoteArgs& a, RenderParams* p) {
+    p->tempo = a.tempo;
+    // A curve without points is no curve: the target holds for the whole note.
+    if (a.bend.empty()) return;
+    const int count = static_cast<int>(a.bend.size());
     p->pitch_step = p->tempo >= 1 ? truncate_to_int(0.625 / p->tempo * 44100 + 0.5) : 256;
     p->pitch_count = count;
     p->pitch_freq.resize(static_cast<size_t>(count) + 1);
     for (int k = 1; k <= count; ++k)
-        p->pitch_freq[k - 1] = p->target_freq * std::pow(2.0, points[k] * cents_to_octaves);
+        p->pitch_freq[k - 1] = p->target_freq * std::pow(2.0, a.bend[k - 1] * cents_to_octaves);
     // The entry past the last point stands for every position after the curve's end:
     // there the note sings the unbent target.
     p->pitch_freq[count] = p->target_freq;
@@ -141,19 +148,38 @@ double note_name_to_hz(const wchar_t* name) {
     return 440.0 * std::pow(2.0, x * 0.0833333333333333);
 }
 
-int parse_invocation(int argc, wchar_t** argv, RenderParams* params) {
+void params_from_args(const NoteArgs& a, RenderParams* params) {
+    RenderParams& p = *params;
+    p.volume = a.volume * 0.01;
+    p.modulation = a.modulation * 0.01;
+    p.offset_ms = a.offset_ms;
+    p.cutoff_ms = a.cutoff_ms;
+    p.outlen = truncate_to_int(std::ceil(a.length_ms * 44.1));
+    p.target_freq = a.pitch_hz;
+    p.head_velocity = velocity_factor(a.velocity);
+    p.tail_velocity = a.has_tail_velocity ? velocity_factor(a.tail_velocity) : p.head_velocity;
+    apply_flags(a.flags.c_str(), &p);
+    p.consonant_ms = a.consonant_ms;
+    // An explicit tail here wins over flag i.
+    if (a.has_tail_ms) p.tail_ms = a.tail_ms;
+    p.volume = clamp_to(p.volume, 0, 2);
+    apply_pitch_bend(a, &p);
+}
+
+int parse_invocation(int argc, wchar_t** argv, RenderParams* params, bool switch_locale) {
     RenderParams& p = *params;
     p = RenderParams();
+    NoteArgs a;
     auto arg = [&](int i) -> const wchar_t* { return i < argc ? argv[i] : nullptr; };
 
     // These four are read before the locale switch, so their decimal separator is
     // always '.'; the length and everything after it follow the user's locale.
-    if (const wchar_t* a = arg(10)) p.volume = wtof(a) * 0.01;
-    if (const wchar_t* a = arg(11)) p.modulation = wtof(a) * 0.01;
-    if (const wchar_t* a = arg(6)) p.offset_ms = wtof(a);
-    if (const wchar_t* a = arg(9)) p.cutoff_ms = wtof(a);
-    locale_from_environment();
-    if (const wchar_t* a = arg(7)) p.outlen = truncate_to_int(std::ceil(wtof(a) * 44.1));
+    if (const wchar_t* v = arg(10)) a.volume = wtof(v);
+    if (const wchar_t* v = arg(11)) a.modulation = wtof(v);
+    if (const wchar_t* v = arg(6)) a.offset_ms = wtof(v);
+    if (const wchar_t* v = arg(9)) a.cutoff_ms = wtof(v);
+    if (switch_locale) locale_from_environment();
+    if (const wchar_t* v = arg(7)) a.length_ms = wtof(v);
 
     // Without an output path there is nothing to render either.
     if (argc < 3) {
@@ -165,23 +191,28 @@ int parse_invocation(int argc, wchar_t** argv, RenderParams* params) {
     // The WAV stream goes to standard output; no report may mix with it.
     if (p.output_path == L"-") p.verbose = false;
 
-    if (const wchar_t* a = arg(3)) {
+    if (const wchar_t* v = arg(3)) {
         // Upper case only: 'a4' is not a note name and reads as the number 0.
-        p.target_freq = a[0] >= L'A' && a[0] <= L'G' ? note_name_to_hz(a) : wtof(a);
+        a.pitch_hz = v[0] >= L'A' && v[0] <= L'G' ? note_name_to_hz(v) : wtof(v);
     }
-    if (const wchar_t* a = arg(4)) {
-        p.head_velocity = velocity_factor(wtof(a));
-        const wchar_t* slash = std::wcschr(a, L'/');
-        p.tail_velocity = slash ? velocity_factor(wtof(slash + 1)) : p.head_velocity;
+    if (const wchar_t* v = arg(4)) {
+        a.velocity = wtof(v);
+        const wchar_t* slash = std::wcschr(v, L'/');
+        a.has_tail_velocity = slash != nullptr;
+        if (slash) a.tail_velocity = wtof(slash + 1);
     }
-    if (const wchar_t* a = arg(5)) apply_flags(a, &p);
-    if (const wchar_t* a = arg(8)) {
-        p.consonant_ms = wtof(a);
-        // An explicit tail here wins over flag i.
-        if (const wchar_t* slash = std::wcschr(a, L'/')) p.tail_ms = wtof(slash + 1);
+    if (const wchar_t* v = arg(5)) a.flags = v;
+    if (const wchar_t* v = arg(8)) {
+        a.consonant_ms = wtof(v);
+        const wchar_t* slash = std::wcschr(v, L'/');
+        a.has_tail_ms = slash != nullptr;
+        if (slash) a.tail_ms = wtof(slash + 1);
     }
-    p.volume = clamp_to(p.volume, 0, 2);
-    if (argc >= 14) read_pitch_bend(argv[12], argv[13], &p);
+    if (argc >= 14) {
+        a.tempo = read_tempo(argv[12]);
+        a.bend = read_pitch_bend(argv[12], argv[13]);
+    }
+    params_from_args(a, &p);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // driver/params.h: the command line of one run, read into the render parameters.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,13 +41,40 @@ struct RenderParams {
     int tempo = 0;                   // as read, a signed 16-bit value
 };
 
+// The note's arguments as the values their strings read as, before the flags and the
+// bend are applied: what a caller that holds numbers rather than a command line gives.
+struct NoteArgs {
+    double pitch_hz = 265.0;         // argument 3
+    double velocity = 100;           // argument 4; 100 keeps the natural speed
+    bool has_tail_velocity = false;  // argument 4 after its '/'
+    double tail_velocity = 100;
+    std::wstring flags;        // argument 5
+    double offset_ms = 0;      // argument 6
+    double length_ms = 0;      // argument 7
+    double consonant_ms = 0;   // argument 8
+    bool has_tail_ms = false;  // argument 8 after its '/'
+    double tail_ms = 0;
+    double cutoff_ms = 0;       // argument 9
+    double volume = 100;        // argument 10, percent
+    double modulation = 0;      // argument 11, percent
+    int tempo = 0;              // argument 12 as read: a signed 16-bit value
+    std::vector<int16_t> bend;  // argument 13 decoded: points in cents; empty: no bend
+};
+
+// Sets every field of `params` the arguments decide, as the command line does: the
+// flags after argument 4 and before argument 8's tail, the volume clamped, the bend
+// last. The paths and `verbose` stay as they are unless flag n turns the report off.
+void params_from_args(const NoteArgs& args, RenderParams* params);
+
 // Reads the wide argument vector into `params`. Returns 0 to go on with the run, or 99
 // after printing the usage banner: for the program name alone, and for an input without
 // an output path. Never rejects a value: unreadable numbers read as 0, missing arguments
 // keep their defaults. Switches every locale category to the user's default on the way,
 // so the length and everything after it follow the user's decimal separator, while the
 // volume, modulation, offset and cutoff are read before the switch. Main thread only.
-int parse_invocation(int argc, wchar_t** argv, RenderParams* params);
+// Without `switch_locale` (a caller inside someone else's process) the locale is left as
+// the process has it, and every number follows it.
+int parse_invocation(int argc, wchar_t** argv, RenderParams* params, bool switch_locale = true);
 
 // The two banner lines on standard output.
 void print_usage_banner();
