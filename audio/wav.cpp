@@ -472,6 +472,14 @@ int encode_16_block(const double* x, int n, uint8_t* p) {
 
 }  // namespace
 
+void samples_to_16(const double* x, int64_t n, int16_t* out) {
+    for (int64_t i = 0; i < n; ++i) {
+        uint8_t bytes[2];
+        encode_sample(x[i], 16, 1, bytes);
+        out[i] = static_cast<int16_t>(le_u16(bytes));
+    }
+}
+
 int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int bits, int channels,
                   int rate, int format, int* error) {
     if (error) *error = 0;

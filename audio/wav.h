@@ -102,6 +102,10 @@ constexpr int wav_too_large = -1;  // write_wav's reason for data beyond max_wav
 int64_t write_wav(const wchar_t* path, const double* samples, int64_t count, int bits, int channels,
                   int rate, int format, int* error = nullptr);
 
+// The 16-bit values write_wav stores for samples x[0 .. n - 1] at 16 bits: not
+// a number gives 0, the rest is clamped and truncated towards zero.
+void samples_to_16(const double* x, int64_t n, int16_t* out);
+
 // The program's note: `count` samples as a 44100 Hz 16-bit mono integer WAV
 // through write_wav. False after "Cannot write %s: %s\n" (the path, or
 // "standard output" for "-", and the reason) on standard error.

@@ -513,6 +513,7 @@ int render_note(RenderParams& prm, RenderStats* stats) {
     const int failed = render_samples(prm, &in, *list, &buffers, &note, stats);
     if (failed >= 0) return failed;
     if (!write_note(prm.output_path.c_str(), note, prm.outlen)) return exit_failed;
+    if (stats) stats->note_written = true;
     return 0;
 }
 

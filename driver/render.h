@@ -14,6 +14,7 @@ struct RenderStats {
     double first_pass_ms = 0.0;
     double second_pass_ms = 0.0;
     double passes_ms = 0.0;  // the timing line's figure
+    bool note_written = false;
 };
 
 // The exit code of a run that loaded its input but leaves no note: the note

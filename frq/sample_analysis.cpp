@@ -32,19 +32,28 @@ void analysis_range(int rate, double* lowest_hz, double* highest_hz) {
     *highest_hz = double(rate);
 }
 
-FreqList* obtain_freq_list(const wchar_t* input_path, bool* written, SimdWidth lanes, int threads) {
-    if (written) *written = false;
-    WavFormat fmt;
-    int64_t bytes = 0;
-    Buffer<uint8_t> data(read_for_analysis(input_path, analysis_zero_frames, &fmt, &bytes));
-    if (!data) return nullptr;
+FreqList* analyse_loaded(const uint8_t* data, int64_t bytes, const WavFormat& fmt, SimdWidth lanes,
+                         int threads) {
     int n = 0, step = 0;
     analysis_frame(static_cast<int>(fmt.rate), &n, &step);
     FreqGenSettings settings{fmt.bits, fmt.channels, fmt.block_align, static_cast<int>(fmt.rate),
                              n,        step};
     settings.lanes = lanes;
     settings.threads = threads;
-    FreqList* list = generate_freq_list(data.get(), bytes, settings);
+    return generate_freq_list(data, bytes, settings);
+}
+
+FreqList* analyse_sample(const wchar_t* input_path, SimdWidth lanes, int threads) {
+    WavFormat fmt;
+    int64_t bytes = 0;
+    Buffer<uint8_t> data(read_for_analysis(input_path, analysis_zero_frames, &fmt, &bytes));
+    if (!data) return nullptr;
+    return analyse_loaded(data.get(), bytes, fmt, lanes, threads);
+}
+
+FreqList* obtain_freq_list(const wchar_t* input_path, bool* written, SimdWidth lanes, int threads) {
+    if (written) *written = false;
+    FreqList* list = analyse_sample(input_path, lanes, threads);
     if (!list) return nullptr;
     const bool ok = write_freq_list(input_path, list) == 1;
     if (written) *written = ok;

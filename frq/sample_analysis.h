@@ -2,6 +2,7 @@
 // written beside it.
 #pragma once
 
+#include "audio/wav.h"
 #include "frq/freq_list.h"
 #include "simd/simd.h"
 
@@ -14,6 +15,17 @@ void analysis_frame(int rate, int* n, int* step);
 // one sample up to the frame's longest lag (three quarters of its length) and
 // one sample more, which the refinement may add.
 void analysis_range(int rate, double* lowest_hz, double* highest_hz);
+
+// The analysis of samples already loaded: `bytes` bytes of raw interleaved data
+// in `fmt`'s layout followed by analysis_zero_frames zero frames (frq/period.h),
+// with the frame for its rate. Null when they cannot be analysed.
+FreqList* analyse_loaded(const uint8_t* data, int64_t bytes, const WavFormat& fmt, SimdWidth lanes,
+                         int threads);
+
+// Loads a sample file by its extension (audio/analysis_loader.h) and analyses
+// it; writes nothing. Null when it cannot be loaded or analysed.
+FreqList* analyse_sample(const wchar_t* input_path, SimdWidth lanes = simd_width_for_run(),
+                         int threads = 0);
 
 // Loads the sample for analysis by its extension (audio/analysis_loader.h),
 // analyses it with the frame for its rate, `lanes` at a time, writes the list
