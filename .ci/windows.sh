@@ -64,7 +64,7 @@ for arch in w64 w32; do
         grep 'warning:' "$logs/build-$arch.txt" | sort -u | head -n 20
     fi
     # Nothing but the system's DLLs and its C runtime: no mingw runtime DLL may be needed.
-    for exe in velorin.exe tools/velorin-pitch.exe tools/velorin-frq.exe; do
+    for exe in velorin.exe tools/velorin-pitch.exe tools/velorin-frq.exe lib/velorin.dll; do
         dlls=$(x86_64-w64-mingw32-objdump -p build-$arch/$exe | sed -n 's/.*DLL Name: //p' | tr '\n' ' ')
         echo "build-$arch/$exe imports: $dlls"
         for dll in $dlls; do
