@@ -28,7 +28,7 @@ def main(argv):
     voice = velorin.Sample(argv[1])
     print("velorin %s: %s, %d Hz, %.2f s, average pitch %.1f Hz"
           % (velorin.__version__, argv[1], voice.rate, voice.frames / voice.rate,
-             voice.frequency_list.average_hz))
+             voice.frequency_list().average_hz))
 
     def sing(note):
         name, length_ms, flags = note

@@ -307,7 +307,7 @@ PYBIND11_MODULE(velorin, m) {
         .def(py::init(&Sample::open), py::arg("path"), py::arg("list") = "beside",
              "Opens a sample file. list: 'beside' (read the list beside it, or analyse and\n"
              "write it there), 'refresh' (analyse and write), 'memory' (analyse, write\n"
-             "nothing) or 'caller' (set frequency_list later).")
+             "nothing) or 'caller' (give one with set_frequency_list).")
         .def_static("from_array", &Sample::from_array, py::arg("samples"), py::arg("rate"),
                     py::arg("list") = "memory",
                     "A sample from an array, (frames,) or (frames, channels), of uint8, int16,\n"
@@ -325,8 +325,10 @@ PYBIND11_MODULE(velorin, m) {
         .def("render_args", &Sample::render_args, py::arg("args"),
              "Renders from the command line's strings (input, output, pitch, ... up to the\n"
              "pitch bend); the input and output are not read.")
-        .def_property("frequency_list", &Sample::frequency_list, &Sample::set_frequency_list,
-                      "The sample's list (a copy), or None; assign a FrequencyList to replace it.")
+        .def("frequency_list", &Sample::frequency_list,
+             "The sample's frequency list (a copy), or None while it has none.")
+        .def("set_frequency_list", &Sample::set_frequency_list, py::arg("list"),
+             "Gives the sample a list (copied); not while notes render from it.")
         .def_property_readonly("rate", &Sample::rate)
         .def_property_readonly("channels", &Sample::channels)
         .def_property_readonly("frames", &Sample::frames);

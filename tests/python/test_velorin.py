@@ -63,12 +63,17 @@ def test_arrays_lists_and_threads(voice):
     from_file = velorin.Sample(str(voice))
     from_array = velorin.Sample.from_array(tone(seconds=1.2), 44100)
     listed = velorin.analyse(str(voice), threads=1)
-    assert np.array_equal(from_file.frequency_list.hz, listed.hz)
-    assert np.array_equal(from_array.frequency_list.hz, listed.hz)
+    assert np.array_equal(from_file.frequency_list().hz, listed.hz)
+    assert np.array_equal(from_array.frequency_list().hz, listed.hz)
     assert np.array_equal(velorin.read_list(str(voice)).hz, listed.hz)
+
+    given = velorin.Sample.from_array(tone(seconds=1.2), 44100, list="caller")
+    assert given.frequency_list() is None
+    given.set_frequency_list(listed)
 
     notes = [dict(pitch=200 + 10 * k, length_ms=300, flags="B%d" % (10 * k)) for k in range(12)]
     alone = [from_array.render(**n) for n in notes]
+    assert np.array_equal(given.render(**notes[0]), alone[0])
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
         together = list(pool.map(lambda n: from_array.render(**n), notes))
     assert all(np.array_equal(a, b) for a, b in zip(alone, together))
