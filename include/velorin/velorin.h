@@ -238,8 +238,9 @@ VELORIN_API int velorin_run(int argc, const char* const* argv, const velorin_rep
 /* ---- Pitch-bend texts ------------------------------------------------------------ */
 
 /* The forms of a bend text: the plain form (two base64 digits a point, "#n#" repeating
- * the last point), and the three compressed forms with their delta order. A command line names a compressed form after a "*" in the tempo
- * argument ("!120*hff2"); velorin_pitch_form reads it from there. */
+ * the last point), and the three compressed forms with their delta order. A command line names a
+ * compressed form after a "*" in the tempo argument ("!120*hff2"); velorin_pitch_form reads it from
+ * there. */
 enum velorin_pitch_forms {
     VELORIN_PITCH_PLAIN = 0,
     VELORIN_PITCH_ENC = 1,
