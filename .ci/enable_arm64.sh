@@ -13,7 +13,7 @@ need=()
 command -v aarch64-linux-gnu-g++ > /dev/null || need+=(g++-aarch64-linux-gnu)
 [ -x /usr/bin/qemu-aarch64-static ] || need+=(qemu-user-static)
 if [ ${#need[@]} -gt 0 ]; then
-    apt-get update -qq
+    bash "$(dirname "$0")/../tools/apt_update.sh"
     apt-get install -y -qq --no-install-recommends "${need[@]}" > /dev/null
 fi
 

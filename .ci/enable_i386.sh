@@ -14,7 +14,7 @@ runs_32bit() { "$loader" --version > /dev/null 2>&1; }
 
 if [ ! -x "$loader" ]; then
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    bash "$(dirname "$0")/../tools/apt_update.sh"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libc6:i386 > /dev/null
 fi
 if runs_32bit; then
@@ -33,7 +33,7 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    bash "$(dirname "$0")/../tools/apt_update.sh"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         -t bookworm-backports qemu-user-static > /dev/null
 fi

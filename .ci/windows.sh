@@ -28,7 +28,7 @@ for p in mingw-w64 wine wine64 wine32:i386 googletest cmake make g++; do
 done
 if [ -n "$missing" ]; then
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    apt-get update -qq
+    bash "$root/tools/apt_update.sh"
     apt-get install -y -qq $missing > /dev/null
 fi
 bash .ci/enable_i386.sh

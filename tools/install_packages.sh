@@ -11,5 +11,5 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
+bash "$(dirname "$0")/apt_update.sh"
 $sudo apt-get install -y -qq $missing > /dev/null
