@@ -6,10 +6,10 @@
 set -uo pipefail
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-for attempt in 1 2 3 4; do
+for attempt in 1 2; do
     if $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq; then exit 0; fi
-    echo "apt-get update failed (try $attempt of 4)" >&2
-    [ $attempt -lt 4 ] && sleep 20
+    echo "apt-get update failed (try $attempt of 2)" >&2
+    [ $attempt -lt 2 ] && sleep 15
 done
 echo "apt-get update: going on with the package lists at hand" >&2
 exit 0
