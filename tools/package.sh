@@ -65,7 +65,7 @@ build_windows() { # arch (w64 or w32), toolchain
 package_windows() { # arch, name
     local b=build-$1 dir="$stage/velorin-$version-$2"
     rm -rf "$dir"
-    cmake --install "$b" --prefix "$dir" > /dev/null
+    cmake --install "$b" --prefix "$dir" --component programs > /dev/null
     mv "$dir"/bin/*.exe "$dir"/
     rmdir "$dir/bin"
     readme windows | sed 's/$/\r/' > "$dir/README.txt"
@@ -85,7 +85,7 @@ if [ ! -f "$linux/CMakeCache.txt" ]; then
 fi
 cmake --build "$linux" -j"$jobs" --target velorin velorin-pitch velorin-frq > /dev/null
 dir="$stage/velorin-$version-linux-x86_64"
-cmake --install "$linux" --prefix "$dir" --strip > /dev/null
+cmake --install "$linux" --prefix "$dir" --component programs --strip > /dev/null
 readme linux > "$dir/README.txt"
 tar -C "$stage" -czf "$dist/velorin-$version-linux-x86_64.tar.gz" "velorin-$version-linux-x86_64"
 echo "dist/velorin-$version-linux-x86_64.tar.gz"
