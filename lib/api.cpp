@@ -162,14 +162,6 @@ bool list_usable(const FreqList* list) {
     return list && list->freq && list->count >= 1 && list->step > 0;
 }
 
-// The bytes of a memory sample as the analysis reads them: the data, then its
-// zero frames.
-struct MemorySample {
-    WavFormat fmt;
-    std::vector<uint8_t> wav;  // a WAV file's image: header and data
-    int64_t data_bytes = 0;
-};
-
 bool memory_format(int rate, int channels, int bits, int is_float, WavFormat* fmt) {
     const bool integer = !is_float && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
     const bool floating = is_float && (bits == 32 || bits == 64);
