@@ -17,6 +17,7 @@
 #include "frq/period.h"
 
 #include <cmath>
+#include <limits>
 #include <new>
 
 #include "audio/samples.h"
@@ -243,6 +244,11 @@ double refine_lag(const PeriodSignal& sig, int t, double a, int m_count) {
 }
 
 }  // namespace
+
+double score_bound(double reach, double dt) {
+    if (!(dt >= 0.0)) return std::numeric_limits<double>::infinity();
+    return reach / std::sqrt(dt + 1e-07) * 1.000001 + 1e-150;
+}
 
 void build_analysis_windows(int n, AnalysisWindows* w) {
     w->n = n;
@@ -488,30 +494,43 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     if (mode == 1 && !((max_lag - min_lag + 1) / c > min_lag)) return 0.0;
 
     double x[max_frame_length];
-    for (int i = 0; i < n; ++i) x[i] = buf[i + n / 4] * sig.windows->analysis[i];
+    double reach = 0.0;  // sum of |x[i]|, for score_bound
+    for (int i = 0; i < n; ++i) {
+        x[i] = buf[i + n / 4] * sig.windows->analysis[i];
+        reach += std::fabs(x[i]);
+    }
     int t = 0;
     double best = 0.0;
     double own[2 * max_frame_length];
     // Up to four candidates' sums at once, in the candidates' order. `own` is
     // refilled for each lag the cache does not hold, so such a lag goes alone.
+    // A candidate whose bound is below the best score so far cannot win (it
+    // would have to reach best), and best only grows: it is passed over.
     const PeriodKernels& kernels = period_kernels(sig.lanes);
     for (int k = 0; k < c;) {
         const double* tabs[4];
+        int lags[4];
         int got = 0;
-        while (k + got < c && got < 4) {
-            const double* tab = spectrum_values(sig.spectra, cand[k + got], n, own);
+        for (; k < c && got < 4; ++k) {
+            if (score_bound(reach, d[cand[k] - min_lag]) < best) continue;
+            const double* tab = spectrum_values(sig.spectra, cand[k], n, own);
             if (tab == own && got > 0) break;  // filled again when its turn comes
-            tabs[got++] = tab;
-            if (tab == own) break;
+            tabs[got] = tab;
+            lags[got++] = cand[k];
+            if (tab == own) {
+                ++k;
+                break;
+            }
         }
+        if (got == 0) continue;
         double s[4], co[4];
         kernels.spectrum_sums(x, tabs, got, n, s, co);
-        for (int j = 0; j < got; ++j, ++k) {
+        for (int j = 0; j < got; ++j) {
             const double score =
-                std::sqrt((co[j] * co[j] + s[j] * s[j]) / (d[cand[k] - min_lag] + 1e-07));
+                std::sqrt((co[j] * co[j] + s[j] * s[j]) / (d[lags[j] - min_lag] + 1e-07));
             if (score >= best) {  // the later lag wins a tie
                 best = score;
-                t = cand[k];
+                t = lags[j];
             }
         }
     }

@@ -101,6 +101,17 @@ bool prepare_period_signal(const PeriodInput& in, int threads, bool spectrum_cac
                            PeriodSignal* sig);
 void release_period_signal(PeriodSignal* sig);  // leaves an empty signal
 
+// At least the score sqrt((C^2 + S^2) / (dt + 1e-07)) that estimate_period
+// computes for a candidate whose difference is dt, where C and S are sums of
+// x[i] times a cosine and a sine and reach is the sum of |x[i]|: |C + iS| <=
+// sum |x[i]| |cos + i sin| = reach. The factor covers the roundings of both
+// (relative errors below 2N ulps, N <= 2048, and tables whose cos^2 + sin^2
+// is 1 within a few ulps), the term added covers values so small that their
+// squares lose precision, and a negative or NaN difference bounds nothing
+// (NaN or infinite reach gives no bound either). A candidate whose bound is
+// below the best score so far cannot win: it is passed over.
+double score_bound(double reach, double dt);
+
 // The fundamental frequency in Hz at frame position p, searching lags
 // min_lag..max_lag; 0 when no period was found. Mode 1 (first pass) also
 // rejects frames with too many candidate minima; mode 2 does not. Allocates

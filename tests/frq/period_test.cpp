@@ -113,8 +113,21 @@ struct Case {
     int bits;
     int channels;
     int rate;
-    int signal;  // 0 vowel with vibrato, 1 noise, 2 silence, 3 vowel then noise then silence
+    int signal;  // 0 vowel with vibrato, 1 noise, 2 silence, 3 vowel then noise then silence,
+                 // 4 clicks
 };
+
+// Clicks every 196th of a second, then one lone click. A frame holding one
+// click has |C + iS| equal to the sum of |x| at every lag, the most a
+// candidate's score can reach: the bound that passes candidates over meets
+// the scores themselves there.
+std::vector<double> make_clicks(int rate, double seconds) {
+    std::vector<double> x(static_cast<size_t>(seconds * rate), 0.0);
+    const size_t period = static_cast<size_t>(rate / 196.0);
+    for (size_t i = 0; i < x.size() / 2; i += period) x[i] = 24000.0;
+    x[x.size() * 3 / 4] = -30000.0;
+    return x;
+}
 
 std::vector<double> make_signal(const Case& c, double seconds) {
     switch (c.signal) {
@@ -124,6 +137,8 @@ std::vector<double> make_signal(const Case& c, double seconds) {
             return velorin_test::make_noise(c.rate, seconds, 9000.0, 3);
         case 2:
             return std::vector<double>(static_cast<size_t>(seconds * c.rate), 0.0);
+        case 4:
+            return make_clicks(c.rate, seconds);
         default: {
             std::vector<double> x = velorin_test::make_vowel(c.rate, seconds / 2, 311.0, 15000.0);
             const std::vector<double> nz = velorin_test::make_noise(c.rate, seconds / 4, 4000.0);
@@ -193,8 +208,27 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"i24_stereo", 24, 2, 48000, 3}, Case{"i16_22050", 16, 1, 22050, 0},
                     Case{"f32_96000", 32, 1, 96000, 0}, Case{"i16_8000", 16, 1, 8000, 3},
                     Case{"i16_noise", 16, 1, 44100, 1}, Case{"u8_noise", 8, 1, 22050, 1},
-                    Case{"i16_silence", 16, 1, 44100, 2}, Case{"i16_mixed", 16, 1, 44100, 3}),
+                    Case{"i16_silence", 16, 1, 44100, 2}, Case{"i16_mixed", 16, 1, 44100, 3},
+                    Case{"i16_clicks", 16, 1, 44100, 4}, Case{"f64_clicks", 64, 1, 44100, 4}),
     [](const testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
+
+// A frame with one nonzero value v has |C + iS| = |v| at every lag, up to
+// rounding: the scores meet their bound there, also where the squares round
+// to subnormals, and whatever the difference.
+TEST(EstimatePeriod, ScoreBoundHoldsWhereScoresMeetIt) {
+    for (double v : {1.0, -8837.5, 24000.0, 1.5e-162, -3.1e-160, 7e-170, 1e150})
+        for (int i : {1, 444, 1023})
+            for (int lag = 49; lag <= 768; ++lag)
+                for (double dt : {0.0, 1e-300, 3e-8, 1.0, 1e12}) {
+                    const double w = 6.28318530717958 / lag;
+                    const double s = v * std::sin(i * w), c = v * std::cos(i * w);
+                    const double score = std::sqrt((c * c + s * s) / (dt + 1e-07));
+                    ASSERT_LE(score, velorin::score_bound(std::fabs(v), dt))
+                        << v << " at " << i << ", lag " << lag << ", d " << dt;
+                }
+    EXPECT_EQ(velorin::score_bound(1.0, -1.0), HUGE_VAL);
+    EXPECT_FALSE(velorin::score_bound(NAN, 1.0) < 1.0);
+}
 
 // A silent frame has no strict local minimum and therefore no period.
 TEST(EstimatePeriod, SilentFrameHasNoPeriod) {
