@@ -597,8 +597,10 @@ inline void unzip(Avx a, Avx b, Avx* even, Avx* odd) {
 using Avx512 = Plain<8>;
 #else
 // ---- Eight doubles (AVX-512F) ---------------------------------------------
-// The operations of the analysis's sums (frq/width_avx512.cpp); the render's
-// kernels run four wide at this width (synth/lane_kernels.cpp).
+// The operations of the analysis's sums (frq/width_avx512.cpp) and of the
+// render reader (synth/width_avx512.cpp); the render's other kernels run
+// four wide at this width (synth/lane_kernels.cpp). AVX-512F alone: masks
+// are a bit per lane, and rounding, blends and moves have their own forms.
 
 struct Avx512 {
     using Half = Avx;
@@ -606,9 +608,17 @@ struct Avx512 {
     static constexpr int full = 255;  // bits() with every lane set
     __m512d v;
 
+    struct Mask {
+        __mmask8 m;
+    };
+
     static Avx512 load(const double* p) { return {_mm512_loadu_pd(p)}; }
     static Avx512 splat(double x) { return {_mm512_set1_pd(x)}; }
     static Avx512 zero() { return {_mm512_setzero_pd()}; }
+    static Avx512 gather(const double* base, const size_t* idx) {
+        return {_mm512_set_pd(base[idx[7]], base[idx[6]], base[idx[5]], base[idx[4]], base[idx[3]],
+                              base[idx[2]], base[idx[1]], base[idx[0]])};
+    }
     static Avx512 from(const double* lane) { return {_mm512_loadu_pd(lane)}; }
 };
 
@@ -617,7 +627,57 @@ inline Avx512 operator+(Avx512 a, Avx512 b) { return {_mm512_add_pd(a.v, b.v)}; 
 inline Avx512 operator-(Avx512 a, Avx512 b) { return {_mm512_sub_pd(a.v, b.v)}; }
 inline Avx512 operator*(Avx512 a, Avx512 b) { return {_mm512_mul_pd(a.v, b.v)}; }
 inline Avx512 operator/(Avx512 a, Avx512 b) { return {_mm512_div_pd(a.v, b.v)}; }
+inline Avx512 abs(Avx512 a) { return {_mm512_abs_pd(a.v)}; }
+// Some operations in their masked forms with every lane set: the same
+// instructions, without the unmasked forms' undefined source, which GCC 12
+// warns of.
+inline Avx512 min(Avx512 a, Avx512 b) { return {_mm512_mask_min_pd(a.v, 255, a.v, b.v)}; }
+inline Avx512 floor_small(Avx512 a) {
+    return {_mm512_mask_roundscale_pd(a.v, 255, a.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+}
+inline Avx512 floor_near(Avx512 a) { return floor_small(a); }
+inline Avx512 ceil_near(Avx512 a) {
+    return {_mm512_mask_roundscale_pd(a.v, 255, a.v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC)};
+}
+inline Avx512::Mask gt(Avx512 a, Avx512 b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_GT_OQ)}; }
+inline Avx512::Mask lt(Avx512 a, Avx512 b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_LT_OQ)}; }
+inline Avx512::Mask le(Avx512 a, Avx512 b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_LE_OQ)}; }
+inline Avx512::Mask eq(Avx512 a, Avx512 b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_EQ_OQ)}; }
+inline Avx512::Mask operator&(Avx512::Mask a, Avx512::Mask b) {
+    return {static_cast<__mmask8>(a.m & b.m)};
+}
+inline int bits(Avx512::Mask a) { return a.m; }
+inline Avx512 select(Avx512::Mask m, Avx512 a, Avx512 b) {
+    return {_mm512_mask_blend_pd(m.m, b.v, a.v)};
+}
+inline void whole(Avx512 a, size_t* out) {
+    // As Avx's: 2^52 + w holds w in its low 32 bits.
+    uint32_t b[16];
+    _mm512_storeu_pd(reinterpret_cast<double*>(b),
+                     _mm512_add_pd(a.v, _mm512_set1_pd(4503599627370496.0)));
+    for (int k = 0; k < 8; ++k) out[k] = b[2 * k];
+}
 inline void lanes_of(Avx512 a, double* out) { _mm512_storeu_pd(out, a.v); }
+// Columns 0 to 3 of eight rows of four: rows k and k + 4 share a register,
+// each half transposed as Avx's columns do, the halves' pairs then gathered.
+inline void columns(const double* const* rows, Avx512* c) {
+    __m512d z[4];
+    const __m512d none = _mm512_setzero_pd();
+    for (int k = 0; k < 4; ++k) {
+        const __m512d low = _mm512_mask_insertf64x4(none, 255, none, _mm256_loadu_pd(rows[k]), 0);
+        z[k] = _mm512_mask_insertf64x4(low, 255, low, _mm256_loadu_pd(rows[k + 4]), 1);
+    }
+    const __m512d e01 = _mm512_mask_unpacklo_pd(z[0], 255, z[0], z[1]);
+    const __m512d o01 = _mm512_mask_unpackhi_pd(z[0], 255, z[0], z[1]);
+    const __m512d e23 = _mm512_mask_unpacklo_pd(z[2], 255, z[2], z[3]);
+    const __m512d o23 = _mm512_mask_unpackhi_pd(z[2], 255, z[2], z[3]);
+    const __m512i low = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    c[0] = {_mm512_permutex2var_pd(e01, low, e23)};
+    c[1] = {_mm512_permutex2var_pd(o01, low, o23)};
+    c[2] = {_mm512_permutex2var_pd(e01, high, e23)};
+    c[3] = {_mm512_permutex2var_pd(o01, high, o23)};
+}
 #endif
 
 }  // namespace

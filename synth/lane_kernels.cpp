@@ -6,7 +6,15 @@ namespace velorin {
 
 const LaneKernels& lane_kernels(SimdWidth w) {
     switch (w) {
-        case SimdWidth::avx512:  // eight lanes do not pay here yet: four
+        case SimdWidth::avx512: {
+            // Eight lanes pay in the reader alone: the rest go four wide.
+            static const LaneKernels avx512 = [] {
+                LaneKernels k = avx_lane_kernels;
+                use_avx512_reader(&k);
+                return k;
+            }();
+            return avx512;
+        }
         case SimdWidth::avx:
             return avx_lane_kernels;
         case SimdWidth::pair:

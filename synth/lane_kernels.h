@@ -81,5 +81,8 @@ const LaneKernels& lane_kernels(SimdWidth w);
 extern const LaneKernels scalar_lane_kernels;
 extern const LaneKernels pair_lane_kernels;
 extern const LaneKernels avx_lane_kernels;
+// The eight-wide render reader (width_avx512.cpp) in a table of four-wide
+// kernels.
+void use_avx512_reader(LaneKernels* k);
 
 }  // namespace velorin

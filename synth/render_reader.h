@@ -27,10 +27,10 @@ void sinc_read_render_many(SimdWidth lanes, const double* x, int n, const double
                            double width, int channels, int64_t frames, double* out);
 
 // The tests that pick the positions read side by side, at width `lanes`, on
-// x[0 .. lanes - 1] (at most four: at avx512 the reads go four wide): bit k of the result is set
-// when x[k] is read side by side, and first[k] is then its first tap (floor(x[k]) - 1 for width
-// one), -1 otherwise; -1 alone at SimdWidth::scalar. Exposed for the tests: a set bit must always
-// match the scalar reader's own span.
+// x[0 .. lanes - 1]: bit k of the result is set when x[k] is read side by side, and first[k] is
+// then its first tap (floor(x[k]) - 1 for width one), -1 otherwise; -1 alone at
+// SimdWidth::scalar. Exposed for the tests: a set bit must always match the scalar reader's own
+// span.
 int lanes_taken_width_one(SimdWidth lanes, const double* x, int64_t frames, int64_t* first);
 int lanes_taken_wide_kernel(SimdWidth lanes, const double* x, double width, int64_t frames,
                             int64_t* first);

@@ -372,13 +372,13 @@ TEST(SincReadRender, LaneTestTakesTheScalarFourTapSpansBelowTwoToThe31) {
     xs.push_back(std::nan(""));
     const std::vector<double> up = rounding_up_positions(two31);
     xs.insert(xs.end(), up.begin(), up.end());
-    while (xs.size() % 4) xs.push_back(5.5);
+    while (xs.size() % 8) xs.push_back(5.5);
     for (SimdWidth lanes : velorin_test::every_width())
         for (int64_t frames : {int64_t{0}, int64_t{5}, int64_t{300}, int64_t{2147483647},
                                int64_t{2147483648}, int64_t{1} << 40, int64_t{1} << 62}) {
-            const int nl = std::min(static_cast<int>(lanes), 4);  // avx512 reads four wide
+            const int nl = static_cast<int>(lanes);
             for (size_t i = 0; i < xs.size(); i += nl) {
-                int64_t first[4];
+                int64_t first[8];
                 const int mask = lanes_taken_width_one(lanes, &xs[i], frames, first);
                 if (mask < 0) break;  // no lanes at this width
                 for (int l = 0; l < nl; ++l) {
