@@ -12,7 +12,8 @@ enum class SimdWidth : int {
     pair = 2,    // two: SSE2 on x86 (every x86-64 processor, and the i386 build's
                  // baseline), NEON on arm64 (every arm64 processor)
     avx = 4,     // four (x86 processors with AVX, chosen at run time)
-    avx512 = 8,  // eight where it pays (the analysis's sums), four elsewhere (AVX-512F)
+    avx512 = 8,  // eight where it pays (the analysis's sums, the render reader), four
+                 // elsewhere (AVX-512F)
 };
 
 // "scalar", "sse2" (x86) or "neon" (arm64), "avx", "avx512".
