@@ -66,16 +66,35 @@ constexpr int d_back = 32;
 
 // d[tau - min_lag] for tau in min_lag..max_lag; d[-1] and the 32 values
 // after the last lag are scratch. Lags side by side (lag_differences of the
-// signal's width), or one at a time where the width has none.
-void difference_function(const double* buf, const AnalysisWindows& w, int n, int min_lag,
-                         int max_lag, const PeriodKernels& k, double* d) {
+// signal's width), or one at a time where the width has none. With stop_at
+// > 0 it stops as soon as the lags done hold stop_at candidates
+// (count_candidates) and returns false; true when every lag is done.
+bool difference_function(const double* buf, const AnalysisWindows& w, int n, int min_lag,
+                         int max_lag, int stop_at, const PeriodKernels& k, double* d) {
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
     int tau = min_lag;
-    if (k.lag_differences)
-        tau = k.lag_differences(buf, w.energy_even, n, tau & ~1, min_lag, max_lag, d);
-    for (; tau <= max_lag; ++tau)
+    if (k.lag_differences) {
+        tau = k.lag_differences(buf, w.energy_even, n, tau & ~1, min_lag, max_lag, stop_at, d);
+        if (tau <= max_lag) return false;
+    }
+    int found = 0;
+    for (; tau <= max_lag; ++tau) {
         d[tau - min_lag] = lag_difference(buf, w.energy_even, c, m_count, tau);
+        if (stop_at > 0 && (found += count_candidates(d, min_lag, tau, tau)) >= stop_at &&
+            tau < max_lag)
+            return false;
+    }
+    return true;
+}
+
+// The fewest candidates c with which the first pass rejects a frame searched
+// over the L = max_lag - min_lag + 1 lags (0 <= min_lag <= max_lag), i.e.
+// with L / c <= min_lag in integers, i.e. c > L / (min_lag + 1); 0 where
+// that is more than the candidates collected.
+int first_rejected_count(int min_lag, int max_lag) {
+    const int c = (max_lag - min_lag + 1) / (min_lag + 1) + 1;
+    return c <= max_candidates ? c : 0;
 }
 
 void fill_spectrum_values(int lag, int n, double* tab) {
@@ -479,9 +498,14 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     for (int i = 0; i < l && silent; ++i) silent = buf[i] == 0.0;
     if (silent) return 0.0;
 
+    // The first pass rejects a frame with too many candidates: once that
+    // many are found, the rest of its lags cannot change its result.
     double d_space[d_front + max_lags + d_back];
     double* d = d_space + d_front;
-    difference_function(buf, *sig.windows, n, min_lag, max_lag, period_kernels(sig.lanes), d);
+    const int stop_at = mode == 1 ? first_rejected_count(min_lag, max_lag) : 0;
+    if (!difference_function(buf, *sig.windows, n, min_lag, max_lag, stop_at,
+                             period_kernels(sig.lanes), d))
+        return 0.0;
     int cand[max_candidates];
     int c = 0;
     for (int tau = min_lag + 2; tau <= max_lag && c < max_candidates; ++tau) {

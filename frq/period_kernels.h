@@ -6,12 +6,28 @@
 
 namespace velorin {
 
+// The estimate's candidates among the lags whose differences d[tau - min_lag]
+// are done from `from` to `to`: each tau - 1 with min_lag + 2 <= tau and
+// from <= tau <= to where d has a strict local minimum (d[tau - 2] > d[tau -
+// 1] < d[tau]), so that counts over consecutive ranges add up.
+inline int count_candidates(const double* d, int min_lag, int from, int to) {
+    if (from < min_lag + 2) from = min_lag + 2;
+    int found = 0;
+    for (int tau = from; tau <= to; ++tau) {
+        const double* dt = d + (tau - min_lag);
+        found += dt[-2] > dt[-1] && dt[0] > dt[-1];
+    }
+    return found;
+}
+
 struct PeriodKernels {
     // The difference function's lags from tau (even) to max_lag, into
     // d[tau - min_lag ...], which takes up to 31 values beyond d[max_lag -
-    // min_lag] (scratch); returns max_lag + 1. Null: the plain loop does all.
+    // min_lag] (scratch); returns max_lag + 1, or, when stop_at > 0 and the
+    // lags done hold stop_at candidates (count_candidates), the lag after the
+    // last one done. Null: the plain loop does all.
     int (*lag_differences)(const double* buf, const double* ew2, int n, int tau, int min_lag,
-                           int max_lag, double* d);
+                           int max_lag, int stop_at, double* d);
     // v[m] = (sum over t of w[t] * s[m + t]) / wsum * scale - offset, m < count.
     void (*weighted_runs)(const double* s, const double* w, int taps, double wsum, double scale,
                           double offset, int count, double* v);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "frq/period.h"
+#include "frq/period_kernels.h"
 #include "simd/lanes.h"
 
 namespace velorin {
@@ -67,14 +68,19 @@ inline void lag_group(const double* qa, const double* qb, const double* ew2, int
 // (which neighbouring groups share, a few positions apart) stay in the
 // processor's nearest cache instead of streaming the whole of both arrays
 // once per group. Each lag still adds its terms in order of m.
+//
+// With stop_at > 0 the lags go in passes of four groups, and the function
+// returns early, with the lag after the last one done, once the lags done
+// hold stop_at of the estimate's candidates (count_candidates).
 template <class V>
 int lag_differences(const double* buf, const double* ew2, int n, int tau, int min_lag, int max_lag,
-                    double* d) {
+                    int stop_at, double* d) {
     constexpr int group = 4 * V::n;
     if (tau > max_lag) return tau;
     if constexpr (V::n > 2)
         if (max_lag - tau + 1 <= group / 2)
-            return lag_differences<typename V::Half>(buf, ew2, n, tau, min_lag, max_lag, d);
+            return lag_differences<typename V::Half>(buf, ew2, n, tau, min_lag, max_lag, stop_at,
+                                                     d);
     const int l = n + n / 2;
     const int c = n / 8 + n / 4;
     const int m_count = n / 2 + n / 4;
@@ -102,10 +108,19 @@ int lag_differences(const double* buf, const double* ew2, int n, int tau, int mi
     }
     const int end = tau + (max_lag - tau + group) / group * group;
     constexpr int block = 1024 / V::n;  // about 8 KiB of each array (tried: 4 to 32 KiB)
-    for (int m0 = 0; m0 < m_count; m0 += block) {
-        const int m1 = m0 + block < m_count ? m0 + block : m_count;
-        for (int t = tau; t < end; t += group)
-            lag_group<V>(qa, qb, ew2, c, m0, m1, t, d + (t - min_lag));
+    const int pass = stop_at > 0 ? 4 * group : end - tau;
+    int found = 0;
+    for (int t0 = tau; t0 < end; t0 += pass) {
+        const int t1 = t0 + pass < end ? t0 + pass : end;
+        for (int m0 = 0; m0 < m_count; m0 += block) {
+            const int m1 = m0 + block < m_count ? m0 + block : m_count;
+            for (int t = t0; t < t1; t += group)
+                lag_group<V>(qa, qb, ew2, c, m0, m1, t, d + (t - min_lag));
+        }
+        if (stop_at > 0 && t1 <= max_lag) {
+            found += count_candidates(d, min_lag, t0, t1 - 1);
+            if (found >= stop_at) return t1;
+        }
     }
     return max_lag + 1;
 }

@@ -80,7 +80,7 @@ TEST(LagDifferences, EveryLagOfEveryRangeIsThePlainSum) {
                 for (int min_lag = max_lag - 70; min_lag <= max_lag; ++min_lag) {
                     std::vector<double> d(size_t(max_lag - min_lag) + 1 + 1 + 32 + 1, -1.0);
                     EXPECT_EQ(kernel(buf.data(), w.energy_even, n, min_lag & ~1, min_lag, max_lag,
-                                     d.data() + 1),
+                                     0, d.data() + 1),
                               max_lag + 1);
                     for (int tau = min_lag; tau <= max_lag; ++tau)
                         ASSERT_EQ(d[size_t(tau - min_lag) + 1], want[size_t(tau)])
@@ -91,6 +91,25 @@ TEST(LagDifferences, EveryLagOfEveryRangeIsThePlainSum) {
                     }
                     EXPECT_EQ(d.back(), -1.0);
                 }
+            // Stopping at a count of candidates: the lags done are the plain
+            // sums, and an early stop has found that many.
+            int early = 0;
+            for (const int stop_at : {1, 2, 4, 9}) {
+                const int min_lag = 49, max_lag = m_count;
+                std::vector<double> d(size_t(max_lag - min_lag) + 1 + 1 + 32 + 1, -1.0);
+                double* d0 = d.data() + 1;
+                const int next = kernel(buf.data(), w.energy_even, n, min_lag & ~1, min_lag,
+                                        max_lag, stop_at, d0);
+                ASSERT_LE(next, max_lag + 1);
+                for (int tau = min_lag; tau < next; ++tau)
+                    ASSERT_EQ(d0[tau - min_lag], want[size_t(tau)]) << stop_at << " lag " << tau;
+                const int found = velorin::count_candidates(d0, min_lag, min_lag, next - 1);
+                if (next <= max_lag) {
+                    EXPECT_GE(found, stop_at);
+                    ++early;
+                }
+            }
+            EXPECT_GT(early, 0) << velorin::simd_width_name(lanes);
         }
     }
 }
