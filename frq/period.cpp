@@ -509,8 +509,7 @@ double estimate_period(const PeriodSignal& sig, int p, int min_lag, int max_lag,
     int cand[max_candidates];
     int c = 0;
     for (int tau = min_lag + 2; tau <= max_lag && c < max_candidates; ++tau) {
-        const double* dt = d + (tau - min_lag);
-        if (dt[-2] > dt[-1] && dt[0] > dt[-1]) cand[c++] = tau - 1;
+        if (ends_candidate(d + (tau - min_lag))) cand[c++] = tau - 1;
     }
 
     // Acceptance does not depend on the choice, so a rejected frame skips it.

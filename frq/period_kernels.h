@@ -6,17 +6,19 @@
 
 namespace velorin {
 
+// True when lag tau - 1 is a candidate of the estimate: dt = d + (tau -
+// min_lag), and d has a strict local minimum there (d[tau - 2] > d[tau - 1]
+// < d[tau]).
+inline bool ends_candidate(const double* dt) { return dt[-2] > dt[-1] && dt[0] > dt[-1]; }
+
 // The estimate's candidates among the lags whose differences d[tau - min_lag]
 // are done from `from` to `to`: each tau - 1 with min_lag + 2 <= tau and
-// from <= tau <= to where d has a strict local minimum (d[tau - 2] > d[tau -
-// 1] < d[tau]), so that counts over consecutive ranges add up.
+// from <= tau <= to where ends_candidate holds, so that counts over
+// consecutive ranges add up.
 inline int count_candidates(const double* d, int min_lag, int from, int to) {
     if (from < min_lag + 2) from = min_lag + 2;
     int found = 0;
-    for (int tau = from; tau <= to; ++tau) {
-        const double* dt = d + (tau - min_lag);
-        found += dt[-2] > dt[-1] && dt[0] > dt[-1];
-    }
+    for (int tau = from; tau <= to; ++tau) found += ends_candidate(d + (tau - min_lag));
     return found;
 }
 
